@@ -1,0 +1,86 @@
+// The keyed hash set: a fixed table of bucket chains holding elements of one
+// schema, keyed by one string field (addSHashE) or integer field (addIHashE).
+// The table never grows. Outcomes are reported through the module's status
+// pair hashErrMsg/hashErrCode; nothing here throws.
+//
+// Chain order is observable (the search and the file writer follow it): a
+// node made for an insertion always goes to the head of its bucket's chain.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Elemento.h"
+#include "SearchSolution.h"
+#include "protoData.h"
+
+namespace contavio {
+
+// A node of a bucket chain. The node owns its element and the rest of the
+// chain. Ids are 1, 2, 3, ... in the order new keys arrived, while nothing is
+// deleted; after a deletion ids may repeat, so an id names no element.
+struct nodoHash {
+    std::unique_ptr<TElem> elem;
+    std::unique_ptr<nodoHash> next;
+    int32_t id = 0;
+};
+
+// The set. Owns its chains, their elements and its copy of the schema.
+// Made by newHashElem, released by destroyHashE.
+struct hashElemR {
+    std::vector<std::unique_ptr<nodoHash>> table;  // size bucket heads
+    int32_t size = 0;     // number of buckets, >= 1, fixed
+    int32_t count = 0;    // number of elements (nodes)
+    int32_t data = 0;     // caller's tag, stored in the files, not used here
+    int32_t lastId = 1;   // id given to the most recent new key
+    std::string name;
+    int32_t keyField = 0;  // string- or integer-field index of the key
+    std::unique_ptr<TprotoData> proto;  // none until setProtoHashE
+
+    hashElemR() = default;
+    hashElemR(const hashElemR&) = delete;
+    hashElemR& operator=(const hashElemR&) = delete;
+    ~hashElemR();  // frees every chain in a loop, never by recursion
+};
+
+// The module's status pair: empty message and ERR_OK at start.
+extern std::string hashErrMsg;
+extern int32_t hashErrCode;
+
+// A new set with size empty buckets, count 0, lastId 1; owned by the caller.
+// size < 1: returns nullptr and sets ERR_BAD_SIZE. Success leaves the status.
+hashElemR* newHashElem(int32_t size, int32_t data, const std::string& name, int32_t keyField);
+// The set keeps its own clone of proto. Called once, right after creation.
+void setProtoHashE(hashElemR* set, const TprotoData& proto);
+// Inserts by the string field keyField, or replaces the element stored under
+// an equal key (bytes compared exactly): the replaced element is destroyed,
+// the new one goes to the head of the chain under the old node's id.
+// The set owns the element from then on. Leaves the status pair alone.
+void addSHashE(std::unique_ptr<TElem> element, hashElemR* set);
+// The same by the integer field keyField (bucket modInt(key, size)).
+void addIHashE(std::unique_ptr<TElem> element, hashElemR* set);
+// Deletes the element whose string field `field` equals key, searching the
+// key's own bucket. A match below the head is removed by moving the head's
+// element into the matched node and dropping the head node. Always sets the
+// status pair (ERR_OK, or ERR_NOT_FOUND with its warning).
+void delSHashE(const std::string& key, int32_t field, hashElemR* set);
+// The element whose string field `field` equals key, or nullptr. Borrowed:
+// the set keeps owning it. Sets ERR_NOT_FOUND only when the key's bucket is
+// empty; otherwise leaves the status pair as it was.
+TElem* getSHashElem(const std::string& key, int32_t field, hashElemR* set);
+int32_t countHashE(const hashElemR* set);
+// Destroys the set and all it owns and leaves the caller's pointer none.
+// A none pointer sets ERR_NO_SET. Always sets the status pair.
+void destroyHashE(hashElemR*& set);
+
+// Finds the elements in which any string field listed in searchFields
+// contains text (containsText), each once, walking buckets in ascending
+// order and chains from the head. Each result carries the element's key
+// field and its display text: the displayFields joined, each followed by one
+// blank. A new collection owned by the caller.
+std::unique_ptr<SSol> searchHashE(hashElemR* set, const std::string& text,
+                                  const iVector& searchFields, const iVector& displayFields);
+
+}  // namespace contavio

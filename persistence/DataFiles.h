@@ -1,0 +1,52 @@
+// The two database files of a keyed hash set: the encrypted file (each value
+// line enciphered with UEncrypt) that the store reads and writes, and the
+// legacy plain-text file that it only reads. docs/file-formats.md gives the
+// line layout. Lines are written with CR LF; LF alone is read too.
+//
+// Failures of the file system and values that do not convert end the
+// operation with an exception derived from std::runtime_error; nothing in the
+// store catches them.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+#include "../engine/UhashElem.h"
+
+namespace contavio {
+
+// A value line that does not convert: what() is "'%s' is not a valid integer
+// value" or "'%s' is not a valid floating point value" with the line's text.
+class ConvertError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The file system refused: what() is the system's own message.
+class FileError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A header that cannot describe a real set (negative or impossible counts).
+class DamagedFileError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Writes the whole set to fileName, atomically: a temporary file in the same
+// folder is written, flushed and synced, then renamed over the target. On any
+// failure the old file stays as it was and a FileError is thrown. A file the
+// writer creates is mode 0600; an existing file keeps its permissions.
+// REQUIRES: set exists with its schema; key >= 32.
+void saveCryptHashE(const std::string& fileName, hashElemR* set, int32_t key);
+
+// Reads fileName into a new set stored in `set` (the caller hands an empty
+// reference). A missing file shows "No se pudo abrir: " + fileName and
+// returns with nothing changed. Success empties hashErrMsg and sets ERR_OK.
+// A conversion error leaves the set read so far in `set`.
+void loadCryptHashE(const std::string& fileName, hashElemR*& set, int32_t key);
+void loadTextHashE(const std::string& fileName, hashElemR*& set);
+
+}  // namespace contavio

@@ -1,0 +1,20 @@
+// The line cipher: a chained substitution over the 224 codes 32..255. Each
+// cipher byte depends on the key and on every plain byte up to its position,
+// and cipher text never holds a byte below 32, so a cipher line stays one
+// line of a text file. It keeps casual eyes out; it is no protection against
+// someone who can read the file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace contavio {
+
+// Same length as text; every byte in 32..255. key >= 32 for a round trip;
+// smaller keys are reduced into 0..223 as decryption does.
+std::string encryptStr(const std::string& text, int32_t key);
+// Inverse of encryptStr for plain bytes 32..255; a plain byte c below 32
+// comes back as c + 224.
+std::string decryptStr(const std::string& text, int32_t key);
+
+}  // namespace contavio
