@@ -25,7 +25,15 @@ struct nodoHash {
     std::unique_ptr<TElem> elem;
     std::unique_ptr<nodoHash> next;
     int32_t id = 0;
+    // Bookkeeping that keeps large sets fast; it never changes what the
+    // chains hold or in which order.
+    nodoHash* prev = nullptr;  // previous node of the chain, none at the head
+    uint64_t stamp = 0;        // rises with every push: a chain is in falling stamp order
+    int32_t bucket = 0;        // the bucket whose chain holds this node
 };
+
+// Key -> node index of a set filled by string key (defined in UhashElem.cpp).
+struct KeyIndex;
 
 // The set. Owns its chains, their elements and its copy of the schema.
 // Made by newHashElem, released by destroyHashE.
@@ -39,7 +47,15 @@ struct hashElemR {
     int32_t keyField = 0;  // string- or integer-field index of the key
     std::unique_ptr<TprotoData> proto;  // none until setProtoHashE
 
-    hashElemR() = default;
+    // Side index by key field, kept while every insertion is by string key
+    // (addIHashE drops it for good). Lookups, replacements and deletions by
+    // the key field use it instead of walking a chain; the byte-sum hash puts
+    // many keys of a large set in few buckets.
+    std::unique_ptr<KeyIndex> index;
+    bool indexed = true;
+    uint64_t lastStamp = 0;
+
+    hashElemR();
     hashElemR(const hashElemR&) = delete;
     hashElemR& operator=(const hashElemR&) = delete;
     ~hashElemR();  // frees every chain in a loop, never by recursion
