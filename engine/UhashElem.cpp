@@ -59,15 +59,18 @@ struct KeyIndex {
         return slots[probe(key, hashKey(key))].node;
     }
 
-    // Points key at node, adding the key when it is new.
-    void put(std::string_view key, nodoHash* node) {
+    // The slot for key, made room for: its node is the one stored under key,
+    // or none, and the caller then stores a node there (and counts it).
+    Slot& slotFor(std::string_view key) {
         if ((used + 1) * 4 > slots.size() * 3) grow();
         const uint64_t h = hashKey(key);
         Slot& s = slots[probe(key, h)];
-        if (s.node == nullptr) ++used;
         s.hash = h;
-        s.node = node;
+        return s;
     }
+
+    // Points key at node; key is already present.
+    void repoint(std::string_view key, nodoHash* node) { slots[probe(key, hashKey(key))].node = node; }
 
     void erase(std::string_view key) {
         size_t i = probe(key, hashKey(key));
@@ -197,9 +200,11 @@ void addSHashE(std::unique_ptr<TElem> element, hashElemR* set) {
     const std::string& key = element->strs[field];
     const int32_t b = hashStr(key, set->size);
     if (set->indexed && set->index) {
-        nodoHash* found = set->index->find(key);
-        nodoHash* node = insertOrReplace(set, b, std::move(element), found);
-        set->index->put(set->index->keyOf(node), node);
+        KeyIndex::Slot& slot = set->index->slotFor(key);
+        nodoHash* found = slot.node;
+        // The replaced node dies inside; the slot is re-pointed without reading it.
+        slot.node = insertOrReplace(set, b, std::move(element), found);
+        if (found == nullptr) ++set->index->used;
         return;
     }
     nodoHash* found = walkForString(set, b, field, key);
@@ -248,8 +253,8 @@ void delSHashE(const std::string& key, int32_t field, hashElemR* set) {
     if (match != head.get()) {
         // The head's element moves into the matched node, under its id, and
         // the head node leaves the chain: no predecessor is needed.
+        if (index) index->repoint(index->keyOf(head.get()), match);
         match->elem = std::move(head->elem);
-        if (index) index->put(index->keyOf(match), match);
     }
     std::unique_ptr<nodoHash> old = std::move(head);
     head = std::move(old->next);
