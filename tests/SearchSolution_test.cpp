@@ -1,1 +1,341 @@
-// placeholder: being written
+#include "engine/SearchSolution.h"
+
+#include <gtest/gtest.h>
+#include <pthread.h>
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/UhashElem.h"
+
+namespace contavio {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+struct Listing {
+    Lines lines;
+    std::optional<sVector> texts;
+    std::optional<sVector> keys;
+};
+
+Listing listOf(SSol* sol) {
+    VectorLineList lines;
+    Listing out;
+    listSSol(sol, lines, out.texts, out.keys);
+    out.lines = lines.lines;
+    return out;
+}
+
+// A listing with results: lines and texts agree line for line.
+void expectListed(const Listing& got, const Lines& texts, const Lines& keys) {
+    EXPECT_EQ(got.lines, texts);
+    ASSERT_TRUE(got.texts.has_value());
+    ASSERT_TRUE(got.keys.has_value());
+    EXPECT_EQ(*got.texts, texts);
+    EXPECT_EQ(*got.keys, keys);
+}
+
+void runOnSmallStack(const std::function<void()>& fn) {
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, 512 * 1024);
+    pthread_t thread;
+    auto trampoline = [](void* arg) -> void* {
+        (*static_cast<const std::function<void()>*>(arg))();
+        return nullptr;
+    };
+    ASSERT_EQ(pthread_create(&thread, &attr, trampoline, const_cast<std::function<void()>*>(&fn)),
+              0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attr);
+}
+
+TEST(CompareSSolText, FoldsOnlyLowerCasePlainLetters) {
+    EXPECT_LT(compareSSolText("Zoe ", "_x "), 0);
+    EXPECT_LT(compareSSolText("zoe ", "_x "), 0);
+    EXPECT_EQ(compareSSolText("zoe ", "ZOE "), 0);
+    EXPECT_EQ(compareSSolText("ana lopez ", "Ana Lopez "), 0);
+    EXPECT_LT(compareSSolText("a", "["), 0);
+    EXPECT_GT(compareSSolText("`", "A"), 0);
+    EXPECT_NE(compareSSolText("\xE1", "\xC1"), 0);
+}
+
+TEST(CompareSSolText, ComparesBytesUnsignedAndPrefixesFirst) {
+    EXPECT_GT(compareSSolText("\xC1lvaro ", "Zoe "), 0);
+    EXPECT_LT(compareSSolText("Zoe ", "\xC1lvaro "), 0);
+    EXPECT_GT(compareSSolText("\xFF", "\x80"), 0);
+    EXPECT_LT(compareSSolText("Ana ", "Ana Maria "), 0);
+    EXPECT_GT(compareSSolText("Ana Maria ", "Ana "), 0);
+    EXPECT_LT(compareSSolText("", "a"), 0);
+    EXPECT_EQ(compareSSolText("", ""), 0);
+}
+
+TEST(SSol, NewCollectionIsEmpty) {
+    auto sol = newSSol();
+    ASSERT_NE(sol, nullptr);
+    EXPECT_EQ(countSSol(sol.get()), 0);
+}
+
+TEST(SSol, ListingWithoutResultsGivesTheNoMatchLineAndReleasesTheHolders) {
+    auto sol = newSSol();
+    VectorLineList lines;
+    lines.lines = {"old 1", "old 2"};
+    std::optional<sVector> texts = sVector{"a", "b"};
+    std::optional<sVector> keys = sVector{"c"};
+    listSSol(sol.get(), lines, texts, keys);
+    EXPECT_EQ(lines.lines, Lines{"No se encontraron coincidencias... "});
+    EXPECT_FALSE(texts.has_value());
+    EXPECT_FALSE(keys.has_value());
+}
+
+TEST(SSol, AddedTextsEndAtTheirFirstNul) {
+    auto sol = newSSol();
+    addSSol(sol.get(), std::string("k1\0x", 4), std::string("Ana \0Maria", 10));
+    EXPECT_EQ(countSSol(sol.get()), 1);
+    expectListed(listOf(sol.get()), {"Ana "}, {"k1"});
+}
+
+TEST(SSol, ListsInTextOrderKeepingAddOrderForEqualTexts) {
+    auto sol = newSSol();
+    const Lines added = {"_x ", "zoe ", "\xC1lvaro ", "Zoe ", "Ana Maria ", "Ana ", "ZOE "};
+    for (size_t i = 0; i < added.size(); ++i) addSSol(sol.get(), "k" + std::to_string(i), added[i]);
+    EXPECT_EQ(countSSol(sol.get()), 7);
+    expectListed(listOf(sol.get()),
+                 {"Ana ", "Ana Maria ", "zoe ", "Zoe ", "ZOE ", "_x ", "\xC1lvaro "},
+                 {"k5", "k4", "k1", "k3", "k6", "k0", "k2"});
+}
+
+TEST(SSol, ListingTwiceGivesTheSameLinesAndReplacesEarlierContents) {
+    auto sol = newSSol();
+    addSSol(sol.get(), "kb", "Bea ");
+    addSSol(sol.get(), "ka", "Ana ");
+    VectorLineList lines;
+    lines.lines = {"old"};
+    std::optional<sVector> texts = sVector{"x", "y", "z", "w"};
+    std::optional<sVector> keys = sVector{"q"};
+    for (int round = 0; round < 2; ++round) {
+        listSSol(sol.get(), lines, texts, keys);
+        EXPECT_EQ(lines.lines, (Lines{"Ana ", "Bea "}));
+        EXPECT_EQ(texts, (sVector{"Ana ", "Bea "}));
+        EXPECT_EQ(keys, (sVector{"ka", "kb"}));
+    }
+}
+
+TEST(SSol, ResultsAddedAfterAListingAreOrderedToo) {
+    auto sol = newSSol();
+    addSSol(sol.get(), "1", "Bea ");
+    addSSol(sol.get(), "2", "Carla ");
+    listOf(sol.get());
+    addSSol(sol.get(), "3", "Ana ");
+    addSSol(sol.get(), "4", "bea ");
+    EXPECT_EQ(countSSol(sol.get()), 4);
+    expectListed(listOf(sol.get()), {"Ana ", "Bea ", "bea ", "Carla "}, {"3", "1", "4", "2"});
+}
+
+// Adds n results in the given order of their ranks and checks the listing
+// shows them by rank; letter case alternates so that ordering needs folding.
+void checkLargeListing(const std::vector<int>& ranks) {
+    auto textOf = [](int rank) {
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "%c%07d ", rank % 2 ? 'r' : 'R', rank);
+        return std::string(buf);
+    };
+    auto sol = newSSol();
+    Listing got;
+    runOnSmallStack([&] {
+        for (int r : ranks) addSSol(sol.get(), std::to_string(r), textOf(r));
+        got = listOf(sol.get());
+    });
+    const size_t n = ranks.size();
+    EXPECT_EQ(countSSol(sol.get()), static_cast<int32_t>(n));
+    ASSERT_EQ(got.lines.size(), n);
+    ASSERT_TRUE(got.texts && got.keys);
+    ASSERT_EQ(got.texts->size(), n);
+    ASSERT_EQ(got.keys->size(), n);
+    size_t wrong = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const int r = static_cast<int>(i);
+        if (got.lines[i] != textOf(r) || (*got.texts)[i] != textOf(r) ||
+            (*got.keys)[i] != std::to_string(r)) {
+            ++wrong;
+        }
+    }
+    EXPECT_EQ(wrong, 0u);
+}
+
+TEST(SSol, ListsManyResultsAddedInTextOrder) {
+    std::vector<int> ranks(300000);
+    for (int i = 0; i < 300000; ++i) ranks[i] = i;
+    checkLargeListing(ranks);
+}
+
+TEST(SSol, ListsManyResultsAddedInReverseTextOrder) {
+    std::vector<int> ranks(300000);
+    for (int i = 0; i < 300000; ++i) ranks[i] = 299999 - i;
+    checkLargeListing(ranks);
+}
+
+TEST(SSol, ManyEqualTextsKeepTheirAddOrder) {
+    // Every even result lists before every odd one; within each half the
+    // texts are equal, so the add order must survive the sort.
+    auto sol = newSSol();
+    Listing got;
+    runOnSmallStack([&] {
+        for (int i = 0; i < 300000; ++i) addSSol(sol.get(), std::to_string(i), i % 2 ? "b" : "A");
+        got = listOf(sol.get());
+    });
+    ASSERT_TRUE(got.keys.has_value());
+    ASSERT_EQ(got.keys->size(), 300000u);
+    size_t wrong = 0;
+    for (int i = 0; i < 300000; ++i) {
+        const int expected = i < 150000 ? 2 * i : 2 * (i - 150000) + 1;
+        wrong += (*got.keys)[i] != std::to_string(expected);
+    }
+    EXPECT_EQ(wrong, 0u);
+}
+
+// The text search over a keyed set. Elements have one integer field and four
+// string fields: 0 the key, 1 first names, 2 surnames, 3 area.
+struct SearchTest : ::testing::Test {
+    hashElemR* set = nullptr;
+    ~SearchTest() override {
+        if (set != nullptr) destroyHashE(set);
+    }
+    void make(int32_t size, int32_t keyField = 0) {
+        set = newHashElem(size, 0, "Contacto", keyField);
+        TprotoData proto;
+        proto.setData(1, 4, 0);
+        setProtoHashE(set, proto);
+    }
+    static std::unique_ptr<TElem> elemOf(const Lines& strs, int32_t intKey = 0) {
+        auto elem = std::make_unique<TElem>();
+        TprotoData proto;
+        proto.setData(1, 4, 0);
+        elem->setProto(proto);
+        for (size_t i = 0; i < strs.size(); ++i) elem->setStr(static_cast<int32_t>(i), strs[i]);
+        elem->setInt(0, intKey);
+        return elem;
+    }
+    void add(const Lines& strs) { addSHashE(elemOf(strs), set); }
+    Listing find(const std::string& text, const iVector& searchFields = {1, 2, 3},
+                 const iVector& displayFields = {1, 2, 3}) {
+        auto sol = searchHashE(set, text, searchFields, displayFields);
+        EXPECT_NE(sol, nullptr);
+        if (sol == nullptr) return {};
+        Listing got = listOf(sol.get());
+        EXPECT_EQ(countSSol(sol.get()), got.keys ? static_cast<int32_t>(got.keys->size()) : 0);
+        return got;
+    }
+    Lines keysFound(const std::string& text, const iVector& searchFields = {1, 2, 3}) {
+        Listing got = find(text, searchFields);
+        return got.keys ? *got.keys : Lines{};
+    }
+};
+
+TEST_F(SearchTest, EmptySetFindsNothing) {
+    make(256);
+    auto sol = searchHashE(set, "", {1, 2, 3}, {1, 2, 3});
+    EXPECT_EQ(countSSol(sol.get()), 0);
+    Listing got = listOf(sol.get());
+    EXPECT_EQ(got.lines, Lines{"No se encontraron coincidencias... "});
+    EXPECT_FALSE(got.texts.has_value());
+    EXPECT_FALSE(got.keys.has_value());
+}
+
+TEST_F(SearchTest, ElementMatchingInEveryFieldIsListedOnce) {
+    make(256);
+    add({"k1", "Ana", "Ana", "Ana"});
+    expectListed(find("ana"), {"Ana Ana Ana "}, {"k1"});
+}
+
+TEST_F(SearchTest, MatchingFoldsOnlyPlainLetters) {
+    make(256);
+    add({"k1", "Mariana", "Perez", "Norte"});
+    add({"k2", "Jos\xE9", "Ruiz", "Sur"});
+    EXPECT_EQ(keysFound("ANA"), Lines{"k1"});
+    EXPECT_EQ(keysFound("JOS\xC9"), Lines{});
+    EXPECT_EQ(keysFound("JOS\xE9"), Lines{"k2"});
+    EXPECT_EQ(keysFound("Ana Perez"), Lines{});
+}
+
+TEST_F(SearchTest, DisplayTextEndsEveryFieldWithABlank) {
+    make(256);
+    add({"k1", "Ana", "Lopez", "Centro"});
+    expectListed(find("lop"), {"Ana Lopez Centro "}, {"k1"});
+    expectListed(find("lop", {1, 2, 3}, {3, 1}), {"Centro Ana "}, {"k1"});
+}
+
+TEST_F(SearchTest, MatchInAFieldNotShownStillLists) {
+    make(256);
+    add({"k1", "Ana", "Lopez", "Centro"});
+    expectListed(find("centro", {3}, {1}), {"Ana "}, {"k1"});
+    EXPECT_FALSE(find("centro", {1, 2}).keys.has_value());
+}
+
+TEST_F(SearchTest, KeyIsTakenFromTheKeyField) {
+    make(256, 2);
+    add({"name", "Ana", "KEY-1", "Centro"});
+    expectListed(find("ana"), {"Ana KEY-1 Centro "}, {"KEY-1"});
+}
+
+TEST_F(SearchTest, IntegerKeyedSetReportsTheStringFieldAtKeyField) {
+    make(5, 0);
+    addIHashE(elemOf({"S0", "Ana", "", ""}, 7), set);
+    expectListed(find("an", {1}, {1}), {"Ana "}, {"S0"});
+}
+
+TEST_F(SearchTest, EmptyValuesNeverMatch) {
+    make(256);
+    add({"blank", "", "", ""});
+    add({"one", "", "x", ""});
+    EXPECT_EQ(keysFound(""), Lines{"one"});
+    EXPECT_EQ(keysFound("x"), Lines{"one"});
+    EXPECT_EQ(keysFound(" "), Lines{});
+}
+
+TEST_F(SearchTest, EmptySearchFieldsFindNothing) {
+    make(256);
+    add({"k1", "Ana", "Lopez", "Centro"});
+    EXPECT_FALSE(find("", {}).keys.has_value());
+    EXPECT_EQ(find("Ana", {}).lines, Lines{"No se encontraron coincidencias... "});
+}
+
+TEST_F(SearchTest, EmptyDisplayFieldsListInWalkOrder) {
+    make(3);  // "c" in bucket 0, "a" and "d" in bucket 1, "b" in bucket 2
+    for (const char* k : {"a", "b", "c", "d"}) add({k, "m", "", ""});
+    expectListed(find("M", {1}, {}), {"", "", "", ""}, {"c", "d", "a", "b"});
+}
+
+TEST_F(SearchTest, EqualDisplayTextsKeepWalkOrder) {
+    make(1);
+    add({"k1", "ana", "lopez", ""});
+    add({"k2", "Ana", "Lopez", ""});
+    add({"k3", "Zoe", "", ""});
+    add({"k4", "ANA", "LOPEZ", ""});
+    expectListed(find("", {1}, {1, 2}), {"ANA LOPEZ ", "Ana Lopez ", "ana lopez ", "Zoe  "},
+                 {"k4", "k2", "k1", "k3"});
+}
+
+TEST_F(SearchTest, WalkOrderFollowsReplacementsAndDeletions) {
+    make(1);
+    for (const char* k : {"k1", "k2", "k3", "k4"}) add({k, "m", "", ""});
+    add({"k2", "m", "", ""});  // chain k2, k4, k3, k1
+    delSHashE("k3", 0, set);   // k2 moves into k3's node: k4, k2, k1
+    expectListed(find("m", {1}, {}), {"", "", ""}, {"k4", "k2", "k1"});
+}
+
+TEST_F(SearchTest, ResultsStayReadableAfterTheSetIsGone) {
+    make(16);
+    add({"k1", "Ana", "Lopez", "Centro"});
+    auto sol = searchHashE(set, "ana", {1}, {1, 2});
+    destroyHashE(set);
+    expectListed(listOf(sol.get()), {"Ana Lopez "}, {"k1"});
+}
+
+}  // namespace
+}  // namespace contavio
