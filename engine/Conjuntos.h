@@ -3,8 +3,14 @@
 // results of the latest search on it, and one staging element that is filled
 // and then committed into a slot by key.
 //
-// Broken preconditions (a slot out of range, an empty slot where a set is
-// needed, no staging element) make an operation do nothing rather than crash.
+// Broken preconditions make an operation do nothing rather than crash: a slot
+// outside 0..nSets-1 (isEmpty reports it empty), an empty slot where a set is
+// needed (lookups return false and leave errMsg/errCode alone), a slot
+// without results (listResults leaves its outputs alone, resultCount gives
+// 0), no staging element that is held and not yet committed (setObjData,
+// addObjListItem and commitObj work only on such an element). The
+// collection never replaces a set it holds: newSet, loadText and loadCrypt on
+// an occupied slot do nothing, so they neither read a file nor show a message.
 #pragma once
 
 #include <cstdint>
@@ -25,8 +31,9 @@ public:
     explicit TConjuntos(int32_t nSets);
     TConjuntos(const TConjuntos&) = delete;
     TConjuntos& operator=(const TConjuntos&) = delete;
-    // destroyHashE on every slot in turn (an empty one leaves ERR_NO_SET in
-    // the set's status pair), then an uncommitted staging element and results.
+    // destroyHashE on every slot from 0 up (so an empty last slot leaves
+    // ERR_NO_SET in the set's status pair), then an uncommitted staging
+    // element and the results.
     virtual ~TConjuntos();
 
     // Slots.
@@ -35,17 +42,21 @@ public:
     void setSetProto(int32_t slot, const TprotoData& proto);
     bool isEmpty(int32_t slot) const;
     void delObj(int32_t slot, const std::string& key);
-    // The readers put the set they read into the slot; see DataFiles.h for
-    // their messages and run-time errors, which pass through unchanged.
+    // The readers put the set they read into an empty slot; see DataFiles.h
+    // for their messages and run-time errors, which pass through unchanged (a
+    // read that fails part way leaves the set read so far in the slot).
+    // saveCrypt needs a set that has its schema.
     void loadText(const std::string& fileName, int32_t slot);
     void saveCrypt(const std::string& fileName, int32_t slot, int32_t key);
     void loadCrypt(const std::string& fileName, int32_t slot, int32_t key);
 
     // The staging element: none -> held (newObj) -> committed (commitObj with
-    // mode 0 or 1, the set owns it) -> none (releaseObj, which frees nothing).
+    // mode 0 or 1, the set owns it) -> none (releaseObj, which frees nothing a
+    // set owns). newObj while an uncommitted element is held, and releaseObj
+    // in that state, discard that element.
     void newObj(const TprotoData& proto);
     // Copies the first nInt, nStr and nFloat entries of the arrays into the
-    // staging element's fields; each array holds at least that many.
+    // staging element's fields; an array with fewer entries fills only those.
     void setObjData(const iVector& ints, const sVector& strs, const fVector& floats);
     void addObjListItem(int32_t list, const std::string& text);
     // Mode 0: insert or replace by string key; mode 1: by integer key; any
@@ -77,6 +88,11 @@ public:
 
 private:
     bool validSlot(int32_t slot) const;
+    // The slot's set, or nullptr for an empty or invalid slot.
+    hashElemR* setAt(int32_t slot) const;
+    // The element under key, or nullptr with errMsg/errCode set when a set
+    // is there but has no such element.
+    TElem* findObj(const std::string& key, int32_t field, int32_t slot);
     std::unique_ptr<TElem> ownedObj_;  // the staging element while uncommitted
 };
 
