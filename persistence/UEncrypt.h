@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace contavio {
 
@@ -16,5 +17,11 @@ std::string encryptStr(const std::string& text, int32_t key);
 // Inverse of encryptStr for plain bytes 32..255; a plain byte c below 32
 // comes back as c + 224.
 std::string decryptStr(const std::string& text, int32_t key);
+
+// The same without a new string per line, for the database files:
+// encryptAppend appends encryptStr(text, key) to out; decryptInto makes out
+// decryptStr(text, key), reusing out's storage.
+void encryptAppend(std::string_view text, int32_t key, std::string& out);
+void decryptInto(std::string_view text, int32_t key, std::string& out);
 
 }  // namespace contavio
