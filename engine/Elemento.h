@@ -77,6 +77,14 @@ public:
     int32_t nFloatList = 0;        // counted only; no storage
     std::vector<strList*> strLists;  // owned, one per string-list field
     std::vector<intList*> intLists;  // owned, one per integer-list field
+
+    // True while a keyed hash set owns the element. Its string fields are then
+    // changed only through setStr, which counts the change so that the set's
+    // search cache notices it.
+    bool inSet = false;
 };
+
+// How many times setStr has changed an element owned by a set.
+extern uint64_t gSetElemEdits;
 
 }  // namespace contavio

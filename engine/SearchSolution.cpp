@@ -14,7 +14,7 @@ inline unsigned char upperAZ(unsigned char c) {
 
 }  // namespace
 
-int compareSSolText(const std::string& a, const std::string& b) {
+int compareSSolText(std::string_view a, std::string_view b) {
     const size_t n = std::min(a.size(), b.size());
     for (size_t i = 0; i < n; ++i) {
         const unsigned char ca = upperAZ(static_cast<unsigned char>(a[i]));
@@ -27,13 +27,17 @@ int compareSSolText(const std::string& a, const std::string& b) {
 
 std::unique_ptr<SSol> newSSol() { return std::make_unique<SSol>(); }
 
+void SSol::append(std::string_view key, std::string_view text) {
+    if (sorted && !items.empty() && compareSSolText(textOf(items.back()), text) > 0) sorted = false;
+    items.push_back(Item{bytes.size(), static_cast<uint32_t>(key.size()),
+                         static_cast<uint32_t>(text.size())});
+    bytes.append(key);
+    bytes.append(text);
+    ++count;
+}
+
 void addSSol(SSol* sol, const std::string& key, const std::string& text) {
-    SSolData data{copyStr(key), copyStr(text)};
-    if (sol->sorted && !sol->items.empty() && compareSSolText(sol->items.back().text, data.text) > 0) {
-        sol->sorted = false;
-    }
-    sol->items.push_back(std::move(data));
-    ++sol->count;
+    sol->append(copyStr(key), copyStr(text));
 }
 
 int32_t countSSol(const SSol* sol) { return sol->count; }
@@ -50,8 +54,8 @@ void listSSol(SSol* sol, LineList& lines, std::optional<sVector>& texts,
         if (!sol->sorted) {
             // Stable: results with equal texts keep the order in which they came.
             std::stable_sort(sol->items.begin(), sol->items.end(),
-                             [](const SSolData& a, const SSolData& b) {
-                                 return compareSSolText(a.text, b.text) < 0;
+                             [sol](const SSol::Item& a, const SSol::Item& b) {
+                                 return compareSSolText(sol->textOf(a), sol->textOf(b)) < 0;
                              });
             sol->sorted = true;
         }
@@ -59,10 +63,10 @@ void listSSol(SSol* sol, LineList& lines, std::optional<sVector>& texts,
         keys.emplace();
         texts->reserve(sol->items.size());
         keys->reserve(sol->items.size());
-        for (const SSolData& item : sol->items) {
-            lines.add(item.text);
-            texts->push_back(item.text);
-            keys->push_back(item.key);
+        for (const SSol::Item& item : sol->items) {
+            texts->emplace_back(sol->textOf(item));
+            keys->emplace_back(sol->keyOf(item));
+            lines.add(texts->back());
         }
     }
     lines.endUpdate();

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Elemento.h"
@@ -43,18 +44,32 @@ struct SSolData {
 
 // The collection owns its results. They are kept in the order added and put
 // in text order (a stable sort, so equal texts keep that order) when listed;
-// nothing recurses per result and placing costs no more than a sort.
+// nothing recurses per result and placing costs no more than a sort. Keys
+// and texts live in one buffer, so a large result costs few allocations.
 struct SSol {
-    std::vector<SSolData> items;
+    struct Item {
+        size_t keyAt;
+        uint32_t keySize;
+        uint32_t textSize;  // the text follows the key in `bytes`
+    };
+    std::string bytes;         // every result's key then its text
+    std::vector<Item> items;   // in the order added, or in text order once sorted
     int32_t count = 0;
-    bool sorted = true;  // items already in text order
+    bool sorted = true;        // items already in text order
+
+    std::string_view keyOf(const Item& item) const { return {bytes.data() + item.keyAt, item.keySize}; }
+    std::string_view textOf(const Item& item) const {
+        return {bytes.data() + item.keyAt + item.keySize, item.textSize};
+    }
+    // Appends a result whose key and text hold no NUL byte.
+    void append(std::string_view key, std::string_view text);
 };
 
 // The line shown when a listing has no results (with its trailing blank).
 inline constexpr const char* kNoMatchesLine = "No se encontraron coincidencias... ";
 
 // <0, 0, >0 as a sorts before, equal to, or after b in text order.
-int compareSSolText(const std::string& a, const std::string& b);
+int compareSSolText(std::string_view a, std::string_view b);
 
 std::unique_ptr<SSol> newSSol();
 // Adds copyStr(key) and copyStr(text) as one result; count + 1.

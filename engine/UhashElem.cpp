@@ -4,6 +4,10 @@
 #include <cstring>
 #include <string_view>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "Constantes.h"
 #include "basicOps.h"
 
@@ -104,6 +108,180 @@ struct KeyIndex {
     size_t used = 0;
 };
 
+// Eight bytes of a text from `from` on, 'a'..'z' folded, as a big-endian
+// number: comparing these compares that part of two texts in text order (a
+// stored text holds no NUL, so the zero padding sorts a prefix first).
+uint64_t foldedBytes(std::string_view text, size_t from) {
+    uint64_t v = 0;
+    for (size_t i = from; i < from + 8; ++i) {
+        unsigned char c = i < text.size() ? static_cast<unsigned char>(text[i]) : 0;
+        if (c >= 'a' && c <= 'z') c = static_cast<unsigned char>(c - ('a' - 'A'));
+        v = (v << 8) | c;
+    }
+    return v;
+}
+
+inline unsigned char lowerAZ(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
+}
+
+// A copy of what searches read, for every element of an indexed set: one
+// entry per element. The values of its search fields lie end to end in
+// `searchBytes`, each followed by a NUL (stored values hold none); its display
+// text and key lie in `listBytes` the same way. A search scans searchBytes in
+// one pass instead of visiting every element, and lists from listBytes.
+// Insertions and deletions keep the cache in step, and a standing listing
+// order; entries of elements that left are skipped and, once they are many,
+// dropped.
+struct SearchCache {
+    struct Entry {
+        uint64_t stamp;    // the holding node's stamp: its place in the chain
+        nodoHash* node;    // none once the element has left the set
+        size_t searchAt;   // its first byte in searchBytes
+        size_t listAt;     // its first byte in listBytes
+        int32_t bucket;    // the holding node's bucket
+    };
+
+    SearchCache(const iVector& searchFields, const iVector& displayFields, int32_t keyField)
+        : searchFields(searchFields), displayFields(displayFields), keyField(keyField) {}
+
+    bool serves(const iVector& search, const iVector& display, int32_t key) const {
+        return search == searchFields && display == displayFields && key == keyField;
+    }
+
+    void append(nodoHash* node) {
+        const TElem& e = *node->elem;
+        Entry entry{node->stamp, node, searchBytes.size(), listBytes.size(), node->bucket};
+        for (int32_t f : searchFields) {
+            searchBytes += e.str(f);
+            searchBytes += '\0';
+        }
+        for (int32_t f : displayFields) {
+            listBytes += e.str(f);
+            listBytes += ' ';
+        }
+        listBytes += '\0';
+        listBytes += e.str(keyField);
+        listBytes += '\0';
+        node->cacheEntry = static_cast<uint32_t>(entries.size());
+        entries.push_back(entry);
+        if (ordered) place(node->cacheEntry);
+    }
+
+    void drop(const nodoHash* node) {
+        if (node->cacheEntry >= entries.size()) return;
+        entries[node->cacheEntry].node = nullptr;
+        ++dead;
+    }
+
+    // The element of `from` now sits in node `to` (a deletion moved it).
+    void move(const nodoHash* from, nodoHash* to) {
+        if (from->cacheEntry >= entries.size()) return;
+        const uint32_t i = from->cacheEntry;
+        if (ordered) unplace(i);  // its chain position, and so its place, changes
+        Entry& entry = entries[i];
+        entry.node = to;
+        entry.stamp = to->stamp;
+        entry.bucket = to->bucket;
+        to->cacheEntry = i;
+        if (ordered) place(i);
+    }
+
+    std::string_view displayOf(size_t i) const { return listBytes.data() + entries[i].listAt; }
+    std::string_view keyOf(size_t i) const {
+        const char* display = listBytes.data() + entries[i].listAt;
+        return display + std::strlen(display) + 1;
+    }
+
+    size_t searchEnd(size_t i) const {
+        return i + 1 < entries.size() ? entries[i + 1].searchAt : searchBytes.size();
+    }
+    size_t listEnd(size_t i) const {
+        return i + 1 < entries.size() ? entries[i + 1].listAt : listBytes.size();
+    }
+
+    // Listing order: text order of the display texts, then bucket, then chain
+    // position (falling stamp) - the order of a walk of the chains followed
+    // by a stable sort by text.
+    bool before(size_t a, size_t b) const {
+        const int c = compareSSolText(displayOf(a), displayOf(b));
+        if (c != 0) return c < 0;
+        if (entries[a].bucket != entries[b].bucket) return entries[a].bucket < entries[b].bucket;
+        return entries[a].stamp > entries[b].stamp;
+    }
+
+    void place(uint32_t i) {
+        auto at = std::upper_bound(order.begin(), order.end(), i,
+                                   [this](uint32_t x, uint32_t y) { return before(x, y); });
+        order.insert(at, i);
+    }
+
+    void unplace(uint32_t i) {
+        auto at = std::lower_bound(order.begin(), order.end(), i,
+                                   [this](uint32_t x, uint32_t y) { return before(x, y); });
+        while (at != order.end() && *at != i) ++at;
+        if (at != order.end()) order.erase(at);
+    }
+
+    // Lays the live entries out again in the given order and numbers them so.
+    void rebuild(const std::vector<uint32_t>& keep) {
+        std::vector<Entry> kept;
+        kept.reserve(keep.size());
+        std::string search, list;
+        search.reserve(searchBytes.size());
+        list.reserve(listBytes.size());
+        for (uint32_t i : keep) {
+            Entry entry = entries[i];
+            entry.searchAt = search.size();
+            entry.listAt = list.size();
+            search.append(searchBytes, entries[i].searchAt, searchEnd(i) - entries[i].searchAt);
+            list.append(listBytes, entries[i].listAt, listEnd(i) - entries[i].listAt);
+            entry.node->cacheEntry = static_cast<uint32_t>(kept.size());
+            kept.push_back(entry);
+        }
+        entries.swap(kept);
+        searchBytes.swap(search);
+        listBytes.swap(list);
+        dead = 0;
+        order.resize(entries.size());
+        for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<uint32_t>(i);
+    }
+
+    // Puts the live entries in listing order, laid out so, so that a listing
+    // reads the cache from front to back.
+    void sortAll();
+
+    // When many entries are those of elements that left, or were added since
+    // the last sort, lays the cache out afresh in listing order.
+    void tidy() {
+        if (!ordered) {
+            sortAll();
+        } else if (dead * 2 >= entries.size() || (entries.size() - sortedSize) * 8 > entries.size()) {
+            std::vector<uint32_t> keep;
+            keep.reserve(entries.size() - dead);
+            for (uint32_t i : order) {
+                if (entries[i].node != nullptr) keep.push_back(i);
+            }
+            rebuild(keep);
+            sortedSize = entries.size();
+        }
+    }
+
+    iVector searchFields;
+    iVector displayFields;
+    int32_t keyField;
+    std::string searchBytes;
+    std::string listBytes;
+    std::vector<Entry> entries;
+    size_t dead = 0;
+    uint64_t edits = 0;  // gSetElemEdits when last in step with the set
+    // Entries in listing order (those of elements that left too, until the
+    // next tidy), once a search has sorted them.
+    std::vector<uint32_t> order;
+    bool ordered = false;
+    size_t sortedSize = 0;  // entries laid out in order by the last tidy
+};
+
 namespace {
 
 void setStatus(const std::string& msg, int32_t code) {
@@ -202,19 +380,23 @@ void addSHashE(std::unique_ptr<TElem> element, hashElemR* set) {
     if (set->indexed && set->index) {
         KeyIndex::Slot& slot = set->index->slotFor(key);
         nodoHash* found = slot.node;
+        if (found && set->cache) set->cache->drop(found);
         // The replaced node dies inside; the slot is re-pointed without reading it.
         slot.node = insertOrReplace(set, b, std::move(element), found);
+        slot.node->elem->inSet = true;
         if (found == nullptr) ++set->index->used;
+        if (set->cache) set->cache->append(slot.node);
         return;
     }
     nodoHash* found = walkForString(set, b, field, key);
-    insertOrReplace(set, b, std::move(element), found);
+    insertOrReplace(set, b, std::move(element), found)->elem->inSet = true;
 }
 
 void addIHashE(std::unique_ptr<TElem> element, hashElemR* set) {
     // The string index cannot follow integer keys: drop it for good.
     set->indexed = false;
     set->index.reset();
+    set->cache.reset();
     const size_t field = static_cast<size_t>(set->keyField);
     const int32_t key = element->ints[field];
     int32_t b = modInt(key, set->size);
@@ -222,7 +404,7 @@ void addIHashE(std::unique_ptr<TElem> element, hashElemR* set) {
     if (b < 0) b += set->size;
     nodoHash* found = set->table[static_cast<size_t>(b)].get();
     while (found != nullptr && found->elem->ints[field] != key) found = found->next.get();
-    insertOrReplace(set, b, std::move(element), found);
+    insertOrReplace(set, b, std::move(element), found)->elem->inSet = true;
 }
 
 void delSHashE(const std::string& key, int32_t field, hashElemR* set) {
@@ -249,11 +431,14 @@ void delSHashE(const std::string& key, int32_t field, hashElemR* set) {
         return;
     }
     KeyIndex* index = set->indexed ? set->index.get() : nullptr;
+    SearchCache* cache = set->cache.get();
     if (index) index->erase(index->keyOf(match));
+    if (cache) cache->drop(match);
     if (match != head.get()) {
         // The head's element moves into the matched node, under its id, and
         // the head node leaves the chain: no predecessor is needed.
         if (index) index->repoint(index->keyOf(head.get()), match);
+        if (cache) cache->move(head.get(), match);
         match->elem = std::move(head->elem);
     }
     std::unique_ptr<nodoHash> old = std::move(head);
@@ -283,6 +468,7 @@ void destroyHashE(hashElemR*& set) {
         setStatus("ERROR @ destroyHashE (hashE): Conjunto vac\xEDo! (Hash = nil).", ERR_NO_SET);
         return;
     }
+    set->cache.reset();
     set->index.reset();
     freeChains(set->table);
     delete set;
@@ -307,58 +493,142 @@ void buildDisplay(const TElem& e, const iVector& displayFields, std::string& out
     }
 }
 
-// The first eight bytes of a text, 'a'..'z' folded, as a big-endian number:
-// comparing these compares the texts' beginnings in text order (a stored
-// text holds no NUL, so the zero padding sorts a prefix first).
-uint64_t foldedPrefix(const std::string& text) {
-    uint64_t v = 0;
-    for (size_t i = 0; i < 8; ++i) {
-        unsigned char c = i < text.size() ? static_cast<unsigned char>(text[i]) : 0;
-        if (c >= 'a' && c <= 'z') c = static_cast<unsigned char>(c - ('a' - 'A'));
-        v = (v << 8) | c;
+// The first position p in [pos, n) where bytes[p] is a or b and
+// bytes[p + gap] is c or d, or n. The caller keeps p + gap inside the bytes.
+size_t findPair(const char* bytes, size_t pos, size_t n, char a, char b, size_t gap, char c,
+                char d) {
+#if defined(__SSE2__)
+    const __m128i va = _mm_set1_epi8(a), vb = _mm_set1_epi8(b);
+    const __m128i vc = _mm_set1_epi8(c), vd = _mm_set1_epi8(d);
+    for (; pos + 16 <= n; pos += 16) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + pos));
+        const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + pos + gap));
+        const __m128i hit = _mm_and_si128(_mm_or_si128(_mm_cmpeq_epi8(x, va), _mm_cmpeq_epi8(x, vb)),
+                                          _mm_or_si128(_mm_cmpeq_epi8(y, vc), _mm_cmpeq_epi8(y, vd)));
+        const int mask = _mm_movemask_epi8(hit);
+        if (mask != 0) return pos + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
     }
-    return v;
+#endif
+    for (; pos < n; ++pos) {
+        const char x = bytes[pos], y = bytes[pos + gap];
+        if ((x == a || x == b) && (y == c || y == d)) return pos;
+    }
+    return n;
 }
 
-// Search through the index: elements are visited in index order, which
-// overlaps their memory loads, and the results are then put in the order
-// that a walk of the chains followed by a stable sort by text would give:
-// text order, then bucket, then chain position (falling stamp).
-std::unique_ptr<SSol> searchIndexed(hashElemR* set, const std::string& text,
-                                    const iVector& searchFields, const iVector& displayFields) {
-    struct Match {
-        uint64_t prefix;
-        uint64_t stamp;
-        int32_t bucket;
-        uint32_t item;
-    };
-    auto sol = newSSol();
-    std::vector<Match> matches;
-    std::vector<SSolData> found;
-    const std::vector<KeyIndex::Slot>& slots = set->index->slots;
-    const size_t keyField = static_cast<size_t>(set->keyField);
-    for (size_t i = 0; i < slots.size(); ++i) {
-        const nodoHash* node = slots[i].node;
-        if (node == nullptr) continue;
-        const TElem& e = *node->elem;
-        if (!matchesAny(e, text, searchFields)) continue;
-        SSolData data;
-        data.key = e.strs[keyField];
-        buildDisplay(e, displayFields, data.text);
-        matches.push_back(Match{foldedPrefix(data.text), node->stamp, node->bucket,
-                                static_cast<uint32_t>(found.size())});
-        found.push_back(std::move(data));
+char otherCase(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - ('a' - 'A')) : c;
+}
+
+// One flag per entry of the cache: its element is there and one of its
+// search fields contains pattern ('A'..'Z' folded).
+std::vector<uint8_t> cachedMatches(const SearchCache& cache, std::string_view pattern) {
+    const auto& entries = cache.entries;
+    std::vector<uint8_t> hit(entries.size(), 0);
+    if (pattern.empty()) {
+        // Every element with a non-empty search field; an empty value never matches.
+        const size_t separators = cache.searchFields.size();
+        for (size_t i = 0; i < entries.size(); ++i) {
+            hit[i] = entries[i].node != nullptr && cache.searchEnd(i) - entries[i].searchAt > separators;
+        }
+        return hit;
     }
-    std::sort(matches.begin(), matches.end(), [&](const Match& a, const Match& b) {
-        if (a.prefix != b.prefix) return a.prefix < b.prefix;
-        const int c = compareSSolText(found[a.item].text, found[b.item].text);
-        if (c != 0) return c < 0;
-        if (a.bucket != b.bucket) return a.bucket < b.bucket;
-        return a.stamp > b.stamp;
+    std::string folded(pattern);
+    for (char& c : folded) c = static_cast<char>(lowerAZ(static_cast<unsigned char>(c)));
+    const size_t m = folded.size();
+    const char first = folded[0], last = folded[m - 1];
+    const char* bytes = cache.searchBytes.data();
+    const size_t n = cache.searchBytes.size();
+    if (m > n) return hit;
+    const size_t starts = n - m + 1;  // positions where a match can begin
+    size_t pos = 0;
+    size_t entry = 0;  // the entry holding pos: matches come in rising order
+    while (pos < starts) {
+        // Candidates agree with the pattern's first and last bytes.
+        pos = findPair(bytes, pos, starts, first, otherCase(first), m - 1, last, otherCase(last));
+        if (pos >= starts) break;
+        size_t k = 1;
+        while (k + 1 < m && lowerAZ(static_cast<unsigned char>(bytes[pos + k])) ==
+                                static_cast<unsigned char>(folded[k]))
+            ++k;
+        if (k + 1 < m) {
+            ++pos;
+            continue;
+        }
+        // A match never spans a value's end: the pattern holds no NUL.
+        // Find its entry by galloping forward from the last one.
+        size_t step = 1, lo = entry, hi = entry + 1;
+        while (hi < entries.size() && entries[hi].searchAt <= pos) {
+            lo = hi;
+            hi += step;
+            step *= 2;
+        }
+        hi = std::min(hi, entries.size());
+        entry = static_cast<size_t>(
+                    std::upper_bound(entries.begin() + static_cast<ptrdiff_t>(lo),
+                                     entries.begin() + static_cast<ptrdiff_t>(hi), pos,
+                                     [](size_t p, const SearchCache::Entry& e) { return p < e.searchAt; }) -
+                    entries.begin()) - 1;
+        hit[entry] = entries[entry].node != nullptr;
+        pos = cache.searchEnd(entry);  // one result per element
+    }
+    return hit;
+}
+
+}  // namespace
+
+void SearchCache::sortAll() {
+    struct Key {
+        uint64_t head;  // the display text's first sixteen bytes, folded
+        uint64_t next;
+        uint32_t entry;
+    };
+    std::vector<Key> keys;
+    keys.reserve(entries.size() - dead);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (entries[i].node == nullptr) continue;
+        const std::string_view display = displayOf(i);
+        keys.push_back(Key{foldedBytes(display, 0), foldedBytes(display, 8), static_cast<uint32_t>(i)});
+    }
+    std::sort(keys.begin(), keys.end(), [this](const Key& a, const Key& b) {
+        if (a.head != b.head) return a.head < b.head;
+        if (a.next != b.next) return a.next < b.next;
+        return before(a.entry, b.entry);
     });
-    sol->items.reserve(matches.size());
-    for (const Match& m : matches) sol->items.push_back(std::move(found[m.item]));
-    sol->count = static_cast<int32_t>(sol->items.size());
+    std::vector<uint32_t> keep;
+    keep.reserve(keys.size());
+    for (const Key& k : keys) keep.push_back(k.entry);
+    rebuild(keep);
+    ordered = true;
+    sortedSize = entries.size();
+}
+
+namespace {
+
+// Search through the cache, listed in the cache's standing order.
+std::unique_ptr<SSol> searchCached(hashElemR* set, const std::string& text,
+                                   const iVector& searchFields, const iVector& displayFields) {
+    std::unique_ptr<SearchCache>& cache = set->cache;
+    if (!cache || !cache->serves(searchFields, displayFields, set->keyField) ||
+        cache->edits != gSetElemEdits) {
+        cache = std::make_unique<SearchCache>(searchFields, displayFields, set->keyField);
+        for (const KeyIndex::Slot& slot : set->index->slots) {
+            if (slot.node != nullptr) cache->append(slot.node);
+        }
+        cache->edits = gSetElemEdits;
+    }
+    cache->tidy();
+
+    const void* nul = std::memchr(text.data(), '\0', text.size());
+    const std::string_view pattern(
+        text.data(), nul ? static_cast<size_t>(static_cast<const char*>(nul) - text.data()) : text.size());
+    const std::vector<uint8_t> hit = cachedMatches(*cache, pattern);
+
+    auto sol = newSSol();
+    sol->sorted = false;  // already in order: skip the check per result
+    for (uint32_t i : cache->order) {
+        if (hit[i]) sol->append(cache->keyOf(i), cache->displayOf(i));
+    }
     sol->sorted = true;
     return sol;
 }
@@ -368,7 +638,7 @@ std::unique_ptr<SSol> searchIndexed(hashElemR* set, const std::string& text,
 std::unique_ptr<SSol> searchHashE(hashElemR* set, const std::string& text,
                                   const iVector& searchFields, const iVector& displayFields) {
     if (set->indexed && set->index && set->index->used == static_cast<size_t>(set->count)) {
-        return searchIndexed(set, text, searchFields, displayFields);
+        return searchCached(set, text, searchFields, displayFields);
     }
     auto sol = newSSol();
     const int32_t total = countHashE(set);

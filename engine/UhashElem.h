@@ -30,10 +30,13 @@ struct nodoHash {
     nodoHash* prev = nullptr;  // previous node of the chain, none at the head
     uint64_t stamp = 0;        // rises with every push: a chain is in falling stamp order
     int32_t bucket = 0;        // the bucket whose chain holds this node
+    uint32_t cacheEntry = UINT32_MAX;  // this node's entry in the search cache, if any
 };
 
-// Key -> node index of a set filled by string key (defined in UhashElem.cpp).
+// Key -> node index of a set filled by string key, and a compact copy of the
+// fields that searches read (both defined in UhashElem.cpp).
 struct KeyIndex;
+struct SearchCache;
 
 // The set. Owns its chains, their elements and its copy of the schema.
 // Made by newHashElem, released by destroyHashE.
@@ -52,6 +55,9 @@ struct hashElemR {
     // the key field use it instead of walking a chain; the byte-sum hash puts
     // many keys of a large set in few buckets.
     std::unique_ptr<KeyIndex> index;
+    // The fields the last search read, for every element, in one buffer;
+    // kept up to date by insertions and deletions once a search made it.
+    std::unique_ptr<SearchCache> cache;
     bool indexed = true;
     uint64_t lastStamp = 0;
 
