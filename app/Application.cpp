@@ -1,0 +1,50 @@
+#include "Application.h"
+
+#include <QLocale>
+
+#include "Ansi.h"
+#include "AppIcon.h"
+#include "Dialogs.h"
+#include "Texts.h"
+#include "engine/Platform.h"
+
+namespace contavio {
+
+namespace {
+
+// The store's messages ("No se pudo abrir: data.vlt") in the program's boxes.
+class BoxMessageSink : public MessageSink {
+  public:
+    void show(const std::string& text) override { showMessageBox(fromAnsi(text)); }
+};
+
+}  // namespace
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+
+bool TApplication::notify(QObject* receiver, QEvent* event) {
+    bool handled = false;
+    runGuarded([&] { handled = QApplication::notify(receiver, event); });
+    return handled;
+}
+
+void prepareApplication() {
+    setApplicationTitle(ui(text::kAppTitle));
+    QApplication::setWindowIcon(appIcon());
+    static BoxMessageSink sink;
+    setMessageSink(&sink);
+    setDecimalSeparator(localeDecimalSeparator());
+}
+
+char localeDecimalSeparator() {
+    const std::string separator = toAnsi(QLocale::system().decimalPoint());
+    return separator.size() == 1 && separator[0] != '?' ? separator[0] : '.';
+}
+
+bool hasDisplay() {
+    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+}
+
+}  // namespace contavio

@@ -1,0 +1,83 @@
+#include "Dialogs.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <cstdio>
+
+#include "Ansi.h"
+#include "Texts.h"
+
+namespace contavio {
+
+namespace {
+
+QString& titleStorage() {
+    static QString title = ui(text::kAppTitle);
+    return title;
+}
+
+MessagePresenter& presenterStorage() {
+    static MessagePresenter presenter;
+    return presenter;
+}
+
+int showModalBox(const MessageRequest& request) {
+    QMessageBox box(QApplication::activeWindow());
+    box.setWindowTitle(applicationTitle());
+    box.setText(request.text);
+    box.setWindowModality(Qt::ApplicationModal);
+    if (request.choices.isEmpty()) {
+        box.setIcon(QMessageBox::NoIcon);
+        box.setStandardButtons(QMessageBox::Ok);
+        box.exec();
+        return 0;
+    }
+    box.setIcon(QMessageBox::Warning);
+    QList<QAbstractButton*> buttons;
+    for (const QString& choice : request.choices) {
+        buttons.append(box.addButton(choice, QMessageBox::AcceptRole));
+    }
+    // Escape takes the first choice, the one that loses nothing.
+    box.setEscapeButton(buttons.first());
+    box.setDefaultButton(qobject_cast<QPushButton*>(buttons.first()));
+    box.exec();
+    const auto index = buttons.indexOf(box.clickedButton());
+    return index < 0 ? 0 : static_cast<int>(index);
+}
+
+}  // namespace
+
+QString applicationTitle() { return titleStorage(); }
+
+void setApplicationTitle(const QString& title) { titleStorage() = title; }
+
+int presentMessage(const MessageRequest& request) {
+    if (presenterStorage()) {
+        return presenterStorage()(request);
+    }
+    return showModalBox(request);
+}
+
+void setMessagePresenter(MessagePresenter presenter) { presenterStorage() = std::move(presenter); }
+
+void showMessageBox(const QString& text) { presentMessage({text, {}}); }
+
+void reportError(const std::exception& error) noexcept {
+    try {
+        showMessageBox(fromErrorText(error.what()));
+    } catch (...) {
+        // The box itself failed; standard error is all that is left.
+        std::fprintf(stderr, "%s\n", error.what());
+    }
+}
+
+void reportUnknownError() noexcept {
+    try {
+        showMessageBox(ui(text::kUnknownError));
+    } catch (...) {
+        std::fprintf(stderr, "%s\n", text::kUnknownError);
+    }
+}
+
+}  // namespace contavio

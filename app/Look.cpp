@@ -1,0 +1,24 @@
+#include "Look.h"
+
+#include <QStringList>
+
+namespace contavio {
+
+QFont windowFont() {
+    QFont font;
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+                      QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
+                      QStringLiteral("Nimbus Sans"), QStringLiteral("Helvetica")});
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(11);
+    return font;
+}
+
+QFont verdanaFont(bool underline) {
+    QFont font(QStringLiteral("Verdana"));
+    font.setPixelSize(11);
+    font.setUnderline(underline);
+    return font;
+}
+
+}  // namespace contavio

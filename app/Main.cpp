@@ -1,0 +1,718 @@
+#include "Main.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QScreen>
+#include <limits>
+#include <stdexcept>
+
+#include "Ansi.h"
+#include "AppIcon.h"
+#include "ContactProto.h"
+#include "Credits.h"
+#include "Dialogs.h"
+#include "Look.h"
+#include "Texts.h"
+#include "engine/basicOps.h"
+
+namespace contavio {
+
+std::unique_ptr<TConjuntos> gConjuntos;
+std::string gCurrentKey;
+std::optional<sVector> gResultTexts;
+std::optional<sVector> gResultKeys;
+
+namespace {
+
+constexpr int kClientWidth = 665;
+constexpr int kClientHeight = 364;
+constexpr int kLabelSpacing = 3;  // between an edit and its caption above it
+constexpr int kNoLengthLimit = std::numeric_limits<int>::max();
+
+QString fileName(const char* name) { return QString::fromLatin1(name); }
+
+QLabel* makeLabel(QWidget* parent, const char* name, const char* caption, int left, int top) {
+    auto* label = new QLabel(ui(caption), parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->move(left, top);
+    label->adjustSize();
+    return label;
+}
+
+// A single-line edit with its caption 3 pixels above it.
+QLineEdit* makeLabeledEdit(QWidget* parent, const char* name, const char* caption,
+                           const QRect& geometry) {
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(QString::fromLatin1(name));
+    edit->setGeometry(geometry);
+    edit->setMaxLength(kNoLengthLimit);
+    auto* label = new QLabel(ui(caption), parent);
+    label->setObjectName(QString::fromLatin1(name) + QStringLiteral("Label"));
+    label->adjustSize();
+    label->move(geometry.left(), geometry.top() - kLabelSpacing - label->height());
+    label->setBuddy(edit);
+    return edit;
+}
+
+QPushButton* makeButton(QWidget* parent, const char* name, const char* caption,
+                        const QRect& geometry, bool underline) {
+    auto* button = new QPushButton(ui(caption), parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setGeometry(geometry);
+    button->setFont(verdanaFont(underline));
+    QPalette palette = button->palette();
+    palette.setColor(QPalette::ButtonText, kLime);
+    button->setPalette(palette);
+    return button;
+}
+
+// A list box that takes the focus without making a line current, so the
+// first Down key selects the first line, not the second.
+class ListBox : public QListWidget {
+  public:
+    using QListWidget::QListWidget;
+
+  protected:
+    void focusInEvent(QFocusEvent* event) override {
+        QListWidget::focusInEvent(event);
+        if (selectedItems().isEmpty()) {
+            selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+        }
+    }
+};
+
+QListWidget* makeListBox(QWidget* parent, const char* name, const QRect& geometry) {
+    auto* list = new ListBox(parent);
+    list->setObjectName(QString::fromLatin1(name));
+    list->setGeometry(geometry);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);  // long lines are cut
+    return list;
+}
+
+QGroupBox* makeGroupBox(QWidget* parent, const char* name, const char* caption,
+                        const QRect& geometry) {
+    auto* box = new QGroupBox(ui(caption), parent);
+    box->setObjectName(QString::fromLatin1(name));
+    box->setGeometry(geometry);
+    return box;
+}
+
+// The panels show their captions and labels in lime green.
+void paintPanel(QGroupBox* box) {
+    QPalette palette = box->palette();
+    palette.setColor(QPalette::WindowText, kLime);
+    box->setPalette(palette);
+}
+
+void paintPanelEdit(QLineEdit* edit, const QFont& font, const QColor& textColour) {
+    edit->setFont(font);
+    QPalette palette = edit->palette();
+    palette.setColor(QPalette::Base, kActiveTitleGradient);
+    palette.setColor(QPalette::Text, textColour);
+    edit->setPalette(palette);
+}
+
+QComboBox* makeComboBox(QWidget* parent, const char* name, const QRect& geometry) {
+    auto* box = new QComboBox(parent);
+    box->setObjectName(QString::fromLatin1(name));
+    box->setGeometry(geometry);
+    box->setEditable(true);
+    box->lineEdit()->setMaxLength(kNoLengthLimit);
+    box->setInsertPolicy(QComboBox::NoInsert);  // typing a text adds no item
+    return box;
+}
+
+// The lines of a list box as the store fills them. Signals stay blocked
+// while it is filled, so clearing the results list picks nothing.
+class ListBoxLines : public LineList {
+  public:
+    explicit ListBoxLines(QListWidget* box) : box_(box) {}
+    ~ListBoxLines() override {
+        if (depth_ > 0) {
+            depth_ = 1;
+            endUpdate();
+        }
+    }
+    ListBoxLines(const ListBoxLines&) = delete;
+    ListBoxLines& operator=(const ListBoxLines&) = delete;
+
+    void beginUpdate() override {
+        if (depth_++ == 0) {
+            wasBlocked_ = box_->blockSignals(true);
+            box_->setUpdatesEnabled(false);
+        }
+    }
+    void clear() override { box_->clear(); }
+    void add(const std::string& line) override { box_->addItem(fromAnsi(line)); }
+    void endUpdate() override {
+        if (depth_ > 0 && --depth_ == 0) {
+            box_->setUpdatesEnabled(true);
+            box_->blockSignals(wasBlocked_);
+        }
+    }
+
+  private:
+    QListWidget* box_;
+    int depth_ = 0;
+    bool wasBlocked_ = false;
+};
+
+void fillListBox(QListWidget* box, const sVector& items) {
+    ListBoxLines lines(box);
+    lines.beginUpdate();
+    lines.clear();
+    for (const std::string& item : items) {
+        lines.add(item);
+    }
+    lines.endUpdate();
+}
+
+// The selected line of a list box, or -1.
+int selectedRow(const QListWidget* box) {
+    const QList<QListWidgetItem*> selected = box->selectedItems();
+    return selected.isEmpty() ? -1 : box->row(selected.first());
+}
+
+void removeSelectedLine(QListWidget* box) {
+    const int row = selectedRow(box);
+    if (row < 0) {
+        return;
+    }
+    delete box->takeItem(row);
+    box->clearSelection();  // the next line does not become selected
+}
+
+// A memo's text as the store keeps it: lines end with CR LF.
+std::string memoText(const QPlainTextEdit* memo) {
+    QString text = memo->toPlainText();
+    text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+    return toAnsi(text);
+}
+
+const std::string& fieldOf(const sVector& fields, int32_t index) {
+    static const std::string none;
+    return static_cast<size_t>(index) < fields.size() ? fields[static_cast<size_t>(index)] : none;
+}
+
+// A name beside `file` that no file has yet: file.damaged-YYYYMMDD-HHMMSS,
+// with -2, -3 ... appended if that is taken.
+QString backupName(const QString& file) {
+    const QString base = file + QStringLiteral(".damaged-") +
+                         QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString name = base;
+    for (int n = 2; QFileInfo::exists(name) || QFileInfo(name).isSymLink(); ++n) {
+        name = base + QLatin1Char('-') + QString::number(n);
+    }
+    return name;
+}
+
+[[noreturn]] void throwBackupError(const QString& from, const QString& to, const QString& why) {
+    throw std::runtime_error(toAnsi(ui(text::kBackupFailed) + from + ui(text::kBackupTo) + to +
+                                    QStringLiteral(":\n") + why));
+}
+
+}  // namespace
+
+TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(ui(text::kMainCaption));
+    setWindowIcon(appIcon());
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setFont(windowFont());
+
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("Form1Client"));
+    client->setFixedSize(kClientWidth, kClientHeight);
+    client->setAutoFillBackground(true);
+    QPalette palette = client->palette();
+    palette.setColor(QPalette::Window, kDesktopColour);
+    client->setPalette(palette);
+    setCentralWidget(client);
+
+    createMenus();
+    createEditor(client);
+    createPanels(client);
+    createResults(client);
+    arrangeTabOrder();
+
+    // The client area keeps its size; the window is as large as it and the menu.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    adjustSize();
+
+    handle(&TForm1::FormCreate);
+}
+
+TForm1::~TForm1() {
+    if (!closedDown_) {
+        gConjuntos.reset();
+        gResultTexts.reset();
+        gResultKeys.reset();
+    }
+}
+
+void TForm1::setCreditsWindow(TForm2* credits) { credits_ = credits; }
+
+void TForm1::createMenus() {
+    QMenuBar* bar = menuBar();
+    bar->setObjectName(QStringLiteral("MainMenu1"));
+
+    Programa1 = bar->addMenu(ui(text::kProgramMenu));
+    Programa1->setObjectName(QStringLiteral("Programa1"));
+    Salir1 = Programa1->addAction(ui(text::kQuit));
+    Salir1->setObjectName(QStringLiteral("Salir1"));
+
+    Contactos1 = bar->addMenu(ui(text::kContactsMenu));
+    Contactos1->setObjectName(QStringLiteral("Contactos1"));
+    Agregar1 = Contactos1->addAction(ui(text::kAdd));
+    Agregar1->setObjectName(QStringLiteral("Agregar1"));
+    Modificar1 = Contactos1->addAction(ui(text::kModify));
+    Modificar1->setObjectName(QStringLiteral("Modificar1"));
+    Borrar1 = Contactos1->addAction(ui(text::kRemove));
+    Borrar1->setObjectName(QStringLiteral("Borrar1"));
+
+    // A top-level entry without a submenu: it acts at once.
+    Crditos1 = bar->addAction(ui(text::kCredits));
+    Crditos1->setObjectName(QStringLiteral("Crditos1"));
+
+    connect(Salir1, &QAction::triggered, this, [this] { handle(&TForm1::Salir1Click); });
+    connect(Agregar1, &QAction::triggered, this, [this] { handle(&TForm1::Agregar1Click); });
+    connect(Modificar1, &QAction::triggered, this, [this] { handle(&TForm1::Modificar1Click); });
+    connect(Borrar1, &QAction::triggered, this, [this] { handle(&TForm1::Borrar1Click); });
+    connect(Crditos1, &QAction::triggered, this, [this] { handle(&TForm1::Crditos1Click); });
+}
+
+void TForm1::createEditor(QWidget* client) {
+    GroupBox1 = makeGroupBox(client, "GroupBox1", text::kPersonalData, QRect(8, 8, 497, 233));
+
+    LabeledEdit1 =
+        makeLabeledEdit(GroupBox1, "LabeledEdit1", text::kFirstNames, QRect(16, 40, 129, 19));
+    LabeledEdit2 =
+        makeLabeledEdit(GroupBox1, "LabeledEdit2", text::kSurnames, QRect(144, 40, 129, 19));
+    LabeledEdit5 =
+        makeLabeledEdit(GroupBox1, "LabeledEdit5", text::kWebUrl, QRect(280, 40, 201, 19));
+    LabeledEdit3 =
+        makeLabeledEdit(GroupBox1, "LabeledEdit3", text::kAddress, QRect(16, 80, 257, 19));
+    Label10 = makeLabel(GroupBox1, "Label10", text::kBirthday, 280, 80);
+    ComboBox1 = makeComboBox(GroupBox1, "ComboBox1", QRect(344, 80, 57, 21));
+    ComboBox2 = makeComboBox(GroupBox1, "ComboBox2", QRect(408, 80, 73, 21));
+
+    Label3 = makeLabel(GroupBox1, "Label3", text::kPhones, 16, 104);
+    ListBox1 = makeListBox(GroupBox1, "ListBox1", QRect(16, 120, 129, 97));
+    Label8 = makeLabel(GroupBox1, "Label8", text::kEmails, 152, 104);
+    ListBox2 = makeListBox(GroupBox1, "ListBox2", QRect(144, 120, 129, 97));
+    Label9 = makeLabel(GroupBox1, "Label9", text::kNotes, 280, 104);
+
+    Memo1 = new QPlainTextEdit(GroupBox1);
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setGeometry(280, 120, 201, 97);
+    Memo1->setFrameShape(QFrame::NoFrame);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    Memo1->setTabChangesFocus(true);
+}
+
+void TForm1::createPanels(QWidget* client) {
+    GroupBox2 = makeGroupBox(client, "GroupBox2", text::kPhonePanel, QRect(8, 248, 161, 108));
+    paintPanel(GroupBox2);
+    LabeledEdit4 = makeLabeledEdit(GroupBox2, "LabeledEdit4", text::kPhone, QRect(8, 36, 145, 19));
+    LabeledEdit4->setFrame(false);
+    paintPanelEdit(LabeledEdit4, verdanaFont(false), palette().color(QPalette::ButtonText));
+    Button1 = makeButton(GroupBox2, "Button1", text::kAdd, QRect(8, 60, 145, 21), true);
+    Button5 = makeButton(GroupBox2, "Button5", text::kRemoveSelected, QRect(8, 80, 145, 21), false);
+
+    GroupBox3 = makeGroupBox(client, "GroupBox3", text::kEmailPanel, QRect(168, 248, 161, 108));
+    paintPanel(GroupBox3);
+    LabeledEdit6 = makeLabeledEdit(GroupBox3, "LabeledEdit6", text::kEmail, QRect(8, 36, 145, 19));
+    paintPanelEdit(LabeledEdit6, windowFont(), Qt::black);
+    Button2 = makeButton(GroupBox3, "Button2", text::kAdd, QRect(8, 60, 145, 21), true);
+    Button6 = makeButton(GroupBox3, "Button6", text::kRemove, QRect(8, 80, 145, 21), false);
+
+    GroupBox4 = makeGroupBox(client, "GroupBox4", text::kSearchPanel, QRect(328, 248, 177, 89));
+    paintPanel(GroupBox4);
+    LabeledEdit7 = makeLabeledEdit(GroupBox4, "LabeledEdit7", text::kByText, QRect(8, 36, 161, 19));
+    paintPanelEdit(LabeledEdit7, windowFont(), Qt::black);
+    Button3 = makeButton(GroupBox4, "Button3", text::kSearch, QRect(8, 60, 161, 21), false);
+
+    connect(Button1, &QPushButton::clicked, this, [this] { handle(&TForm1::Button1Click); });
+    connect(Button5, &QPushButton::clicked, this, [this] { handle(&TForm1::Button5Click); });
+    connect(Button2, &QPushButton::clicked, this, [this] { handle(&TForm1::Button2Click); });
+    connect(Button6, &QPushButton::clicked, this, [this] { handle(&TForm1::Button6Click); });
+    connect(Button3, &QPushButton::clicked, this, [this] { handle(&TForm1::Button3Click); });
+}
+
+void TForm1::createResults(QWidget* client) {
+    Label11 = makeLabel(client, "Label11", text::kCountLabelStart, 512, 8);
+    ListBox3 = makeListBox(client, "ListBox3", QRect(512, 24, 145, 329));
+
+    Label1 = makeLabel(client, "Label1", text::kVersionLabel, 368, 344);
+    QFont font = windowFont();
+    font.setBold(true);
+    font.setUnderline(true);
+    Label1->setFont(font);
+    QPalette palette = Label1->palette();
+    palette.setColor(QPalette::WindowText, Qt::white);
+    Label1->setPalette(palette);
+    Label1->adjustSize();
+
+    // Mouse and keyboard both move the selection; each change opens the line.
+    connect(ListBox3, &QListWidget::itemSelectionChanged, this,
+            [this] { handle(&TForm1::ListBox3Click); });
+}
+
+void TForm1::arrangeTabOrder() {
+    const QWidget* order[] = {LabeledEdit1, LabeledEdit2, LabeledEdit3, ListBox1, ListBox2,
+                              LabeledEdit5, ComboBox1,    ComboBox2,    Memo1,    LabeledEdit4,
+                              Button1,      Button5,      LabeledEdit6, Button2,  Button6,
+                              LabeledEdit7, Button3,      ListBox3};
+    for (size_t i = 1; i < std::size(order); ++i) {
+        QWidget::setTabOrder(const_cast<QWidget*>(order[i - 1]), const_cast<QWidget*>(order[i]));
+    }
+}
+
+void TForm1::handle(void (TForm1::*event)()) {
+    runGuarded([this, event] { (this->*event)(); });
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    handle(&TForm1::FormClose);
+    closedDown_ = true;  // the program ends even if close-down failed
+    if (credits_ != nullptr) {
+        credits_->close();
+    }
+    event->accept();
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+    if (!centred_) {
+        centred_ = true;
+        if (const QScreen* screen = this->screen()) {
+            QRect frame = frameGeometry();
+            frame.moveCenter(screen->availableGeometry().center());
+            move(frame.topLeft());
+        }
+    }
+    QMainWindow::showEvent(event);
+}
+
+// ---------------------------------------------------------------------------
+// Start-up and close-down
+
+void TForm1::FormCreate() {
+    gCurrentKey.clear();
+    gResultTexts.reset();
+    gResultKeys.reset();
+
+    for (int day = 1; day <= 31; ++day) {
+        ComboBox1->addItem(QString::number(day));
+    }
+    ComboBox1->setCurrentIndex(-1);
+    ComboBox1->setEditText(ui(text::kDayPrompt));  // a prompt, not an item
+    for (const char* month : text::kMonths) {
+        ComboBox2->addItem(ui(month));
+    }
+    ComboBox2->setCurrentIndex(-1);
+    ComboBox2->setEditText(ui(text::kMonthPrompt));
+
+    gConjuntos = std::make_unique<TConjuntos>(1);
+    loadContacts();
+}
+
+void TForm1::loadContacts() {
+    legacySource_ = QFileInfo::exists(fileName(kLegacyFile));
+    const char* source = legacySource_ ? kLegacyFile : kDataFile;
+    QString reason;
+    try {
+        if (legacySource_) {
+            gConjuntos->loadText(kLegacyFile, kContactSlot);
+        } else {
+            gConjuntos->loadCrypt(kDataFile, kContactSlot, kCipherKey);
+        }
+    } catch (const std::exception& error) {
+        sourceDamaged_ = true;
+        reason = fromErrorText(error.what());
+    } catch (...) {
+        sourceDamaged_ = true;
+        reason = ui(text::kUnknownError);
+    }
+
+    const bool readSome = !gConjuntos->isEmpty(kContactSlot);
+    if (sourceDamaged_) {
+        QString message =
+            ui(text::kReadFailed) + fileName(source) + QStringLiteral(":\n") + reason +
+            QStringLiteral("\n\n") + ui(readSome ? text::kPartialKept : text::kNothingRead) +
+            QLatin1Char('\n') + ui(legacySource_ ? text::kDamagedLegacyKept : text::kDamagedKept) +
+            fileName(source) + ui(text::kDamagedSuffixPattern) + QLatin1Char('.');
+        showMessageBox(message);
+    }
+    if (readSome) {
+        refreshResults();
+    } else {
+        createContactSet();
+    }
+}
+
+void TForm1::createContactSet() {
+    gConjuntos->newSet(kContactSlot, kContactBuckets, kContactTag, kContactSetName, kKeyField);
+    gConjuntos->setSetProto(kContactSlot, contactProto());
+}
+
+bool TForm1::contactSetReady() const {
+    return gConjuntos != nullptr && !gConjuntos->isEmpty(kContactSlot);
+}
+
+void TForm1::FormClose() {
+    if (closedDown_) {
+        return;
+    }
+    if (contactSetReady() && saveContacts()) {
+        retireLegacyFile();
+    }
+    gConjuntos.reset();
+    gResultTexts.reset();
+    gResultKeys.reset();
+    closedDown_ = true;
+}
+
+// Writes "data.vlt" until it succeeds or the user chooses to leave without
+// saving; then nothing is deleted.
+bool TForm1::saveContacts() {
+    for (;;) {
+        QString reason;
+        try {
+            if (sourceDamaged_ && !legacySource_ && !dataBackedUp_) {
+                backUpUnreadDataFile();
+            }
+            gConjuntos->saveCrypt(kDataFile, kContactSlot, kCipherKey);
+            return true;
+        } catch (const std::exception& error) {
+            reason = fromErrorText(error.what());
+        } catch (...) {
+            reason = ui(text::kUnknownError);
+        }
+        const QString question = ui(text::kSaveFailed) + fileName(kDataFile) +
+                                 QStringLiteral(":\n") + reason + QStringLiteral("\n\n") +
+                                 ui(text::kSaveFailedAdvice);
+        const int choice =
+            presentMessage({question, {ui(text::kRetry), ui(text::kLeaveWithoutSaving)}});
+        if (choice != 0) {
+            return false;
+        }
+    }
+}
+
+// The "data.vlt" that start-up could not read in full keeps its bytes under a
+// new name before anything is written over it.
+void TForm1::backUpUnreadDataFile() {
+    const QString source = fileName(kDataFile);
+    if (!QFileInfo::exists(source)) {
+        dataBackedUp_ = true;  // gone meanwhile: nothing left to keep
+        return;
+    }
+    const QString target = backupName(source);
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly)) {
+        throwBackupError(source, target, in.errorString());
+    }
+    const QByteArray bytes = in.readAll();
+    if (in.error() != QFileDevice::NoError) {
+        throwBackupError(source, target, in.errorString());
+    }
+    QSaveFile out(target);
+    if (!out.open(QIODevice::WriteOnly)) {
+        throwBackupError(source, target, out.errorString());
+    }
+    out.setPermissions(in.permissions());
+    if (out.write(bytes) != bytes.size() || !out.commit()) {
+        throwBackupError(source, target, out.errorString());
+    }
+    dataBackedUp_ = true;
+}
+
+// After a successful save: a legacy file read in full has moved into
+// "data.vlt" and goes; one that was not read in full is renamed aside, never
+// deleted. A "contact.txt" that appeared while the program ran was never read
+// and stays for the next start.
+void TForm1::retireLegacyFile() {
+    if (!legacySource_) {
+        return;
+    }
+    const QString legacy = fileName(kLegacyFile);
+    QFile file(legacy);
+    if (!file.exists()) {
+        return;
+    }
+    if (sourceDamaged_) {
+        const QString target = backupName(legacy);
+        if (!file.rename(target)) {
+            showMessageBox(ui(text::kLegacyNotMoved) + legacy + ui(text::kBackupTo) + target +
+                           QStringLiteral(":\n") + file.errorString());
+        }
+    } else if (!file.remove()) {
+        showMessageBox(ui(text::kLegacyNotRemoved) + legacy + QStringLiteral(":\n") +
+                       file.errorString());
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Results and the editor
+
+void TForm1::refreshResults() {
+    if (!contactSetReady()) {
+        return;
+    }
+    const iVector fields = {kFirstNamesField, kSurnamesField, kAddressField};
+    gConjuntos->search(kContactSlot, toAnsi(LabeledEdit7->text()), fields, fields);
+    ListBoxLines lines(ListBox3);
+    lines.beginUpdate();
+    gConjuntos->listResults(kContactSlot, lines, gResultTexts, gResultKeys);
+    lines.endUpdate();
+    Label11->setText(ui(text::kSolutions) + QString::number(gConjuntos->resultCount(kContactSlot)));
+    Label11->adjustSize();
+}
+
+void TForm1::showContact(const std::string& key) {
+    if (!contactSetReady()) {
+        return;
+    }
+    iVector ints;
+    sVector strs;
+    fVector floats;
+    if (!gConjuntos->sObjInfo(key, kKeyField, kContactSlot, ints, strs, floats)) {
+        return;
+    }
+    LabeledEdit1->setText(fromAnsi(fieldOf(strs, kFirstNamesField)));
+    LabeledEdit2->setText(fromAnsi(fieldOf(strs, kSurnamesField)));
+    LabeledEdit3->setText(fromAnsi(fieldOf(strs, kAddressField)));
+    LabeledEdit5->setText(fromAnsi(fieldOf(strs, kWebField)));
+    ComboBox1->setEditText(fromAnsi(fieldOf(strs, kDayField)));
+    ComboBox2->setEditText(fromAnsi(fieldOf(strs, kMonthField)));
+    Memo1->setPlainText(fromAnsi(fieldOf(strs, kNotesField)));
+
+    iVector counts;
+    sMatrix lists;
+    if (!gConjuntos->sObjLists(key, kKeyField, kContactSlot, counts, lists)) {
+        return;
+    }
+    const sVector none;
+    fillListBox(ListBox1,
+                kPhoneList < static_cast<int32_t>(lists.size()) ? lists[kPhoneList] : none);
+    fillListBox(ListBox2,
+                kEmailList < static_cast<int32_t>(lists.size()) ? lists[kEmailList] : none);
+}
+
+// ---------------------------------------------------------------------------
+// Events
+
+void TForm1::Salir1Click() { close(); }
+
+void TForm1::Agregar1Click() {
+    if (!contactSetReady()) {
+        return;
+    }
+    gConjuntos->newObj(contactProto());
+
+    // Empty fields get "n/a", in the controls themselves.
+    const QString notAvailable = ui(text::kNotAvailable);
+    for (QLineEdit* edit : {LabeledEdit1, LabeledEdit2, LabeledEdit3, LabeledEdit5}) {
+        if (edit->text().isEmpty()) {
+            edit->setText(notAvailable);
+        }
+    }
+    for (QComboBox* picker : {ComboBox1, ComboBox2}) {
+        if (picker->currentText().isEmpty()) {
+            picker->setEditText(notAvailable);
+        }
+    }
+    if (Memo1->toPlainText().isEmpty()) {
+        Memo1->setPlainText(notAvailable);
+    }
+
+    sVector strs(kContactStrings);
+    strs[kFirstNamesField] = toAnsi(LabeledEdit1->text());
+    strs[kSurnamesField] = toAnsi(LabeledEdit2->text());
+    strs[kAddressField] = toAnsi(LabeledEdit3->text());
+    strs[kWebField] = toAnsi(LabeledEdit5->text());
+    strs[kDayField] = toAnsi(ComboBox1->currentText());
+    strs[kMonthField] = toAnsi(ComboBox2->currentText());
+    strs[kNotesField] = flattenLines(memoText(Memo1));
+    strs[kKeyField] = contactKey(strs[kFirstNamesField], strs[kSurnamesField]);
+    gConjuntos->setObjData(iVector{}, strs, fVector{});
+
+    for (int row = 0; row < ListBox1->count(); ++row) {
+        gConjuntos->addObjListItem(kPhoneList, toAnsi(ListBox1->item(row)->text()));
+    }
+    for (int row = 0; row < ListBox2->count(); ++row) {
+        gConjuntos->addObjListItem(kEmailList, toAnsi(ListBox2->item(row)->text()));
+    }
+    gConjuntos->commitObj(kContactSlot, kCommitByString);
+    gConjuntos->releaseObj();
+
+    gCurrentKey = strs[kKeyField];
+    refreshResults();
+}
+
+void TForm1::Modificar1Click() { Agregar1Click(); }
+
+void TForm1::Borrar1Click() {
+    if (gCurrentKey.empty()) {
+        showMessageBox(ui(text::kSelectAContact));
+        return;
+    }
+    if (contactSetReady()) {
+        gConjuntos->delObj(kContactSlot, gCurrentKey);
+        refreshResults();
+    }
+    showMessageBox(ui(text::kContactDeleted));
+}
+
+void TForm1::Crditos1Click() {
+    if (credits_ != nullptr) {
+        credits_->showInFront();
+    }
+}
+
+void TForm1::Button1Click() { ListBox1->addItem(LabeledEdit4->text()); }
+
+void TForm1::Button5Click() { removeSelectedLine(ListBox1); }
+
+void TForm1::Button2Click() { ListBox2->addItem(LabeledEdit6->text()); }
+
+void TForm1::Button6Click() { removeSelectedLine(ListBox2); }
+
+void TForm1::Button3Click() { refreshResults(); }
+
+void TForm1::ListBox3Click() {
+    if (!gResultKeys) {
+        return;  // no results: the line says there are none
+    }
+    const int row = selectedRow(ListBox3);
+    if (row < 0 || static_cast<size_t>(row) >= gResultKeys->size()) {
+        return;
+    }
+    const std::string key = (*gResultKeys)[static_cast<size_t>(row)];
+    showContact(key);
+    gCurrentKey = key;
+    setApplicationTitle(ui(text::kPickedTitlePrefix) + LabeledEdit1->text() + QLatin1Char(' ') +
+                        LabeledEdit2->text());
+    setWindowTitle(applicationTitle());
+}
+
+}  // namespace contavio

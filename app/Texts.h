@@ -1,0 +1,153 @@
+// Every text that the program shows, each in one place. Like all text of the
+// store they are Windows-1252 bytes ("\xED" is an i with an acute accent);
+// ui() in Ansi.h turns them into what the widgets show.
+#pragma once
+
+#include <array>
+
+namespace contavio::text {
+
+// The application.
+inline constexpr char kAppTitle[] = "Tarvel - Brenholt";
+inline constexpr char kPickedTitlePrefix[] = "Tarvel: ";
+
+// The main window.
+inline constexpr char kMainCaption[] = "Contavio";
+inline constexpr char kVersionLabel[] = "Contavio v0.98";
+inline constexpr char kPersonalData[] = " Datos personales ";
+inline constexpr char kFirstNames[] = "Nombres";
+inline constexpr char kSurnames[] = "Apellidos";
+inline constexpr char kWebUrl[] = "Web URL";
+inline constexpr char kAddress[] = "Direcci\xF3n";
+inline constexpr char kBirthday[] = "Cumplea\xF1os";
+inline constexpr char kPhones[] =
+    "Tel\xE9"
+    "fonos";
+inline constexpr char kEmails[] = "E-mails";
+inline constexpr char kNotes[] = "Notas";
+inline constexpr char kPhonePanel[] =
+    " Agregar Tel\xE9"
+    "fonos al contacto ";
+inline constexpr char kPhone[] =
+    "Tel\xE9"
+    "fono";
+inline constexpr char kAdd[] = "Agregar";
+inline constexpr char kRemoveSelected[] = "Eliminar Seleccionado";
+inline constexpr char kEmailPanel[] = " Agregar E-mail al contacto ";
+inline constexpr char kEmail[] = "E-mail";
+inline constexpr char kRemove[] = "Eliminar";
+inline constexpr char kSearchPanel[] = " B\xFAsquedas ";
+inline constexpr char kByText[] = "por texto:";
+inline constexpr char kSearch[] = "Buscar";
+inline constexpr char kCountLabelStart[] = "Label11";
+inline constexpr char kSolutions[] = "Soluciones: ";
+
+// The birthday pickers: their prompts and items.
+inline constexpr char kDayPrompt[] =
+    "D\xED"
+    "a";
+inline constexpr char kMonthPrompt[] = "Mes";
+inline constexpr std::array<const char*, 12> kMonths = {
+    "Enero", "Febrero", "Marzo",     "Abril",   "Mayo",      "Junio",
+    "Julio", "Agosto",  "Setiembre", "Octubre", "Noviembre", "Diciembre"};
+
+// An editor field left empty is saved as this.
+inline constexpr char kNotAvailable[] = "n/a";
+
+// The main menu.
+inline constexpr char kProgramMenu[] = "Programa";
+inline constexpr char kQuit[] = "Salir";
+inline constexpr char kContactsMenu[] = "Contactos";
+inline constexpr char kModify[] = "Modificar";
+inline constexpr char kCredits[] =
+    "Cr\xE9"
+    "ditos";
+
+// Messages of the main window.
+inline constexpr char kSelectAContact[] = "Debe haber un contacto seleccionado";
+inline constexpr char kContactDeleted[] = "Contacto eliminado";
+
+// A database file that could not be read to its end at start-up.
+inline constexpr char kReadFailed[] = "No se pudo leer completo el archivo ";
+inline constexpr char kPartialKept[] = "Se muestran los contactos que se leyeron antes del error.";
+inline constexpr char kNothingRead[] =
+    "No se pudo leer ning\xFAn contacto: se empieza con una agenda vac\xED"
+    "a.";
+inline constexpr char kDamagedKept[] =
+    "El archivo no se borra ni se sobrescribe: al salir, antes de guardar, se "
+    "copia con el nombre ";
+inline constexpr char kDamagedLegacyKept[] =
+    "El archivo no se borra: al salir, los contactos se guardan en data.vlt y el "
+    "archivo se conserva con el nombre ";
+inline constexpr char kDamagedSuffixPattern[] = ".damaged-AAAAMMDD-HHMMSS";
+
+// Close-down.
+inline constexpr char kSaveFailed[] = "No se pudieron guardar los contactos en ";
+inline constexpr char kSaveFailedAdvice[] =
+    "Libere espacio o corrija el problema y elija \"Reintentar\", o elija "
+    "\"Salir sin guardar\" para salir sin guardar los cambios (no se borra ning\xFAn "
+    "archivo).";
+inline constexpr char kRetry[] = "Reintentar";
+inline constexpr char kLeaveWithoutSaving[] = "Salir sin guardar";
+inline constexpr char kBackupFailed[] = "No se pudo copiar ";
+inline constexpr char kBackupTo[] = " a ";
+inline constexpr char kLegacyNotRemoved[] =
+    "Los contactos se guardaron en data.vlt, pero no se pudo borrar ";
+inline constexpr char kLegacyNotMoved[] =
+    "Los contactos se guardaron en data.vlt, pero no se pudo renombrar ";
+
+// A run-time error that is not a std::exception.
+inline constexpr char kUnknownError[] = "Error desconocido";
+
+// Started without a display: printed on standard error, followed by the
+// program's own path.
+inline constexpr char kNoDisplay[] =
+    "Contavio necesita una pantalla gr\xE1"
+    "fica y no encontr\xF3 ninguna (DISPLAY y "
+    "WAYLAND_DISPLAY est\xE1n vac\xED"
+    "as).\n"
+    "Contavio needs a display and found none (DISPLAY and WAYLAND_DISPLAY are empty).\n"
+    "In\xED"
+    "cielo en un escritorio o con una pantalla virtual / "
+    "start it on a desktop or on a virtual display:\n"
+    "    xvfb-run ";
+
+// The credits window: its caption and its 28 lines.
+inline constexpr char kCreditsCaption[] =
+    "Cr\xE9"
+    "ditos";
+inline constexpr std::array<const char*, 28> kCreditsLines = {
+    "Tarvel v0.98 por Brenholt",
+    "brenholt@example.com",
+    "http://www.example.com/tarvel",
+    "",
+    "Aplicaci\xF3n de ELVA (Elementos, Listas y Valores Almacenados)",
+    "",
+    "v0.9",
+    "   Primer versi\xF3n funcional.",
+    "   Limitaci\xF3n: los nombres y apellidos de los contactos no",
+    "pueden coincidir al mismo tiempo, es decir no se puede",
+    "ingresar dos veces a la misma persona, porque el programa",
+    "podr\xED"
+    "a comportarse de forma impredecible. S\xED se pueden",
+    "ingresar contactos que s\xF3lo compartan el nombre (Juan P\xE9rez",
+    "y Juan G\xF3mez) o s\xF3lo el apellido (Ana P\xE9rez y Luis P\xE9rez).",
+    "",
+    "",
+    "v0.98",
+    "   Varias mejoras se agregaron al sistema, como ser",
+    "la encriptaci\xF3n de las bases de datos para mayor",
+    "seguridad. El nuevo programa toma autom\xE1ticamente la",
+    "base de datos antigua (contact.txt) y la convierte en",
+    "la nueva base de datos encriptada (data.vlt).",
+    "   Se hicieron mejoras menores de c\xF3"
+    "digo.",
+    "   Contin\xFA"
+    "a la limitaci\xF3n para ingresar contactos con",
+    "nombres y apellidos iguales.",
+    "   En pr\xF3ximas ediciones se quiere agregar un cuadro",
+    "de login opcional, as\xED nadie que no tenga un nombre",
+    "de usuario y una clave no pueda acceder al programa.",
+};
+
+}  // namespace contavio::text

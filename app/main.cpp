@@ -1,0 +1,42 @@
+// Contavio: a contact book. Starts the application, builds the main window
+// (which loads the contacts) and the hidden credits window, and runs until
+// the main window has closed and saved.
+#include "Main.h"
+
+#include <cstdio>
+#include <exception>
+
+#include "Ansi.h"
+#include "Application.h"
+#include "Credits.h"
+#include "Dialogs.h"
+#include "Signals.h"
+#include "Texts.h"
+
+int main(int argc, char** argv) {
+    using namespace contavio;
+    if (!hasDisplay()) {
+        const QString message = fromAnsi(text::kNoDisplay) + QString::fromLocal8Bit(argv[0]);
+        std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+        return 1;
+    }
+    TApplication app(argc, argv);
+    prepareApplication();
+    int status = 1;
+    runGuarded([&] {
+        TForm1 form1;
+        TForm2 form2;
+        form1.setCreditsWindow(&form2);
+        new TerminationWatcher(&form1);  // owned by the window
+        if (form1.closedDown()) {
+            status = 0;  // a signal ended the program while it started
+            return;
+        }
+        form1.show();
+        status = app.exec();
+        if (!form1.closedDown()) {
+            form1.close();  // the loop ended some other way: still save
+        }
+    });
+    return status;
+}

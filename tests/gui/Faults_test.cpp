@@ -1,0 +1,365 @@
+// What the program does when things go wrong: a save that fails at close, a
+// database file that cannot be read to its end, a termination signal, and a
+// run-time error escaping an event. No contact is lost on the way and no file
+// that was not read in full is overwritten or deleted.
+#include <signal.h>
+#include <unistd.h>
+
+#include <QEvent>
+#include <QTest>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
+
+#include "Ansi.h"
+#include "GuiTest.h"
+#include "Signals.h"
+#include "persistence/DataFiles.h"
+#include "persistence/UEncrypt.h"
+
+namespace contavio::testing {
+namespace {
+
+// The encrypted form of a file in the contact set's line layout: each line
+// enciphered on its own (empty separator lines stay empty).
+std::string encrypted(const std::string& plain) {
+    std::string out;
+    size_t begin = 0;
+    while (begin < plain.size()) {
+        const size_t end = plain.find("\r\n", begin);
+        out += encryptStr(plain.substr(begin, end - begin), 853) + "\r\n";
+        begin = end + 2;
+    }
+    return out;
+}
+
+// A book of three contacts whose second one breaks off: its e-mail count is
+// no number, so a reader keeps the first contact and stops.
+std::string brokenBook() {
+    std::string text = legacyText({person("Ana", "Ruiz", "Centro"), person("Bea", "Sanz", "Norte"),
+                                   person("Ciro", "Toro", "Sur")});
+    const std::string secondBlock =
+        "BeaSanz\r\nBea\r\nSanz\r\nNorte\r\nn/a\r\nD\xED"
+        "a\r\nMes\r\nn/a\r\n0";
+    const size_t at = text.find(secondBlock);
+    if (at == std::string::npos) {
+        ADD_FAILURE() << "layout of the book changed";
+        return text;
+    }
+    text.replace(at + secondBlock.size() - 1, 1, "x");
+    return text;
+}
+
+// A disk that is full until the test frees it.
+class FullDisk : public FileLayer {
+  public:
+    FullDisk() { setFileLayer(this); }
+    ~FullDisk() override { setFileLayer(nullptr); }
+    FullDisk(const FullDisk&) = delete;
+    FullDisk& operator=(const FullDisk&) = delete;
+
+    ssize_t write(int fd, const void* data, size_t size) override {
+        if (full) {
+            errno = ENOSPC;
+            return -1;
+        }
+        return FileLayer::write(fd, data, size);
+    }
+
+    bool full = true;
+};
+
+using FaultsTest = GuiTest;
+
+// --- A save that fails at close ------------------------------------------
+
+TEST_F(FaultsTest, FailedSaveTellsWhyAndRetrySavesOnceTheProblemIsGone) {
+    start();
+    addContact("Ana", "Ruiz", "Centro");
+    std::filesystem::create_directory("data.vlt");  // nothing can be written there
+
+    // What the store says when it tries to write there.
+    std::string reason;
+    try {
+        gConjuntos->saveCrypt("data.vlt", 0, 853);
+    } catch (const FileError& error) {
+        reason = error.what();
+    }
+    ASSERT_FALSE(reason.empty());
+
+    answers.push_back([](const MessageRequest&) {
+        std::filesystem::remove("data.vlt");  // the user clears the way
+        return 0;                             // "Reintentar"
+    });
+    quit();
+
+    const std::vector<MessageRequest> asked = questions();
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_TRUE(asked[0].text.startsWith("No se pudieron guardar los contactos en data.vlt"));
+    EXPECT_TRUE(asked[0].text.contains(fromErrorText(reason))) << asked[0].text.toStdString();
+    EXPECT_EQ(asked[0].choices, (QStringList{"Reintentar", "Salir sin guardar"}));
+
+    const Book book = readBook("data.vlt");
+    ASSERT_EQ(book.contacts.size(), 1u);
+    EXPECT_TRUE(book.contacts.count("AnaRuiz"));
+}
+
+TEST_F(FaultsTest, FullDiskAtCloseIsRetriedUntilSpaceIsFreed) {
+    start();
+    addContact("Ana", "Ruiz", "Centro");
+    FullDisk disk;
+    answers.push_back([](const MessageRequest&) { return 0; });  // still full
+    answers.push_back([&disk](const MessageRequest&) {
+        disk.full = false;
+        return 0;
+    });
+    quit();
+
+    const std::vector<MessageRequest> asked = questions();
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_TRUE(asked[0].text.contains(QString::fromLocal8Bit(std::strerror(ENOSPC))))
+        << asked[0].text.toStdString();
+    EXPECT_EQ(readBook("data.vlt").contacts.size(), 1u);
+}
+
+TEST_F(FaultsTest, LegacyFileIsDeletedOnlyAfterTheDataFileIsWritten) {
+    writeBytes("contact.txt", legacyText({person("Ana", "Ruiz", "Centro")}));
+    start();
+    std::filesystem::create_directory("data.vlt");
+    bool legacyThereWhenAsked = false;
+    answers.push_back([&legacyThereWhenAsked](const MessageRequest&) {
+        legacyThereWhenAsked = fileExists("contact.txt");
+        std::filesystem::remove("data.vlt");
+        return 0;
+    });
+    quit();
+    EXPECT_TRUE(legacyThereWhenAsked);
+    EXPECT_FALSE(fileExists("contact.txt"));
+    EXPECT_EQ(readBook("data.vlt").contacts.size(), 1u);
+}
+
+TEST_F(FaultsTest, LeavingWithoutSavingDeletesNothing) {
+    const std::string legacy = legacyText({person("Ana", "Ruiz", "Centro")});
+    writeBytes("contact.txt", legacy);
+    start();
+    addContact("Luis", "Mora", "Norte");
+    std::filesystem::create_directory("data.vlt");
+    answers.push_back([](const MessageRequest&) { return 1; });  // "Salir sin guardar"
+    quit();
+
+    EXPECT_EQ(questions().size(), 1u);
+    EXPECT_EQ(readBytes("contact.txt"), legacy);
+    EXPECT_TRUE(std::filesystem::is_directory("data.vlt"));
+    EXPECT_TRUE(std::filesystem::is_empty("data.vlt"));
+}
+
+// --- A database file that cannot be read to its end ----------------------
+
+TEST_F(FaultsTest, DamagedDataFileKeepsWhatWasReadAndIsCopiedAsideBeforeTheSave) {
+    const std::string damaged = encrypted(brokenBook());
+    writeBytes("data.vlt", damaged);
+    const std::string reason = readError("data.vlt");
+    ASSERT_FALSE(reason.empty());
+
+    start();
+    ASSERT_EQ(messages().size(), 1);
+    const QString told = messages().first();
+    EXPECT_TRUE(told.startsWith("No se pudo leer completo el archivo data.vlt:"))
+        << told.toStdString();
+    EXPECT_TRUE(told.contains(fromErrorText(reason))) << told.toStdString();
+    EXPECT_TRUE(told.contains("data.vlt.damaged-")) << told.toStdString();
+    EXPECT_EQ(lines("ListBox3"), QStringList{"Ana Ruiz Centro "});
+    EXPECT_EQ(label("Label11")->text(), "Soluciones: 1");
+
+    addContact("Luis", "Mora", "Norte");
+    quit();
+
+    const std::vector<std::string> backups = filesStartingWith("data.vlt.damaged-");
+    ASSERT_EQ(backups.size(), 1u);
+    EXPECT_EQ(readBytes(backups[0]), damaged);
+    const Book book = readBook("data.vlt");
+    EXPECT_EQ(book.contacts.size(), 2u);
+    EXPECT_TRUE(book.contacts.count("AnaRuiz"));
+    EXPECT_TRUE(book.contacts.count("LuisMora"));
+
+    // The next start reads the new file in full and keeps the copy.
+    forgetMessages();
+    start();
+    EXPECT_TRUE(messages().isEmpty());
+    quit();
+    EXPECT_EQ(filesStartingWith("data.vlt.damaged-").size(), 1u);
+}
+
+TEST_F(FaultsTest, DataFileThatYieldsNothingStartsAnEmptyBookThatWorks) {
+    writeBytes("data.vlt", "esto no es una agenda\r\n");
+    start();
+    ASSERT_EQ(messages().size(), 1);
+    EXPECT_TRUE(messages().first().contains(q("No se pudo leer ning\xFAn contacto")));
+    EXPECT_EQ(label("Label11")->text(), "Label11");
+    ASSERT_NE(gConjuntos, nullptr);
+    EXPECT_FALSE(gConjuntos->isEmpty(0));
+
+    // Every operation works on the new empty book.
+    click("Button3");
+    EXPECT_EQ(label("Label11")->text(), "Soluciones: 0");
+    addContact("Ana", "Ruiz", "Centro");
+    clickLine("ListBox3", 0);
+    menu("Borrar1");
+    addContact("Luis", "Mora", "Norte");
+    EXPECT_EQ(lines("ListBox3"), QStringList{"Luis Mora Norte "});
+    quit();
+
+    const std::vector<std::string> backups = filesStartingWith("data.vlt.damaged-");
+    ASSERT_EQ(backups.size(), 1u);
+    EXPECT_EQ(readBytes(backups[0]), "esto no es una agenda\r\n");
+    EXPECT_EQ(readBook("data.vlt").contacts.size(), 1u);
+}
+
+TEST_F(FaultsTest, DataFileWrittenWithAnotherKeyIsNotOverwritten) {
+    {
+        TConjuntos other(1);
+        other.newSet(0, 16, 0, "Contacto", 0);
+        TprotoData proto;
+        proto.setData(0, 8, 0);
+        proto.setListData(0, 2, 0);
+        other.setSetProto(0, proto);
+        other.saveCrypt("data.vlt", 0, 900);
+    }
+    const std::string original = readBytes("data.vlt");
+    ASSERT_FALSE(readError("data.vlt").empty()) << "the program's key cannot read it";
+
+    start();
+    ASSERT_EQ(messages().size(), 1);
+    EXPECT_TRUE(messages().first().startsWith("No se pudo leer completo el archivo data.vlt"));
+    quit();
+    const std::vector<std::string> backups = filesStartingWith("data.vlt.damaged-");
+    ASSERT_EQ(backups.size(), 1u);
+    EXPECT_EQ(readBytes(backups[0]), original);
+    EXPECT_TRUE(readBook("data.vlt", 853).loaded);
+}
+
+TEST_F(FaultsTest, UnreadableDataFileThatCannotBeCopiedIsLeftAlone) {
+    std::filesystem::create_directory("data.vlt");
+    start();
+    ASSERT_EQ(messages().size(), 1);
+    EXPECT_TRUE(messages().first().startsWith("No se pudo leer completo el archivo data.vlt"));
+    addContact("Ana", "Ruiz", "Centro");
+
+    answers.push_back([](const MessageRequest& request) {
+        EXPECT_TRUE(request.text.contains("No se pudo copiar data.vlt"))
+            << request.text.toStdString();
+        return 1;  // leave without saving
+    });
+    quit();
+    EXPECT_EQ(questions().size(), 1u);
+    EXPECT_TRUE(std::filesystem::is_directory("data.vlt"));
+    EXPECT_TRUE(filesStartingWith("data.vlt.damaged-").empty());
+}
+
+TEST_F(FaultsTest, DamagedLegacyFileIsKeptUnderABackupNameNeverDeleted) {
+    const std::string damaged = brokenBook();
+    writeBytes("contact.txt", damaged);
+    start();
+    ASSERT_EQ(messages().size(), 1);
+    const QString told = messages().first();
+    EXPECT_TRUE(told.startsWith("No se pudo leer completo el archivo contact.txt:"))
+        << told.toStdString();
+    EXPECT_TRUE(told.contains("contact.txt.damaged-"));
+    EXPECT_EQ(lines("ListBox3"), QStringList{"Ana Ruiz Centro "});
+    quit();
+
+    const std::vector<std::string> backups = filesStartingWith("contact.txt.damaged-");
+    ASSERT_EQ(backups.size(), 1u);
+    EXPECT_EQ(readBytes(backups[0]), damaged);
+    EXPECT_EQ(readBook("data.vlt").contacts.size(), 1u);
+}
+
+TEST_F(FaultsTest, DamagedLegacyFileStaysWhereItIsWhenTheUserLeavesWithoutSaving) {
+    const std::string damaged = brokenBook();
+    writeBytes("contact.txt", damaged);
+    start();
+    std::filesystem::create_directory("data.vlt");
+    answers.push_back([](const MessageRequest&) { return 1; });
+    quit();
+    EXPECT_EQ(readBytes("contact.txt"), damaged);
+    EXPECT_TRUE(filesStartingWith("contact.txt.damaged-").empty());
+}
+
+TEST_F(FaultsTest, LegacyFileThatAppearsWhileRunningIsNotDeleted) {
+    start();
+    const std::string legacy = legacyText({person("Ana", "Ruiz", "Centro")});
+    writeBytes("contact.txt", legacy);  // never read by this run
+    quit();
+    EXPECT_EQ(readBytes("contact.txt"), legacy);
+}
+
+// --- Termination signals -------------------------------------------------
+
+class SignalTest : public GuiTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(SignalTest, TerminationSignalClosesTheWindowAndSavesTheContacts) {
+    start();
+    addContact("Ana", "Ruiz", "Centro");
+    TerminationWatcher watcher(&form());
+    ASSERT_EQ(::kill(::getpid(), GetParam()), 0);
+    EXPECT_TRUE(QTest::qWaitFor([this] { return form().closedDown(); }));
+    EXPECT_FALSE(form().isVisible());
+    const Book book = readBook("data.vlt");
+    EXPECT_TRUE(book.contacts.count("AnaRuiz"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, SignalTest, ::testing::Values(SIGTERM, SIGINT, SIGHUP),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return std::string(sigabbrev_np(info.param));
+                         });
+
+// --- Run-time errors escaping an event -----------------------------------
+
+class ThrowingObject : public QObject {
+  public:
+    bool event(QEvent* event) override {
+        if (event->type() == QEvent::User) {
+            throw std::runtime_error("fallo de prueba: disco no disponible");
+        }
+        if (event->type() == QEvent::User + 1) {
+            throw 42;
+        }
+        ++handled;
+        return QObject::event(event);
+    }
+    int handled = 0;
+};
+
+TEST_F(FaultsTest, ErrorEscapingAnEventIsShownAndTheProgramGoesOn) {
+    ThrowingObject target;
+    QEvent failing(QEvent::User);
+    QCoreApplication::sendEvent(&target, &failing);
+    EXPECT_EQ(messages(), QStringList{"fallo de prueba: disco no disponible"});
+
+    QEvent fine(QEvent::Type(QEvent::User + 2));
+    QCoreApplication::sendEvent(&target, &fine);
+    EXPECT_EQ(target.handled, 1);
+}
+
+TEST_F(FaultsTest, AnErrorThatIsNoStandardExceptionIsStillShown) {
+    ThrowingObject target;
+    QEvent failing(QEvent::Type(QEvent::User + 1));
+    QCoreApplication::sendEvent(&target, &failing);
+    EXPECT_EQ(messages(), QStringList{"Error desconocido"});
+}
+
+TEST_F(FaultsTest, AnErrorSkipsTheRestOfItsHandlerOnly) {
+    bool restRan = false;
+    const bool finished = runGuarded([&] {
+        throw std::runtime_error("'x' is not a valid integer value");
+        restRan = true;
+    });
+    EXPECT_FALSE(finished);
+    EXPECT_FALSE(restRan);
+    EXPECT_EQ(messages(), QStringList{"'x' is not a valid integer value"});
+    EXPECT_TRUE(runGuarded([] {}));
+}
+
+}  // namespace
+}  // namespace contavio::testing
