@@ -1,0 +1,479 @@
+#include "Bench.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "BookGenerator.h"
+#include "MemoryProbe.h"
+#include "SqliteBook.h"
+#include "StoreOps.h"
+#include "engine/Conjuntos.h"
+
+namespace contavio::bench {
+
+namespace {
+
+constexpr int64_t kSize100k = 100'000;
+constexpr int64_t kSize1M = 1'000'000;
+
+// Targets the store is held to.
+constexpr double kLoadMBps = 300.0;
+constexpr double kSaveMBps = 250.0;
+constexpr double kSearchVsSqlite = 10.0;
+constexpr double kCommitMicros = 2.0;
+constexpr double kCommitVsSqlite = 3.0;
+constexpr double kMemoryPerFileByte = 3.0;
+constexpr double kScaling = 1.5;
+
+// Stops the run when two counts that must agree do not.
+void expectSame(const std::string& what, int64_t got, int64_t expected) {
+    if (got != expected) {
+        throw Mismatch(what + ": " + withSeparators(got) + " against " + withSeparators(expected));
+    }
+}
+
+}  // namespace
+
+Samples Bench::side(const std::string& key, int64_t size, const RunOnce& once) {
+    if (const auto predicted = extrapolator_.predict(key, size);
+        predicted && *predicted > options_.budget) {
+        extrapolator_.recordGaveUp(key, size);
+        Samples skipped;
+        skipped.skipped = true;
+        return skipped;
+    }
+    Samples samples = repeat(options_.runs, options_.budget, once);
+    if (samples.gaveUp) {
+        extrapolator_.recordGaveUp(key, size);
+    } else {
+        extrapolator_.record(key, size, samples.median());
+    }
+    return samples;
+}
+
+std::string Bench::runsCell(const Samples& contavio, const Samples& peer) const {
+    return std::to_string(contavio.measured() ? contavio.seconds.size() : 0) + "/" +
+           std::to_string(peer.measured() ? peer.seconds.size() : 0);
+}
+
+std::string Bench::skippedCell() const {
+    char text[48];
+    std::snprintf(text, sizeof text, "skipped: > %.0f s", options_.budget);
+    return text;
+}
+
+std::optional<double> Bench::ratio(const Samples& contavio, const Samples& peer) const {
+    if (!contavio.measured() || !peer.measured() || contavio.median() <= 0.0) return std::nullopt;
+    return peer.median() / contavio.median();
+}
+
+void Bench::emit(Row row, std::optional<bool> met) {
+    row.verdict = verdictText(met);
+    if (met) ++(*met ? met_ : notMet_);
+    printRow(row);
+}
+
+void Bench::run() {
+    std::printf("Contavio record store against SQLite %s and plain file I/O\n",
+                SqliteBook::version().c_str());
+    std::string sizes;
+    for (int64_t n : options_.sizes) {
+        if (!sizes.empty()) sizes += ' ';
+        sizes += withSeparators(n);
+    }
+    std::printf(
+        "sizes: %s generated contacts; up to %d runs per side, median shown; "
+        "budget %.0f s per row; seed %llu\n",
+        sizes.c_str(), options_.runs, options_.budget,
+        static_cast<unsigned long long>(options_.seed));
+    std::printf("files in %s (%s)\n", dir_.dir().c_str(), fileSystemName(dir_.dir()).c_str());
+    std::printf(
+        "peers: load - read() of the same file into memory; save - write(), fsync() and\n"
+        "       rename() of the same bytes; search, commit, memory - SQLite in memory, one row\n"
+        "       per contact, key as primary key, LIKE on the three search fields, ORDER BY\n"
+        "       upper() of the display text\n"
+        "memory: growth of the peak resident size of a fresh process while it loads data.vlt\n"
+        "       (SQLite: while it fills the table), per contact in the set (B/c) and against\n"
+        "       the size of data.vlt\n");
+    std::printf(
+        "ratio = peer / Contavio (time, or bytes for memory): above 1 means Contavio is\n"
+        "faster (or smaller). runs = Contavio runs/peer runs; fewer than asked where the\n"
+        "first run showed that all would not fit in half the budget.\n\n");
+    printTableHeader();
+
+    // A file holding the contact set without contacts: it loads as a 1-bucket set.
+    {
+        TConjuntos empty(1);
+        newContactSet(empty, 256);
+        empty.saveCrypt(dir_.path("empty.vlt"), kSlot, kCipherKey);
+    }
+    for (int64_t size : options_.sizes) runSize(size);
+    printScaling();
+}
+
+// Everything the rows of one size share.
+struct Bench::SizeContext {
+    int64_t size = 0;
+    std::string sizeCell;
+    std::vector<Contact> book;
+    int64_t expected = 0;  // distinct keys: what a set or table built from the book holds
+    TprotoData proto = contactProto();
+    std::string dataPath;
+    std::string emptyPath;
+    std::string dataBytes;  // data.vlt as written from `base`
+    double fileSize = 0.0;
+    TConjuntos base{1};  // the book in a set with as many buckets as a loaded file gets
+    SqliteBook searchDb;
+    SizeResult* result = nullptr;
+
+    void progress(const std::string& step) const {
+        std::fprintf(stderr, "[%s] %s...\n", sizeCell.c_str(), step.c_str());
+    }
+    void recordPerContact(const std::string& op, const Samples& s) const {
+        result->perContact[op] = s.measured()
+                                     ? std::optional<double>(s.median() / static_cast<double>(size))
+                                     : std::nullopt;
+    }
+};
+
+void Bench::runSize(int64_t size) {
+    SizeContext ctx;
+    ctx.size = size;
+    ctx.sizeCell = withSeparators(size);
+    ctx.dataPath = dir_.path("data.vlt");
+    ctx.emptyPath = dir_.path("empty.vlt");
+    ctx.result = &results_[size];
+
+    ctx.progress("generating the book");
+    ctx.book = generateBook(size, options_.seed);
+    ctx.expected = distinctKeys(ctx.book);
+
+    // data.vlt is written once, from the set that the save rows save again.
+    ctx.progress("building the set and data.vlt");
+    newContactSet(ctx.base, static_cast<int32_t>(2 * size + 1));
+    commitContacts(ctx.base, ctx.proto, ctx.book, Clock::time_point::max());
+    expectSame("contacts in the set built from the book against its distinct keys",
+               setCount(ctx.base), ctx.expected);
+    ctx.base.saveCrypt(ctx.dataPath, kSlot, kCipherKey);
+    ctx.dataBytes = readWholeFile(ctx.dataPath);
+    ctx.fileSize = static_cast<double>(ctx.dataBytes.size());
+
+    ctx.progress("filling the SQLite table");
+    ctx.searchDb.insertAll(ctx.book, Clock::time_point::max());
+    expectSame("rows in the SQLite table against contacts in the set", ctx.searchDb.count(),
+               ctx.expected);
+
+    printRule();
+    std::printf("%10s  book: %s contacts in the set (%s keys collided), data.vlt %s\n",
+                ctx.sizeCell.c_str(), withSeparators(ctx.expected).c_str(),
+                withSeparators(size - ctx.expected).c_str(), formatMegabytes(ctx.fileSize).c_str());
+    std::fflush(stdout);
+
+    loadRow(ctx);
+    saveRow(ctx);
+    const int64_t matches = searchRow(ctx, "search 5%", kFivePercentFragment, 5e-3, 50e-3);
+    searchRow(ctx, "search all", "", 20e-3, 250e-3);
+    commitRows(ctx);
+    memoryRow(ctx);
+
+    if (matches >= 0) {
+        std::printf("%10s  '%s' matched %s of %s contacts (%.1f%%)\n", "", kFivePercentFragment,
+                    withSeparators(matches).c_str(), withSeparators(ctx.expected).c_str(),
+                    100.0 * static_cast<double>(matches) / static_cast<double>(ctx.expected));
+        std::fflush(stdout);
+    }
+    ctx.progress("freeing");
+}
+
+// Load: data.vlt into an empty slot, against reading the file into memory.
+void Bench::loadRow(const SizeContext& ctx) {
+    ctx.progress("load");
+    const Samples c = side("load", ctx.size, [&](Clock::time_point) -> std::optional<double> {
+        auto store = std::make_unique<TConjuntos>(1);
+        const auto start = Clock::now();
+        store->loadCrypt(ctx.dataPath, kSlot, kCipherKey);
+        const double seconds = secondsSince(start);
+        expectSame("contacts loaded from data.vlt against distinct keys of the book",
+                   setCount(*store), ctx.expected);
+        return seconds;
+    });
+    const Samples p = side("load/peer", ctx.size, [&](Clock::time_point) -> std::optional<double> {
+        int64_t bytes = 0;
+        const double seconds = plainRead(ctx.dataPath, bytes);
+        expectSame("bytes of data.vlt read against its size", bytes,
+                   static_cast<int64_t>(ctx.fileSize));
+        return seconds;
+    });
+    ctx.recordPerContact("load", c);
+    emitThroughputRow(ctx, "load", c, p, kLoadMBps);
+}
+
+// Save: the set over data.vlt through the store (atomic), against the same
+// bytes written, synced and renamed over it. Saving the set that wrote
+// data.vlt must give the same file again.
+void Bench::saveRow(SizeContext& ctx) {
+    ctx.progress("save");
+    const Samples c = side("save", ctx.size, [&](Clock::time_point) -> std::optional<double> {
+        const auto start = Clock::now();
+        ctx.base.saveCrypt(ctx.dataPath, kSlot, kCipherKey);
+        const double seconds = secondsSince(start);
+        const std::string saved = readWholeFile(ctx.dataPath);
+        expectSame("bytes of the saved file against the first data.vlt",
+                   static_cast<int64_t>(saved.size()), static_cast<int64_t>(ctx.dataBytes.size()));
+        if (saved != ctx.dataBytes) {
+            throw Mismatch("saving the same set twice gave files that differ");
+        }
+        return seconds;
+    });
+    const Samples p = side("save/peer", ctx.size, [&](Clock::time_point) -> std::optional<double> {
+        const double seconds = plainAtomicWrite(ctx.dataPath, ctx.dataBytes);
+        expectSame("bytes written by the plain save against those given",
+                   static_cast<int64_t>(readWholeFile(ctx.dataPath).size()),
+                   static_cast<int64_t>(ctx.dataBytes.size()));
+        return seconds;
+    });
+    ctx.recordPerContact("save", c);
+    emitThroughputRow(ctx, "save", c, p, kSaveMBps);
+}
+
+void Bench::emitThroughputRow(const SizeContext& ctx, const std::string& op, const Samples& c,
+                              const Samples& p, double targetMBps) {
+    const auto cell = [&](const Samples& s) {
+        return s.measured()
+                   ? formatSeconds(s.median()) + ", " + formatRate(ctx.fileSize, s.median())
+                   : skippedCell();
+    };
+    Row row{ctx.sizeCell,
+            op,
+            runsCell(c, p),
+            cell(c),
+            cell(p),
+            formatRatio(ratio(c, p)),
+            ">= " + std::to_string(std::lround(targetMBps)) + " MB/s",
+            ""};
+    emit(row, c.measured() && ctx.fileSize / c.median() / 1e6 >= targetMBps);
+}
+
+// Search with listing, against SQLite with ORDER BY. Both sides must list
+// the same contacts in the same order: texts equal once a-z are folded,
+// since texts that compare equal may come in either order. Returns the
+// number of results, or -1 when neither side ran.
+int64_t Bench::searchRow(SizeContext& ctx, const std::string& op, const std::string& text,
+                         double limit100k, double limit1M) {
+    ctx.progress(op);
+    std::optional<StoreListing> storeFirst;
+    std::optional<SqlListing> sqlFirst;
+    int64_t storeCount = -1;
+    int64_t sqlCount = -1;
+    const Samples c = side(op, ctx.size, [&](Clock::time_point) -> std::optional<double> {
+        dropResults(ctx.base);
+        auto out = std::make_unique<StoreListing>();
+        const auto start = Clock::now();
+        const int64_t n = searchAndList(ctx.base, text, *out);
+        const double seconds = secondsSince(start);
+        if (storeCount >= 0) expectSame(op + ": results of two runs", n, storeCount);
+        storeCount = n;
+        const int64_t listed = out->keys ? static_cast<int64_t>(out->keys->size()) : 0;
+        expectSame(op + ": keys listed against resultCount", listed, n);
+        expectSame(op + ": lines listed against resultCount",
+                   static_cast<int64_t>(out->lines.lines.size()), std::max<int64_t>(n, 1));
+        if (!storeFirst) storeFirst = std::move(*out);
+        return seconds;
+    });
+    const Samples p = side(op + "/peer", ctx.size, [&](Clock::time_point) -> std::optional<double> {
+        auto out = std::make_unique<SqlListing>();
+        const auto start = Clock::now();
+        const int64_t n = ctx.searchDb.search(text, *out);
+        const double seconds = secondsSince(start);
+        sqlCount = n;
+        if (!sqlFirst) sqlFirst = std::move(*out);
+        return seconds;
+    });
+    if (storeFirst && sqlFirst) {
+        expectSame(op + " '" + text + "': results of Contavio against SQLite", storeCount,
+                   sqlCount);
+        const sVector none;
+        const sVector& texts = storeFirst->texts ? *storeFirst->texts : none;
+        const sVector& keys = storeFirst->keys ? *storeFirst->keys : none;
+        const auto folded = [](std::string s) {
+            for (char& ch : s) {
+                if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - ('a' - 'A'));
+            }
+            return s;
+        };
+        for (size_t i = 0; i < texts.size(); ++i) {
+            if (folded(texts[i]) != folded(sqlFirst->texts[i])) {
+                throw Mismatch(op + ": result " + std::to_string(i) + " differs in order: '" +
+                               texts[i] + "' against '" + sqlFirst->texts[i] + "'");
+            }
+        }
+        sVector a = keys;
+        sVector b = sqlFirst->keys;
+        std::sort(a.begin(), a.end());
+        std::sort(b.begin(), b.end());
+        if (a != b) throw Mismatch(op + ": the two sides found different contacts");
+    }
+    ctx.recordPerContact(op, c);
+
+    const std::optional<double> r = ratio(c, p);
+    std::optional<double> limit;
+    if (ctx.size == kSize100k) limit = limit100k;
+    if (ctx.size == kSize1M) limit = limit1M;
+    std::string target = ">= " + std::to_string(std::lround(kSearchVsSqlite)) + "x";
+    if (limit) target = "<= " + std::to_string(std::lround(*limit * 1e3)) + " ms, " + target;
+    std::optional<bool> met;
+    if (!c.measured()) {
+        met = false;
+    } else if (r) {
+        met = *r >= kSearchVsSqlite && (!limit || c.median() <= *limit);
+    }
+    emit(Row{ctx.sizeCell, op, runsCell(c, p),
+             c.measured() ? formatSeconds(c.median()) : skippedCell(),
+             p.measured() ? formatSeconds(p.median()) : skippedCell(), formatRatio(r), target, ""},
+         met);
+    return std::max(storeCount, sqlCount);
+}
+
+// Commit: contacts added one by one into a new 256-bucket set and into the
+// 1-bucket set of a file without contacts, against SQLite inserts.
+void Bench::commitRows(const SizeContext& ctx) {
+    ctx.progress("commit (SQLite)");
+    const Samples sql =
+        side("commit/peer", ctx.size, [&](Clock::time_point deadline) -> std::optional<double> {
+            auto db = std::make_unique<SqliteBook>();
+            const auto start = Clock::now();
+            if (!db->insertAll(ctx.book, deadline)) return std::nullopt;
+            const double seconds = secondsSince(start);
+            expectSame("rows after the SQLite inserts against distinct keys of the book",
+                       db->count(), ctx.expected);
+            return seconds;
+        });
+    const auto perContactCell = [&](const Samples& s) {
+        return s.measured() ? formatMicros(s.median() / static_cast<double>(ctx.size)) + "/contact"
+                            : skippedCell();
+    };
+    for (const bool fromEmptyFile : {false, true}) {
+        const std::string op = fromEmptyFile ? "commit 1 bucket" : "commit 256 buckets";
+        ctx.progress(op);
+        const Samples c =
+            side(op, ctx.size, [&](Clock::time_point deadline) -> std::optional<double> {
+                auto store = std::make_unique<TConjuntos>(1);
+                if (fromEmptyFile) {
+                    store->loadCrypt(ctx.emptyPath, kSlot, kCipherKey);
+                    expectSame("contacts in the set loaded from empty.vlt", setCount(*store), 0);
+                } else {
+                    newContactSet(*store, 256);
+                }
+                const auto start = Clock::now();
+                if (!commitContacts(*store, ctx.proto, ctx.book, deadline)) return std::nullopt;
+                const double seconds = secondsSince(start);
+                expectSame(op + ": contacts in the set against distinct keys of the book",
+                           setCount(*store), ctx.expected);
+                return seconds;
+            });
+        ctx.recordPerContact(op, c);
+        const std::optional<double> r = ratio(c, sql);
+        // The time per contact holds up to 1,000,000 contacts; the ratio always.
+        const bool timed = ctx.size <= kSize1M;
+        std::string target = ">= " + std::to_string(std::lround(kCommitVsSqlite)) + "x";
+        if (timed) target = "<= " + std::to_string(std::lround(kCommitMicros)) + " us, " + target;
+        std::optional<bool> met;
+        if (!c.measured()) {
+            met = false;
+        } else if (r) {
+            const double micros = c.median() / static_cast<double>(ctx.size) * 1e6;
+            met = *r >= kCommitVsSqlite && (!timed || micros <= kCommitMicros);
+        }
+        emit(Row{ctx.sizeCell, op, runsCell(c, sql), perContactCell(c), perContactCell(sql),
+                 formatRatio(r), target, ""},
+             met);
+    }
+}
+
+// Memory: the growth of a fresh process around the load, against a fresh
+// process filling the in-memory SQLite table.
+void Bench::memoryRow(const SizeContext& ctx) {
+    ctx.progress("memory");
+    const bool judged = ctx.size == kSize1M;
+    Row row{ctx.sizeCell,
+            "memory (peak)",
+            "",
+            "",
+            "",
+            "-",
+            judged ? "<= " + std::to_string(std::lround(kMemoryPerFileByte)) + "x file" : "-",
+            ""};
+    const auto tooSlow = [&](const std::string& op) {
+        const auto predicted = extrapolator_.predict(op, ctx.size);
+        return predicted && *predicted > options_.budget;
+    };
+    std::optional<MemoryReading> store;
+    std::optional<MemoryReading> sql;
+    if (tooSlow("load")) {
+        row.contavio = skippedCell();
+    } else {
+        store = measureStoreMemory(ctx.dataPath);
+        expectSame("contacts loaded by the memory process against distinct keys", store->contacts,
+                   ctx.expected);
+    }
+    if (tooSlow("commit/peer")) {
+        row.peer = skippedCell();
+    } else {
+        sql = measureSqliteMemory(ctx.size, options_.seed);
+        expectSame("rows filled by the memory process against distinct keys", sql->contacts,
+                   ctx.expected);
+    }
+    const auto cell = [&](const MemoryReading& m) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%.0f B/c, %.2fx file%s",
+                      static_cast<double>(m.growth) / static_cast<double>(m.contacts),
+                      static_cast<double>(m.growth) / ctx.fileSize, m.peak ? "" : " (rss)");
+        return std::string(text);
+    };
+    if (store) row.contavio = cell(*store);
+    if (sql) row.peer = cell(*sql);
+    if (store && sql && store->growth > 0) {
+        row.ratio =
+            formatRatio(static_cast<double>(sql->growth) / static_cast<double>(store->growth));
+    }
+    row.runs = std::string(store ? "1" : "0") + "/" + (sql ? "1" : "0");
+    std::optional<bool> met;
+    if (judged) {
+        met = store && static_cast<double>(store->growth) <= kMemoryPerFileByte * ctx.fileSize;
+    }
+    emit(row, met);
+}
+
+void Bench::printScaling() {
+    const auto small = results_.find(kSize100k);
+    const auto large = results_.find(kSize1M);
+    if (small == results_.end() || large == results_.end()) return;
+    std::printf(
+        "\nper-contact time at 1,000,000 against 100,000 (ratio = 1,000,000 / 100,000; "
+        "target <= 1.5x)\n");
+    printRule();
+    for (const char* op :
+         {"load", "save", "search 5%", "search all", "commit 256 buckets", "commit 1 bucket"}) {
+        const std::optional<double> a = small->second.perContact[op];
+        const std::optional<double> b = large->second.perContact[op];
+        Row row{"1M/100k",
+                op,
+                "",
+                a ? formatMicros(*a) + "/contact" : "not measured",
+                b ? formatMicros(*b) + "/contact" : "not measured",
+                "-",
+                "<= " + formatRatio(kScaling),
+                ""};
+        std::optional<bool> met = false;
+        if (a && b && *a > 0.0) {
+            row.ratio = formatRatio(*b / *a);
+            met = *b / *a <= kScaling;
+        }
+        emit(row, met);
+    }
+}
+
+}  // namespace contavio::bench

@@ -1,0 +1,59 @@
+#include "StoreOps.h"
+
+namespace contavio::bench {
+
+namespace {
+
+const iVector kSearchFields = {kFieldNames, kFieldSurnames, kFieldAddress};
+const iVector kDisplayFields = {kFieldNames, kFieldSurnames, kFieldAddress};
+
+// No generated value holds a control character, so this text matches nothing.
+const std::string kMatchesNothing = "\x01\x02";
+
+}  // namespace
+
+TprotoData contactProto() {
+    TprotoData proto;
+    proto.setData(0, kStringFields, 0);
+    proto.setListData(0, kStringLists, 0);
+    return proto;
+}
+
+void newContactSet(TConjuntos& store, int32_t buckets) {
+    store.newSet(kSlot, buckets, 0, kSetName, kFieldKey);
+    store.setSetProto(kSlot, contactProto());
+}
+
+bool commitContacts(TConjuntos& store, const TprotoData& proto, const std::vector<Contact>& book,
+                    Clock::time_point deadline) {
+    static const iVector noInts;
+    static const fVector noFloats;
+    size_t i = 0;
+    for (const Contact& c : book) {
+        if ((++i & 255) == 0 && Clock::now() > deadline) return false;
+        store.newObj(proto);
+        store.setObjData(noInts, c.fields, noFloats);
+        for (const std::string& mail : c.emails) store.addObjListItem(kListEmails, mail);
+        for (const std::string& phone : c.phones) store.addObjListItem(kListPhones, phone);
+        store.commitObj(kSlot, 0);
+        store.releaseObj();
+    }
+    return true;
+}
+
+int64_t searchAndList(TConjuntos& store, const std::string& text, StoreListing& out) {
+    store.search(kSlot, text, kSearchFields, kDisplayFields);
+    store.listResults(kSlot, out.lines, out.texts, out.keys);
+    return store.resultCount(kSlot);
+}
+
+void dropResults(TConjuntos& store) {
+    store.search(kSlot, kMatchesNothing, kSearchFields, kDisplayFields);
+}
+
+int64_t setCount(const TConjuntos& store) {
+    if (store.isEmpty(kSlot)) return -1;
+    return countHashE(store.sets[kSlot]);
+}
+
+}  // namespace contavio::bench
