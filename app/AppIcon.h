@@ -1,4 +1,4 @@
-// The program's icon, drawn at start-up: a contact card with a person on it.
+// The program's icon: a contact card with a person on it (packaging/icons).
 #pragma once
 
 #include <QIcon>

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <QApplication>
 #include <QSocketNotifier>
 #include <array>
 #include <cerrno>
@@ -38,7 +39,9 @@ void setHandler(int signal, void (*handler)(int)) {
 
 }  // namespace
 
-TerminationWatcher::TerminationWatcher(QWidget* window) : QObject(window), window_(window) {
+TerminationWatcher::TerminationWatcher(QWidget* window) : TerminationWatcher() { watch(window); }
+
+TerminationWatcher::TerminationWatcher() {
     if (pipeEnds[0] >= 0) {
         throw std::logic_error("TerminationWatcher: only one may watch at a time");
     }
@@ -66,15 +69,26 @@ TerminationWatcher::~TerminationWatcher() {
     pipeEnds[0] = pipeEnds[1] = -1;
 }
 
+void TerminationWatcher::watch(QWidget* window) {
+    window_ = window;
+    if (pending_) {
+        pending_ = false;
+        runGuarded([this] { window_->close(); });
+    }
+}
+
 void TerminationWatcher::onSignal() {
     char bytes[64];
     while (::read(pipeEnds[0], bytes, sizeof bytes) > 0) {
     }
-    runGuarded([this] {
-        if (window_) {
-            window_->close();
-        }
-    });
+    if (!window_) {
+        // Still starting: end a message that waits for the user, so that
+        // start-up can finish and the window be closed as soon as it is watched.
+        pending_ = true;
+        if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+        return;
+    }
+    runGuarded([this] { window_->close(); });
 }
 
 }  // namespace contavio

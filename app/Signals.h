@@ -11,21 +11,29 @@ class QSocketNotifier;
 
 namespace contavio {
 
-// One at a time. While it lives, the three signals close `window`; its
-// destruction gives the signals back their default actions.
+// One at a time. While it lives, the three signals close the watched window;
+// its destruction gives the signals back their default actions. It is made
+// before the main window, so that a signal that comes while the window is
+// being made (a start-up message may be waiting for the user) is kept and
+// closes the window as soon as it is watched.
 class TerminationWatcher : public QObject {
     Q_OBJECT
   public:
+    TerminationWatcher();
     explicit TerminationWatcher(QWidget* window);
     ~TerminationWatcher() override;
     TerminationWatcher(const TerminationWatcher&) = delete;
     TerminationWatcher& operator=(const TerminationWatcher&) = delete;
+
+    // Watches window; closes it at once if a signal came before.
+    void watch(QWidget* window);
 
   private:
     void onSignal();
 
     QPointer<QWidget> window_;
     QSocketNotifier* notifier_ = nullptr;
+    bool pending_ = false;  // a signal came while no window was watched
 };
 
 }  // namespace contavio

@@ -24,10 +24,11 @@ int main(int argc, char** argv) {
     prepareApplication();
     int status = 1;
     runGuarded([&] {
+        TerminationWatcher watcher;  // before the windows: start-up may wait for the user
         TForm1 form1;
         TForm2 form2;
         form1.setCreditsWindow(&form2);
-        new TerminationWatcher(&form1);  // owned by the window
+        watcher.watch(&form1);
         if (form1.closedDown()) {
             status = 0;  // a signal ended the program while it started
             return;

@@ -309,6 +309,18 @@ TEST_P(SignalTest, TerminationSignalClosesTheWindowAndSavesTheContacts) {
     EXPECT_TRUE(book.contacts.count("AnaRuiz"));
 }
 
+TEST_F(GuiTest, SignalWhileTheWindowIsMadeClosesItOnceWatched) {
+    TerminationWatcher watcher;  // as the program does, before the window
+    ASSERT_EQ(::kill(::getpid(), SIGTERM), 0);
+    QTest::qWait(50);  // the start-up's message box would be running its loop here
+    start();
+    addContact("Ana", "Ruiz", "Centro");
+    EXPECT_FALSE(form().closedDown());
+    watcher.watch(&form());
+    EXPECT_TRUE(form().closedDown());
+    EXPECT_TRUE(readBook("data.vlt").contacts.count("AnaRuiz"));
+}
+
 INSTANTIATE_TEST_SUITE_P(Signals, SignalTest, ::testing::Values(SIGTERM, SIGINT, SIGHUP),
                          [](const ::testing::TestParamInfo<int>& info) {
                              return std::string(sigabbrev_np(info.param));
