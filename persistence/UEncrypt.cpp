@@ -1,5 +1,7 @@
 #include "UEncrypt.h"
 
+#include <cstdint>
+
 namespace contavio {
 
 namespace {
@@ -23,31 +25,51 @@ char plainFrom(int difference, int k) {
 
 }  // namespace
 
+namespace {
+
+// Per-key tables, made once for the key in use: the step that each plain
+// code adds to the running sum, and the plain byte for each difference of
+// two neighbouring cipher codes (-255..255, offset by 255).
+struct KeyTables {
+    int key = -1;
+    uint8_t step[256];
+    char plain[511];
+
+    void prepare(int k) {
+        if (key == k) return;
+        for (int c = 0; c < 256; ++c) step[c] = static_cast<uint8_t>((c - 32 + kSymbols + k) % kSymbols);
+        for (int d = -255; d <= 255; ++d) plain[d + 255] = plainFrom(d, k);
+        key = k;
+    }
+};
+
+thread_local KeyTables tables;
+
+}  // namespace
+
 void encryptAppend(std::string_view text, int32_t key, std::string& out) {
-    const int k = reduceKey(key);
+    tables.prepare(reduceKey(key));
     const size_t at = out.size();
     out.resize(at + text.size());
     char* cipher = out.data() + at;
     int s = 0;  // running sum of (code - 32 + key), modulo 224
     for (size_t i = 0; i < text.size(); ++i) {
-        // Each byte's step is reduced on its own (224 added first, as code - 32
-        // is negative for control characters), so the sum only needs one test.
-        s += (code(text[i]) - 32 + kSymbols + k) % kSymbols;
+        // Each byte's step is already reduced, so the sum needs one test.
+        s += tables.step[static_cast<unsigned char>(text[i])];
         if (s >= kSymbols) s -= kSymbols;
         cipher[i] = static_cast<char>(s + 32);
     }
 }
 
 void decryptInto(std::string_view text, int32_t key, std::string& out) {
-    const int k = reduceKey(key);
+    tables.prepare(reduceKey(key));
     const size_t n = text.size();
     out.resize(n);
     const char* in = text.data();
     char* plain = out.data();
-    // Each plain byte needs only its own and the previous cipher byte: no
-    // chain runs through this loop, so the compiler may vectorise it.
-    if (n > 0) plain[0] = plainFrom(code(in[0]) - 32, k);
-    for (size_t i = 1; i < n; ++i) plain[i] = plainFrom(code(in[i]) - code(in[i - 1]), k);
+    // Each plain byte needs only its own and the previous cipher byte.
+    if (n > 0) plain[0] = tables.plain[code(in[0]) - 32 + 255];
+    for (size_t i = 1; i < n; ++i) plain[i] = tables.plain[code(in[i]) - code(in[i - 1]) + 255];
 }
 
 std::string encryptStr(const std::string& text, int32_t key) {
