@@ -101,6 +101,7 @@ QListWidget* makeListBox(QWidget* parent, const char* name, const QRect& geometr
     list->setGeometry(geometry);
     list->setSelectionMode(QAbstractItemView::SingleSelection);
     list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);  // long lines are cut
+    list->setUniformItemSizes(true);  // one line a row: no measuring of every line
     return list;
 }
 
@@ -157,10 +158,24 @@ class ListBoxLines : public LineList {
             box_->setUpdatesEnabled(false);
         }
     }
-    void clear() override { box_->clear(); }
-    void add(const std::string& line) override { box_->addItem(fromAnsi(line)); }
+    void clear() override {
+        pending_.clear();
+        box_->clear();
+    }
+    // Inside an update, lines are gathered and go into the box at its end in
+    // one insertion: one by one, a large listing would lay the box out again
+    // for every line.
+    void add(const std::string& line) override {
+        if (depth_ > 0) {
+            pending_.append(fromAnsi(line));
+        } else {
+            box_->addItem(fromAnsi(line));
+        }
+    }
     void endUpdate() override {
         if (depth_ > 0 && --depth_ == 0) {
+            if (!pending_.isEmpty()) box_->addItems(pending_);
+            pending_.clear();
             box_->setUpdatesEnabled(true);
             box_->blockSignals(wasBlocked_);
         }
@@ -170,6 +185,7 @@ class ListBoxLines : public LineList {
     QListWidget* box_;
     int depth_ = 0;
     bool wasBlocked_ = false;
+    QStringList pending_;
 };
 
 void fillListBox(QListWidget* box, const sVector& items) {
