@@ -52,11 +52,14 @@ void encryptAppend(std::string_view text, int32_t key, std::string& out) {
     const size_t at = out.size();
     out.resize(at + text.size());
     char* cipher = out.data() + at;
-    int s = 0;  // running sum of (code - 32 + key), modulo 224
-    for (size_t i = 0; i < text.size(); ++i) {
+    const uint8_t* step = tables.step;
+    const auto* plain = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t n = text.size();
+    unsigned s = 0;  // running sum of (code - 32 + key), modulo 224
+    for (size_t i = 0; i < n; ++i) {
         // Each byte's step is already reduced, so the sum needs one test.
-        s += tables.step[static_cast<unsigned char>(text[i])];
-        if (s >= kSymbols) s -= kSymbols;
+        s += step[plain[i]];
+        s = s >= kSymbols ? s - kSymbols : s;
         cipher[i] = static_cast<char>(s + 32);
     }
 }
@@ -68,8 +71,9 @@ void decryptInto(std::string_view text, int32_t key, std::string& out) {
     const char* in = text.data();
     char* plain = out.data();
     // Each plain byte needs only its own and the previous cipher byte.
-    if (n > 0) plain[0] = tables.plain[code(in[0]) - 32 + 255];
-    for (size_t i = 1; i < n; ++i) plain[i] = tables.plain[code(in[i]) - code(in[i - 1]) + 255];
+    const char* byDifference = tables.plain + 255;
+    if (n > 0) plain[0] = byDifference[code(in[0]) - 32];
+    for (size_t i = 1; i < n; ++i) plain[i] = byDifference[code(in[i]) - code(in[i - 1])];
 }
 
 std::string encryptStr(const std::string& text, int32_t key) {
