@@ -60,11 +60,7 @@ void TForm2::showInFront() {
 void TForm2::showEvent(QShowEvent* event) {
     if (!centred_) {
         centred_ = true;
-        if (const QScreen* screen = this->screen()) {
-            QRect frame = frameGeometry();
-            frame.moveCenter(screen->availableGeometry().center());
-            move(frame.topLeft());
-        }
+        centreOnScreen(this);
     }
     QWidget::showEvent(event);
 }

@@ -1,5 +1,6 @@
 #include "Look.h"
 
+#include <QScreen>
 #include <QStringList>
 
 namespace contavio {
@@ -19,6 +20,14 @@ QFont verdanaFont(bool underline) {
     font.setPixelSize(11);
     font.setUnderline(underline);
     return font;
+}
+
+void centreOnScreen(QWidget* window) {
+    if (const QScreen* screen = window->screen()) {
+        QRect frame = window->frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        window->move(frame.topLeft());
+    }
 }
 
 }  // namespace contavio

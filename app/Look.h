@@ -4,6 +4,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QWidget>
 
 namespace contavio {
 
@@ -12,6 +13,9 @@ namespace contavio {
 QFont windowFont();
 // "Verdana", 11 pixels high.
 QFont verdanaFont(bool underline);
+
+// Places a top-level window at the centre of its screen.
+void centreOnScreen(QWidget* window);
 
 // The desktop colour behind the main window's controls.
 inline const QColor kDesktopColour(58, 110, 165);

@@ -419,11 +419,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
 void TForm1::showEvent(QShowEvent* event) {
     if (!centred_) {
         centred_ = true;
-        if (const QScreen* screen = this->screen()) {
-            QRect frame = frameGeometry();
-            frame.moveCenter(screen->availableGeometry().center());
-            move(frame.topLeft());
-        }
+        centreOnScreen(this);
     }
     QMainWindow::showEvent(event);
 }
