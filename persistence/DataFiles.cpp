@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <climits>
@@ -175,14 +176,36 @@ bool parseFloat(std::string_view text, char separator, float& value) {
     return error == std::errc() && end == plain.data() + plain.size();
 }
 
+[[noreturn]] void throwDamaged(const std::string& fileName, const std::string& reason) {
+    throw DamagedFileError("El archivo " + fileName + kIsDamaged + reason + ".");
+}
+
+std::string lineText(int64_t line) { return "la l\xEDnea " + std::to_string(line); }
+
+// A value line as a conversion error quotes it: a line of megabytes would make
+// a message box nobody can read (or wait for), so only its first bytes.
+constexpr size_t kQuotedBytes = 80;
+
+std::string quoted(std::string_view text) {
+    if (text.size() <= kQuotedBytes) return "'" + std::string(text) + "'";
+    return "'" + std::string(text.substr(0, kQuotedBytes)) + "...'";
+}
+
 // The value lines of one database file, deciphered when the file is
 // enciphered; both readers share everything else.
 class ValueReader {
 public:
-    ValueReader(LineReader& lines, std::optional<int32_t> key) : lines_(lines), key_(key) {}
+    ValueReader(LineReader& lines, std::optional<int32_t> key, const std::string& fileName)
+        : lines_(lines), key_(key), fileName_(fileName) {}
 
     const std::string& text() {
         const std::string_view line = lines_.next();
+        // No writer puts a NUL in a line of either file (cipher codes are
+        // 32..255), and a stored value would end at it: the rest of the line
+        // would be lost without a word. Such a line is damage.
+        if (line.find('\0') != std::string_view::npos) {
+            throwDamaged(fileName_, lineText(lines_.lineNumber()) + " tiene un byte nulo");
+        }
         if (key_) {
             decryptInto(line, *key_, text_);
         } else {
@@ -194,7 +217,7 @@ public:
     int32_t integer() {
         int32_t value = 0;
         if (!parseInteger(text(), value)) {
-            throw ConvertError("'" + text_ + "' is not a valid integer value");
+            throw ConvertError(quoted(text_) + " is not a valid integer value");
         }
         return value;
     }
@@ -202,7 +225,7 @@ public:
     float real() {
         float value = 0;
         if (!parseFloat(text(), decimalSeparator(), value)) {
-            throw ConvertError("'" + text_ + "' is not a valid floating point value");
+            throw ConvertError(quoted(text_) + " is not a valid floating point value");
         }
         return value;
     }
@@ -213,14 +236,9 @@ public:
 private:
     LineReader& lines_;
     std::optional<int32_t> key_;
+    const std::string& fileName_;
     std::string text_;
 };
-
-[[noreturn]] void throwDamaged(const std::string& fileName, const std::string& reason) {
-    throw DamagedFileError("El archivo " + fileName + kIsDamaged + reason + ".");
-}
-
-std::string lineText(int64_t line) { return "la l\xEDnea " + std::to_string(line); }
 
 // The item count of a list. More items than the rest of the file can hold
 // would only read empty lines: the count is damage, not data.
@@ -270,7 +288,7 @@ void loadHashE(const std::string& fileName, hashElemR*& set, std::optional<int32
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0) throwSystemError(errno);
     LineReader lines(fd.get(), static_cast<uint64_t>(info.st_size));
-    ValueReader in(lines, key);
+    ValueReader in(lines, key, fileName);
 
     // Lines 1 to 10. Nothing is made until they describe a set the file can hold.
     const int32_t n = in.integer();
@@ -409,10 +427,28 @@ void writeSet(LineWriter& out, const hashElemR& set) {
         out.integer(count);
     }
     out.separator();
+    // Blocks go in chain order. The elements are gathered first, so that the
+    // memory of the ones about to be written can be fetched ahead while the
+    // current one is enciphered.
+    std::vector<const TElem*> elems;
+    elems.reserve(static_cast<size_t>(std::max(set.count, 0)));
     for (const auto& head : set.table) {
         for (const nodoHash* node = head.get(); node; node = node->next.get()) {
-            writeElement(out, *node->elem, proto);
+            elems.push_back(node->elem.get());
         }
+    }
+    constexpr size_t kAhead = 8;
+    for (size_t i = 0; i < elems.size(); ++i) {
+        if (i + kAhead < elems.size()) __builtin_prefetch(elems[i + kAhead]);
+        if (i + kAhead / 2 < elems.size()) {
+            const TElem* soon = elems[i + kAhead / 2];
+            __builtin_prefetch(soon->strs.data());
+            __builtin_prefetch(soon->strLists.data());
+        }
+        if (i + 1 < elems.size()) {
+            for (const std::string& value : elems[i + 1]->strs) __builtin_prefetch(value.data());
+        }
+        writeElement(out, *elems[i], proto);
     }
     out.flush();
 }
