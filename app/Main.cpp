@@ -27,6 +27,7 @@
 #include "Dialogs.h"
 #include "Look.h"
 #include "Texts.h"
+#include "engine/UhashElem.h"
 #include "engine/basicOps.h"
 
 namespace contavio {
@@ -235,6 +236,18 @@ QString backupName(const QString& file) {
         name = base + QLatin1Char('-') + QString::number(n);
     }
     return name;
+}
+
+// The shape every operation of the window takes for granted: a file may be
+// well formed and still hold another kind of set, whose fields the window
+// would read and write out of range.
+bool isContactSet(const hashElemR& set) {
+    const TprotoData contact = contactProto();
+    const TprotoData* proto = set.proto.get();
+    return proto != nullptr && set.keyField == kKeyField && proto->nInt == contact.nInt &&
+           proto->nStr == contact.nStr && proto->nFloat == contact.nFloat &&
+           proto->nIntList == contact.nIntList && proto->nStrList == contact.nStrList &&
+           proto->nFloatList == contact.nFloatList;
 }
 
 [[noreturn]] void throwBackupError(const QString& from, const QString& to, const QString& why) {
@@ -465,11 +478,23 @@ void TForm1::loadContacts() {
         reason = ui(text::kUnknownError);
     }
 
+    // A set of another shape is not used; its file is kept like a damaged one.
+    if (!gConjuntos->isEmpty(kContactSlot) && !isContactSet(*gConjuntos->sets[kContactSlot])) {
+        destroyHashE(gConjuntos->sets[kContactSlot]);
+        if (!sourceDamaged_) {
+            sourceDamaged_ = true;
+            reason =
+                ui(text::kNotAContactBookStart) + fileName(source) + ui(text::kNotAContactBook);
+        }
+    }
+
     const bool readSome = !gConjuntos->isEmpty(kContactSlot);
+    // The set may have been made before the damage without a contact in it.
+    const bool contactsRead = readSome && countHashE(gConjuntos->sets[kContactSlot]) > 0;
     if (sourceDamaged_) {
         QString message =
             ui(text::kReadFailed) + fileName(source) + QStringLiteral(":\n") + reason +
-            QStringLiteral("\n\n") + ui(readSome ? text::kPartialKept : text::kNothingRead) +
+            QStringLiteral("\n\n") + ui(contactsRead ? text::kPartialKept : text::kNothingRead) +
             QLatin1Char('\n') + ui(legacySource_ ? text::kDamagedLegacyKept : text::kDamagedKept) +
             fileName(source) + ui(text::kDamagedSuffixPattern) + QLatin1Char('.');
         showMessageBox(message);

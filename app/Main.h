@@ -144,7 +144,8 @@ class TForm1 : public QMainWindow {
     // overwritten or deleted: "data.vlt" is copied aside before the save,
     // "contact.txt" is renamed aside instead of deleted.
     bool legacySource_ = false;   // the contacts came from "contact.txt"
-    bool sourceDamaged_ = false;  // ... and that file was not read in full
+    bool sourceDamaged_ = false;  // ... and that file was not read in full or held
+                                  // another kind of set than the contact book
     bool dataBackedUp_ = false;   // the unread "data.vlt" has been copied
 };
 

@@ -81,6 +81,12 @@ inline constexpr char kDamagedLegacyKept[] =
     "archivo se conserva con el nombre ";
 inline constexpr char kDamagedSuffixPattern[] = ".damaged-AAAAMMDD-HHMMSS";
 
+// A well-formed database file that holds another kind of set.
+inline constexpr char kNotAContactBookStart[] = "El archivo ";
+inline constexpr char kNotAContactBook[] =
+    " no guarda una agenda de contactos: sus elementos no tienen 8 campos de texto y 2 listas "
+    "de texto con la clave en el primero.";
+
 // Close-down.
 inline constexpr char kSaveFailed[] = "No se pudieron guardar los contactos en ";
 inline constexpr char kSaveFailedAdvice[] =

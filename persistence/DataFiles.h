@@ -22,7 +22,8 @@
 namespace contavio {
 
 // A value line that does not convert: what() is "'%s' is not a valid integer
-// value" or "'%s' is not a valid floating point value" with the line's text.
+// value" or "'%s' is not a valid floating point value" with the line's text
+// (its first 80 bytes followed by "..." when it is longer).
 class ConvertError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -73,7 +74,8 @@ void saveCryptHashE(const std::string& fileName, hashElemR* set, int32_t key);
 // counts are negative or promise more lines than the file holds throws
 // DamagedFileError before any set is made; so does an element count > 0 with a
 // key field that is no string field. A list count larger than the rest of the
-// file throws DamagedFileError like a conversion error, mid-read.
+// file, or a line holding a NUL byte, throws DamagedFileError like a
+// conversion error, mid-read.
 void loadCryptHashE(const std::string& fileName, hashElemR*& set, int32_t key);
 void loadTextHashE(const std::string& fileName, hashElemR*& set);
 
