@@ -15,17 +15,15 @@
 
 #include "persistence/UEncrypt.h"
 
+#include "FuzzSupport.h"
+
 using namespace contavio;
+using namespace contavio::fuzz;
 
 namespace {
 
 constexpr int64_t kSymbols = 224;
 
-[[noreturn]] void fail(const char* what, int line) {
-    std::fprintf(stderr, "fuzz_cipher: check failed at line %d: %s\n", line, what);
-    std::abort();
-}
-#define CHECK(cond) ((cond) ? (void)0 : fail(#cond, __LINE__))
 
 int64_t reduce(int64_t value) {
     const int64_t r = value % kSymbols;

@@ -35,7 +35,10 @@
 #include "engine/basicOps.h"
 #include "persistence/DataFiles.h"
 
+#include "FuzzSupport.h"
+
 using namespace contavio;
+using namespace contavio::fuzz;
 
 namespace {
 
@@ -47,42 +50,9 @@ constexpr int kMaxSaves = 3;  // file round trips per input, to keep runs fast
 const iVector kSearchFields{1, 2, 3};
 const iVector kDisplayFields{1, 2, 3};
 
-[[noreturn]] void fail(const char* what, int line) {
-    std::fprintf(stderr, "fuzz_conjuntos: check failed at line %d: %s\n", line, what);
-    std::abort();
-}
-#define CHECK(cond) ((cond) ? (void)0 : fail(#cond, __LINE__))
 
-class QuietSink : public MessageSink {
-public:
-    void show(const std::string&) override {}
-};
 
-// Durability is not under test here: skipping the flush keeps runs fast.
-class NoSyncLayer : public FileLayer {
-public:
-    int fsync(int) override { return 0; }
-};
 
-std::string gScratch;
-
-void removeScratch() {
-    std::error_code ec;
-    if (!gScratch.empty()) std::filesystem::remove_all(gScratch, ec);
-}
-
-void makeScratch() {
-    const char* base = "/dev/shm";
-    struct stat st {};
-    if (stat(base, &st) != 0 || !S_ISDIR(st.st_mode) || access(base, W_OK) != 0) {
-        base = std::getenv("TMPDIR");
-        if (base == nullptr || *base == '\0') base = "/tmp";
-    }
-    std::string tmpl = std::string(base) + "/contavio-fuzz-XXXXXX";
-    CHECK(mkdtemp(tmpl.data()) != nullptr);
-    gScratch = tmpl;
-    std::atexit(removeScratch);
-}
 
 // ---- The model -----------------------------------------------------------
 
@@ -464,7 +434,7 @@ private:
 
     void saveAndReload() {
         if (saves_++ >= kMaxSaves) return;
-        const std::string path = gScratch + "/book.vlt";
+        const std::string path = scratch() + "/book.vlt";
         conj_.saveCrypt(path, 0, kKey);
         TConjuntos fresh(1);
         fresh.loadCrypt(path, 0, kKey);

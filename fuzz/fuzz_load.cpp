@@ -28,50 +28,18 @@
 #include "engine/basicOps.h"
 #include "persistence/DataFiles.h"
 
+#include "FuzzSupport.h"
+
 using namespace contavio;
+using namespace contavio::fuzz;
 
 namespace {
 
 constexpr int32_t kKey = 853;
 
-[[noreturn]] void fail(const char* what, int line) {
-    std::fprintf(stderr, "fuzz_load: check failed at line %d: %s\n", line, what);
-    std::abort();
-}
-#define CHECK(cond) ((cond) ? (void)0 : fail(#cond, __LINE__))
 
-// The readers' message boxes ("No se pudo abrir", the float-list warning)
-// are expected and would only flood the log.
-class QuietSink : public MessageSink {
-public:
-    void show(const std::string&) override {}
-};
 
-// Durability is not under test here: skipping the flush keeps runs fast.
-class NoSyncLayer : public FileLayer {
-public:
-    int fsync(int) override { return 0; }
-};
 
-std::string gScratch;  // this process's own folder for the files it writes
-
-void removeScratch() {
-    std::error_code ec;
-    if (!gScratch.empty()) std::filesystem::remove_all(gScratch, ec);
-}
-
-void makeScratch() {
-    const char* base = "/dev/shm";
-    struct stat st {};
-    if (stat(base, &st) != 0 || !S_ISDIR(st.st_mode) || access(base, W_OK) != 0) {
-        base = std::getenv("TMPDIR");
-        if (base == nullptr || *base == '\0') base = "/tmp";
-    }
-    std::string tmpl = std::string(base) + "/contavio-fuzz-XXXXXX";
-    CHECK(mkdtemp(tmpl.data()) != nullptr);
-    gScratch = tmpl;
-    std::atexit(removeScratch);
-}
 
 void writeFile(const std::string& path, const uint8_t* data, size_t size) {
     FILE* f = std::fopen(path.c_str(), "wb");
@@ -249,7 +217,7 @@ void checkSaveAndReload(const hashElemR& orig) {
     if (orig.proto == nullptr || orig.proto->nFloatList != 0) return;  // no float-list lines
     if (!floatsRoundTrip(orig)) return;  // text form of huge floats is not fixed
 
-    const std::string path = gScratch + "/again.vlt";
+    const std::string path = scratch() + "/again.vlt";
     saveCryptHashE(path, const_cast<hashElemR*>(&orig), kKey);
     hashElemR* back = nullptr;
     loadCryptHashE(path, back, kKey);
@@ -301,7 +269,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string path = gScratch + "/input";
+    const std::string path = scratch() + "/input";
     writeFile(path, data, size);
 
     // A marker in the status pair shows whether the reader touched it.
