@@ -58,6 +58,16 @@ inline void makeScratch() {
     });
 }
 
+// What every target does once, before its first input: quiet message boxes,
+// no flushing, and its scratch folder.
+inline void setUpTarget() {
+    static QuietSink sink;
+    static NoSyncLayer layer;
+    setMessageSink(&sink);
+    setFileLayer(&layer);
+    makeScratch();
+}
+
 }  // namespace contavio::fuzz
 
 #define CHECK(cond) ((cond) ? (void)0 : ::contavio::fuzz::fail(__FILE__, __LINE__, #cond))

@@ -457,11 +457,7 @@ private:
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    static QuietSink sink;
-    static NoSyncLayer layer;
-    setMessageSink(&sink);
-    setFileLayer(&layer);
-    makeScratch();
+    setUpTarget();
     return 0;
 }
 

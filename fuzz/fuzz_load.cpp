@@ -260,11 +260,7 @@ void checkSaveAndReload(const hashElemR& orig) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    static QuietSink sink;
-    static NoSyncLayer layer;
-    setMessageSink(&sink);
-    setFileLayer(&layer);
-    makeScratch();
+    setUpTarget();
     return 0;
 }
 

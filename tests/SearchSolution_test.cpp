@@ -1,7 +1,6 @@
 #include "engine/SearchSolution.h"
 
 #include <gtest/gtest.h>
-#include <pthread.h>
 
 #include <cstdio>
 #include <functional>
@@ -12,7 +11,10 @@
 
 #include "engine/UhashElem.h"
 
+#include "SmallStack.h"
+
 namespace contavio {
+using testing::runOnSmallStack;
 namespace {
 
 using Lines = std::vector<std::string>;
@@ -38,21 +40,6 @@ void expectListed(const Listing& got, const Lines& texts, const Lines& keys) {
     ASSERT_TRUE(got.keys.has_value());
     EXPECT_EQ(*got.texts, texts);
     EXPECT_EQ(*got.keys, keys);
-}
-
-void runOnSmallStack(const std::function<void()>& fn) {
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    pthread_attr_setstacksize(&attr, 512 * 1024);
-    pthread_t thread;
-    auto trampoline = [](void* arg) -> void* {
-        (*static_cast<const std::function<void()>*>(arg))();
-        return nullptr;
-    };
-    ASSERT_EQ(pthread_create(&thread, &attr, trampoline, const_cast<std::function<void()>*>(&fn)),
-              0);
-    pthread_join(thread, nullptr);
-    pthread_attr_destroy(&attr);
 }
 
 TEST(CompareSSolText, FoldsOnlyLowerCasePlainLetters) {

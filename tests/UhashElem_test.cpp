@@ -1,7 +1,6 @@
 #include "engine/UhashElem.h"
 
 #include <gtest/gtest.h>
-#include <pthread.h>
 
 #include <algorithm>
 #include <climits>
@@ -15,7 +14,10 @@
 #include "engine/Constantes.h"
 #include "engine/basicOps.h"
 
+#include "SmallStack.h"
+
 namespace contavio {
+using testing::runOnSmallStack;
 namespace {
 
 const char* const kBadSize =
@@ -44,23 +46,6 @@ std::unique_ptr<TElem> makeElem(const std::string& key, const std::string& tag =
     elem->setStr(1, tag);
     elem->setInt(0, intKey);
     return elem;
-}
-
-// Runs fn on a thread with a small stack, so that recursion over a long chain
-// fails here whatever the optimisation level.
-void runOnSmallStack(const std::function<void()>& fn) {
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    pthread_attr_setstacksize(&attr, 512 * 1024);
-    pthread_t thread;
-    auto trampoline = [](void* arg) -> void* {
-        (*static_cast<const std::function<void()>*>(arg))();
-        return nullptr;
-    };
-    ASSERT_EQ(pthread_create(&thread, &attr, trampoline, const_cast<std::function<void()>*>(&fn)),
-              0);
-    pthread_join(thread, nullptr);
-    pthread_attr_destroy(&attr);
 }
 
 struct HashTest : ::testing::Test {
