@@ -21,6 +21,7 @@
 #include "../engine/Constantes.h"
 #include "../engine/Platform.h"
 #include "../engine/basicOps.h"
+#include "LineFeed.h"
 
 namespace contavio {
 
@@ -34,7 +35,7 @@ namespace {
 FileLayer gPosixLayer;
 FileLayer* gLayer = &gPosixLayer;
 
-constexpr size_t kBlockSize = size_t{1} << 20;  // bytes per read(2) and write(2)
+constexpr size_t kBlockSize = size_t{1} << 20;  // bytes per write(2)
 constexpr const char* kFloatListNotice = "OJO Entra a leer las listas de floats!";
 constexpr const char* kIsDamaged = " est\xE1 da\xF1" "ado: ";
 
@@ -55,79 +56,6 @@ private:
 };
 
 // ---------------------------------------------------------------- reading
-
-// Splits a file into lines. A line ends at LF, and a CR right before that LF
-// belongs to the line end; any other CR is text. The last line may lack its
-// end, and every line past the end of the file is empty.
-class LineReader {
-public:
-    LineReader(int fd, uint64_t fileSize) : fd_(fd), fileSize_(fileSize), buf_(kBlockSize) {}
-
-    std::string_view next() {
-        ++lineNumber_;
-        size_t scanned = 0;  // bytes after begin_ known to hold no LF
-        for (;;) {
-            const char* start = buf_.data() + begin_;
-            const auto* lf = static_cast<const char*>(
-                std::memchr(start + scanned, '\n', end_ - begin_ - scanned));
-            if (lf != nullptr) {
-                std::string_view line(start, static_cast<size_t>(lf - start));
-                take(line.size() + 1);
-                if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-                return line;
-            }
-            scanned = end_ - begin_;
-            if (!fill()) {
-                std::string_view line(buf_.data() + begin_, end_ - begin_);
-                take(line.size());
-                return line;
-            }
-        }
-    }
-
-    // What the file still holds after the lines read so far. Every line in it
-    // takes at least one byte, so no more lines than this can follow.
-    uint64_t bytesLeft() const { return fileSize_ > consumed_ ? fileSize_ - consumed_ : 0; }
-    int64_t lineNumber() const { return lineNumber_; }
-
-private:
-    void take(size_t size) {
-        begin_ += size;
-        consumed_ += size;
-    }
-
-    // Reads the next block behind the unread bytes; false at the end of the file.
-    bool fill() {
-        if (eof_) return false;
-        if (begin_ > 0) {
-            std::memmove(buf_.data(), buf_.data() + begin_, end_ - begin_);
-            end_ -= begin_;
-            begin_ = 0;
-        }
-        if (end_ == buf_.size()) buf_.resize(buf_.size() * 2);  // a line longer than a block
-        for (;;) {
-            const ssize_t got = gLayer->read(fd_, buf_.data() + end_, buf_.size() - end_);
-            if (got > 0) {
-                end_ += static_cast<size_t>(got);
-                return true;
-            }
-            if (got == 0) {
-                eof_ = true;
-                return false;
-            }
-            if (errno != EINTR) throwSystemError(errno);
-        }
-    }
-
-    int fd_;
-    uint64_t fileSize_;
-    uint64_t consumed_ = 0;
-    int64_t lineNumber_ = 0;
-    std::vector<char> buf_;
-    size_t begin_ = 0;  // first unread byte
-    size_t end_ = 0;    // end of the bytes read
-    bool eof_ = false;
-};
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -195,22 +123,17 @@ std::string quoted(std::string_view text) {
 // enciphered; both readers share everything else.
 class ValueReader {
 public:
-    ValueReader(LineReader& lines, std::optional<int32_t> key, const std::string& fileName)
-        : lines_(lines), key_(key), fileName_(fileName) {}
+    ValueReader(LineFeed& lines, const std::string& fileName) : lines_(lines), fileName_(fileName) {}
 
     const std::string& text() {
         const std::string_view line = lines_.next();
         // No writer puts a NUL in a line of either file (cipher codes are
         // 32..255), and a stored value would end at it: the rest of the line
         // would be lost without a word. Such a line is damage.
-        if (line.find('\0') != std::string_view::npos) {
+        if (lines_.lastHadNul()) {
             throwDamaged(fileName_, lineText(lines_.lineNumber()) + " tiene un byte nulo");
         }
-        if (key_) {
-            decryptInto(line, *key_, text_);
-        } else {
-            text_.assign(line);
-        }
+        text_.assign(line);
         return text_;
     }
 
@@ -231,11 +154,10 @@ public:
     }
 
     void skipSeparator() { lines_.next(); }
-    LineReader& lines() { return lines_; }
+    LineFeed& lines() { return lines_; }
 
 private:
-    LineReader& lines_;
-    std::optional<int32_t> key_;
+    LineFeed& lines_;
     const std::string& fileName_;
     std::string text_;
 };
@@ -287,8 +209,8 @@ void loadHashE(const std::string& fileName, hashElemR*& set, std::optional<int32
     }
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0) throwSystemError(errno);
-    LineReader lines(fd.get(), static_cast<uint64_t>(info.st_size));
-    ValueReader in(lines, key, fileName);
+    LineFeed lines(fd.get(), static_cast<uint64_t>(info.st_size), *gLayer, key);
+    ValueReader in(lines, fileName);
 
     // Lines 1 to 10. Nothing is made until they describe a set the file can hold.
     const int32_t n = in.integer();
@@ -416,6 +338,41 @@ void writeElement(LineWriter& out, const TElem& elem, const TprotoData& proto) {
     out.separator();
 }
 
+// The elements of a set in chain order: bucket after bucket, each chain from
+// its head. Large sets crowd into few long chains, and a walk of one chain
+// waits on memory at every node; so kLanes chains are walked side by side,
+// each into its own run, and the runs are joined in bucket order.
+std::vector<const TElem*> chainOrder(const hashElemR& set) {
+    constexpr size_t kLanes = 16;
+    std::vector<const TElem*> elems;
+    elems.reserve(static_cast<size_t>(std::max(set.count, 0)));
+    std::vector<const TElem*> runs[kLanes];
+    const nodoHash* cursor[kLanes];
+    size_t bucket = 0;
+    const size_t buckets = set.table.size();
+    while (bucket < buckets) {
+        size_t lanes = 0;
+        for (; lanes < kLanes && bucket < buckets; ++bucket) {
+            const nodoHash* head = set.table[bucket].get();
+            if (head == nullptr) continue;
+            runs[lanes].clear();
+            cursor[lanes++] = head;
+        }
+        for (size_t busy = lanes; busy > 0;) {
+            busy = 0;
+            for (size_t k = 0; k < lanes; ++k) {
+                const nodoHash* node = cursor[k];
+                if (node == nullptr) continue;
+                runs[k].push_back(node->elem.get());
+                cursor[k] = node->next.get();
+                ++busy;
+            }
+        }
+        for (size_t k = 0; k < lanes; ++k) elems.insert(elems.end(), runs[k].begin(), runs[k].end());
+    }
+    return elems;
+}
+
 void writeSet(LineWriter& out, const hashElemR& set) {
     const TprotoData& proto = *set.proto;
     out.integer(countHashE(&set));
@@ -430,13 +387,7 @@ void writeSet(LineWriter& out, const hashElemR& set) {
     // Blocks go in chain order. The elements are gathered first, so that the
     // memory of the ones about to be written can be fetched ahead while the
     // current one is enciphered.
-    std::vector<const TElem*> elems;
-    elems.reserve(static_cast<size_t>(std::max(set.count, 0)));
-    for (const auto& head : set.table) {
-        for (const nodoHash* node = head.get(); node; node = node->next.get()) {
-            elems.push_back(node->elem.get());
-        }
-    }
+    const std::vector<const TElem*> elems = chainOrder(set);
     constexpr size_t kAhead = 8;
     for (size_t i = 0; i < elems.size(); ++i) {
         if (i + kAhead < elems.size()) __builtin_prefetch(elems[i + kAhead]);

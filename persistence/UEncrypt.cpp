@@ -64,16 +64,19 @@ void encryptAppend(std::string_view text, int32_t key, std::string& out) {
     }
 }
 
-void decryptInto(std::string_view text, int32_t key, std::string& out) {
+void decryptTo(std::string_view text, int32_t key, char* out) {
     tables.prepare(reduceKey(key));
     const size_t n = text.size();
-    out.resize(n);
     const char* in = text.data();
-    char* plain = out.data();
     // Each plain byte needs only its own and the previous cipher byte.
     const char* byDifference = tables.plain + 255;
-    if (n > 0) plain[0] = byDifference[code(in[0]) - 32];
-    for (size_t i = 1; i < n; ++i) plain[i] = byDifference[code(in[i]) - code(in[i - 1])];
+    if (n > 0) out[0] = byDifference[code(in[0]) - 32];
+    for (size_t i = 1; i < n; ++i) out[i] = byDifference[code(in[i]) - code(in[i - 1])];
+}
+
+void decryptInto(std::string_view text, int32_t key, std::string& out) {
+    out.resize(text.size());
+    decryptTo(text, key, out.data());
 }
 
 std::string encryptStr(const std::string& text, int32_t key) {

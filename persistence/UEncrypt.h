@@ -23,5 +23,7 @@ std::string decryptStr(const std::string& text, int32_t key);
 // decryptStr(text, key), reusing out's storage.
 void encryptAppend(std::string_view text, int32_t key, std::string& out);
 void decryptInto(std::string_view text, int32_t key, std::string& out);
+// Writes decryptStr(text, key) to out, which has room for text.size() bytes.
+void decryptTo(std::string_view text, int32_t key, char* out);
 
 }  // namespace contavio

@@ -1,0 +1,208 @@
+#include "LineFeed.h"
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "DataFiles.h"
+#include "UEncrypt.h"
+
+namespace contavio {
+
+namespace {
+
+constexpr size_t kReadSize = size_t{1} << 20;     // bytes per read(2)
+constexpr size_t kBatchBytes = size_t{1} << 18;   // text per batch, about
+constexpr size_t kBatchesInFlight = 4;            // read ahead, at most
+
+// Blocks every signal in this thread while it lives, so that a thread
+// started meanwhile inherits the full mask and signals keep going to the
+// program's own threads.
+class SignalsBlocked {
+public:
+    SignalsBlocked() {
+        sigset_t all;
+        sigfillset(&all);
+        pthread_sigmask(SIG_SETMASK, &all, &old_);
+    }
+    SignalsBlocked(const SignalsBlocked&) = delete;
+    SignalsBlocked& operator=(const SignalsBlocked&) = delete;
+    ~SignalsBlocked() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
+
+private:
+    sigset_t old_;
+};
+
+}  // namespace
+
+char* LineFeed::Batch::room(size_t n) {
+    if (capacity - size < n) {
+        const size_t wanted = std::max(size + n, std::max(capacity * 2, kBatchBytes + 4096));
+        std::unique_ptr<char[]> grown(new char[wanted]);
+        if (size > 0) std::memcpy(grown.get(), text.get(), size);
+        text = std::move(grown);
+        capacity = wanted;
+    }
+    char* at = text.get() + size;
+    size += n;
+    return at;
+}
+
+LineFeed::LineFeed(int fd, uint64_t fileSize, FileLayer& layer, std::optional<int32_t> key)
+    : fd_(fd), fileSize_(fileSize), layer_(layer), key_(key) {
+    const SignalsBlocked blocked;
+    reader_ = std::thread([this] { readAll(); });
+}
+
+LineFeed::~LineFeed() {
+    {
+        const std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    changed_.notify_all();
+    reader_.join();
+}
+
+std::string_view LineFeed::next() {
+    ++lineNumber_;
+    lastHadNul_ = false;
+    while (!current_ || pos_ == current_->lines.size()) {
+        if (ended_) return {};
+        takeNext();
+    }
+    const Line& line = current_->lines[pos_++];
+    consumed_ += line.rawSize;
+    lastHadNul_ = line.hasNul;
+    return {current_->text.get() + line.at, line.size};
+}
+
+// Gives the used batch back and waits for the next one.
+void LineFeed::takeNext() {
+    std::unique_lock lock(mutex_);
+    if (current_) {
+        spare_.push_back(std::move(current_));
+        --inFlight_;
+        changed_.notify_all();
+    }
+    changed_.wait(lock, [this] { return !ready_.empty() || finished_; });
+    if (!ready_.empty()) {
+        current_ = std::move(ready_.front());
+        ready_.pop_front();
+        pos_ = 0;
+        return;
+    }
+    if (failure_) std::rethrow_exception(failure_);
+    ended_ = true;
+}
+
+// ------------------------------------------------------- the reading thread
+
+std::unique_ptr<LineFeed::Batch> LineFeed::freeBatch() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] {
+        return stop_ || !spare_.empty() || inFlight_ < kBatchesInFlight;
+    });
+    if (stop_) return nullptr;
+    std::unique_ptr<Batch> batch;
+    if (!spare_.empty()) {
+        batch = std::move(spare_.back());
+        spare_.pop_back();
+    } else {
+        batch = std::make_unique<Batch>();
+    }
+    ++inFlight_;
+    batch->size = 0;
+    batch->lines.clear();
+    return batch;
+}
+
+void LineFeed::hand(std::unique_ptr<Batch> batch) {
+    {
+        const std::lock_guard lock(mutex_);
+        ready_.push_back(std::move(batch));
+    }
+    changed_.notify_all();
+}
+
+void LineFeed::add(Batch& batch, const char* line, size_t size, uint64_t rawSize) {
+    const bool hasNul = std::memchr(line, '\0', size) != nullptr;
+    char* text = batch.room(size);
+    if (key_) {
+        decryptTo(std::string_view(line, size), *key_, text);
+    } else if (size > 0) {
+        std::memcpy(text, line, size);
+    }
+    batch.lines.push_back(Line{static_cast<size_t>(text - batch.text.get()), size, rawSize, hasNul});
+}
+
+// Reads the next block behind the unread bytes [begin, end) of buf; false at
+// the end of the file.
+bool LineFeed::fill(std::vector<char>& buf, size_t& begin, size_t& end) {
+    if (eof_) return false;
+    if (begin > 0) {
+        std::memmove(buf.data(), buf.data() + begin, end - begin);
+        end -= begin;
+        begin = 0;
+    }
+    if (end == buf.size()) buf.resize(buf.size() * 2);  // a line longer than a block
+    for (;;) {
+        const ssize_t got = layer_.read(fd_, buf.data() + end, buf.size() - end);
+        if (got > 0) {
+            end += static_cast<size_t>(got);
+            return true;
+        }
+        if (got == 0) {
+            eof_ = true;
+            return false;
+        }
+        if (errno != EINTR) throw FileError(std::strerror(errno));
+    }
+}
+
+void LineFeed::readAll() {
+    std::unique_ptr<Batch> batch;
+    std::exception_ptr failure;
+    try {
+        batch = freeBatch();
+        std::vector<char> buf(kReadSize);
+        size_t begin = 0;
+        size_t end = 0;
+        while (batch) {
+            for (;;) {
+                const char* start = buf.data() + begin;
+                const auto* lf = static_cast<const char*>(std::memchr(start, '\n', end - begin));
+                if (lf == nullptr) break;
+                const size_t raw = static_cast<size_t>(lf - start) + 1;
+                const size_t size = raw > 1 && lf[-1] == '\r' ? raw - 2 : raw - 1;
+                add(*batch, start, size, raw);
+                begin += raw;
+                if (batch->size >= kBatchBytes) {
+                    hand(std::move(batch));
+                    batch = freeBatch();
+                    if (!batch) break;
+                }
+            }
+            if (!batch) break;
+            if (!fill(buf, begin, end)) {
+                // The last line may lack its end; it keeps any CR it has.
+                if (end > begin) add(*batch, buf.data() + begin, end - begin, end - begin);
+                hand(std::move(batch));
+                break;
+            }
+        }
+    } catch (...) {
+        failure = std::current_exception();
+        if (batch) hand(std::move(batch));
+    }
+    {
+        const std::lock_guard lock(mutex_);
+        failure_ = failure;
+        finished_ = true;
+    }
+    changed_.notify_all();
+}
+
+}  // namespace contavio
