@@ -22,6 +22,7 @@
 #include "../engine/Platform.h"
 #include "../engine/basicOps.h"
 #include "LineFeed.h"
+#include "LineSpool.h"
 
 namespace contavio {
 
@@ -35,7 +36,6 @@ namespace {
 FileLayer gPosixLayer;
 FileLayer* gLayer = &gPosixLayer;
 
-constexpr size_t kBlockSize = size_t{1} << 20;  // bytes per write(2)
 constexpr const char* kFloatListNotice = "OJO Entra a leer las listas de floats!";
 constexpr const char* kIsDamaged = " est\xE1 da\xF1" "ado: ";
 
@@ -255,29 +255,13 @@ void loadHashE(const std::string& fileName, hashElemR*& set, std::optional<int32
 
 // ---------------------------------------------------------------- writing
 
-void writeAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t done = gLayer->write(fd, data, size);
-        if (done > 0) {
-            data += done;
-            size -= static_cast<size_t>(done);
-        } else if (done == 0) {
-            throwSystemError(ENOSPC);
-        } else if (errno != EINTR) {
-            throwSystemError(errno);
-        }
-    }
-}
-
-// Collects enciphered lines and hands them to the file a block at a time.
+// Formats the values of a set as lines for the spool, which enciphers them
+// and writes them.
 class LineWriter {
 public:
-    LineWriter(int fd, int32_t key) : fd_(fd), key_(key) { out_.reserve(kBlockSize + 4096); }
+    LineWriter(int fd, int32_t key) : spool_(fd, *gLayer, key) {}
 
-    void text(std::string_view value) {
-        encryptAppend(value, key_, out_);
-        endLine();
-    }
+    void text(std::string_view value) { spool_.line(value); }
 
     void integer(int32_t value) {
         char digits[16];
@@ -297,22 +281,12 @@ public:
         text(std::string_view(digits, static_cast<size_t>(end - digits)));
     }
 
-    void separator() { endLine(); }
+    void separator() { spool_.line({}); }
 
-    void flush() {
-        writeAll(fd_, out_.data(), out_.size());
-        out_.clear();
-    }
+    void flush() { spool_.finish(); }
 
 private:
-    void endLine() {
-        out_ += "\r\n";
-        if (out_.size() >= kBlockSize) flush();
-    }
-
-    int fd_;
-    int32_t key_;
-    std::string out_;
+    LineSpool spool_;
 };
 
 void writeElement(LineWriter& out, const TElem& elem, const TprotoData& proto) {

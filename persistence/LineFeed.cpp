@@ -1,14 +1,12 @@
 #include "LineFeed.h"
 
-#include <pthread.h>
-#include <signal.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "DataFiles.h"
 #include "UEncrypt.h"
+#include "Worker.h"
 
 namespace contavio {
 
@@ -17,24 +15,6 @@ namespace {
 constexpr size_t kReadSize = size_t{1} << 20;     // bytes per read(2)
 constexpr size_t kBatchBytes = size_t{1} << 18;   // text per batch, about
 constexpr size_t kBatchesInFlight = 4;            // read ahead, at most
-
-// Blocks every signal in this thread while it lives, so that a thread
-// started meanwhile inherits the full mask and signals keep going to the
-// program's own threads.
-class SignalsBlocked {
-public:
-    SignalsBlocked() {
-        sigset_t all;
-        sigfillset(&all);
-        pthread_sigmask(SIG_SETMASK, &all, &old_);
-    }
-    SignalsBlocked(const SignalsBlocked&) = delete;
-    SignalsBlocked& operator=(const SignalsBlocked&) = delete;
-    ~SignalsBlocked() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
-
-private:
-    sigset_t old_;
-};
 
 }  // namespace
 
@@ -53,8 +33,7 @@ char* LineFeed::Batch::room(size_t n) {
 
 LineFeed::LineFeed(int fd, uint64_t fileSize, FileLayer& layer, std::optional<int32_t> key)
     : fd_(fd), fileSize_(fileSize), layer_(layer), key_(key) {
-    const SignalsBlocked blocked;
-    reader_ = std::thread([this] { readAll(); });
+    reader_ = startWorker([this] { readAll(); });
 }
 
 LineFeed::~LineFeed() {
