@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "Worker.h"
 #include "basicOps.h"
 
 namespace contavio {
@@ -59,14 +60,41 @@ void listSSol(SSol* sol, LineList& lines, std::optional<sVector>& texts,
                              });
             sol->sorted = true;
         }
-        texts.emplace();
-        keys.emplace();
-        texts->reserve(sol->items.size());
-        keys->reserve(sol->items.size());
-        for (const SSol::Item& item : sol->items) {
-            texts->emplace_back(sol->textOf(item));
-            keys->emplace_back(sol->keyOf(item));
-            lines.add(texts->back());
+        const size_t n = sol->items.size();
+        texts.emplace(n);
+        sVector& textsOut = *texts;
+        if (n < kWorthASecondThread) {
+            keys.emplace(n);
+            sVector& keysOut = *keys;
+            for (size_t k = 0; k < n; ++k) {
+                textsOut[k].assign(sol->textOf(sol->items[k]));
+                keysOut[k].assign(sol->keyOf(sol->items[k]));
+                lines.add(textsOut[k]);
+            }
+        } else {
+            // The lines go in on this thread, since a window's list may only
+            // be touched by its own; the other thread makes the keys and half
+            // of the texts.
+            const size_t share = n / 2;
+            runBoth(
+                [&] {
+                    for (size_t k = 0; k < share; ++k) textsOut[k].assign(sol->textOf(sol->items[k]));
+                    std::string line;
+                    for (size_t k = 0; k < n; ++k) {
+                        if (k < share) {
+                            lines.add(textsOut[k]);
+                        } else {
+                            line.assign(sol->textOf(sol->items[k]));
+                            lines.add(line);
+                        }
+                    }
+                },
+                [&] {
+                    for (size_t k = share; k < n; ++k) textsOut[k].assign(sol->textOf(sol->items[k]));
+                    keys.emplace(n);
+                    sVector& keysOut = *keys;
+                    for (size_t k = 0; k < n; ++k) keysOut[k].assign(sol->keyOf(sol->items[k]));
+                });
         }
     }
     lines.endUpdate();

@@ -9,6 +9,7 @@
 #endif
 
 #include "Constantes.h"
+#include "Worker.h"
 #include "basicOps.h"
 
 namespace contavio {
@@ -140,6 +141,7 @@ struct SearchCache {
         size_t searchAt;   // its first byte in searchBytes
         size_t listAt;     // its first byte in listBytes
         int32_t bucket;    // the holding node's bucket
+        uint32_t displaySize;  // its display text's bytes
     };
 
     SearchCache(const iVector& searchFields, const iVector& displayFields, int32_t keyField)
@@ -151,7 +153,7 @@ struct SearchCache {
 
     void append(nodoHash* node) {
         const TElem& e = *node->elem;
-        Entry entry{node->stamp, node, searchBytes.size(), listBytes.size(), node->bucket};
+        Entry entry{node->stamp, node, searchBytes.size(), listBytes.size(), node->bucket, 0};
         for (int32_t f : searchFields) {
             searchBytes += e.str(f);
             searchBytes += '\0';
@@ -160,6 +162,7 @@ struct SearchCache {
             listBytes += e.str(f);
             listBytes += ' ';
         }
+        entry.displaySize = static_cast<uint32_t>(listBytes.size() - entry.listAt);
         listBytes += '\0';
         listBytes += e.str(keyField);
         listBytes += '\0';
@@ -187,10 +190,12 @@ struct SearchCache {
         if (ordered) place(i);
     }
 
-    std::string_view displayOf(size_t i) const { return listBytes.data() + entries[i].listAt; }
+    std::string_view displayOf(size_t i) const {
+        return {listBytes.data() + entries[i].listAt, entries[i].displaySize};
+    }
     std::string_view keyOf(size_t i) const {
-        const char* display = listBytes.data() + entries[i].listAt;
-        return display + std::strlen(display) + 1;
+        const size_t at = entries[i].listAt + entries[i].displaySize + 1;
+        return {listBytes.data() + at, listEnd(i) - at - 1};
     }
 
     size_t searchEnd(size_t i) const {
@@ -624,11 +629,38 @@ std::unique_ptr<SSol> searchCached(hashElemR* set, const std::string& text,
         text.data(), nul ? static_cast<size_t>(static_cast<const char*>(nul) - text.data()) : text.size());
     const std::vector<uint8_t> hit = cachedMatches(*cache, pattern);
 
+    // The results in listing order. Where each one's key and text go in the
+    // result's buffer is known before anything is copied, so that a large
+    // result is copied by two threads.
     auto sol = newSSol();
-    sol->sorted = false;  // already in order: skip the check per result
+    std::vector<uint32_t> picked;
+    size_t total = 0;
     for (uint32_t i : cache->order) {
-        if (hit[i]) sol->append(cache->keyOf(i), cache->displayOf(i));
+        if (!hit[i]) continue;
+        const std::string_view key = cache->keyOf(i);
+        const uint32_t textSize = cache->entries[i].displaySize;
+        sol->items.push_back(SSol::Item{total, static_cast<uint32_t>(key.size()), textSize});
+        picked.push_back(i);
+        total += key.size() + textSize;
     }
+    sol->bytes.resize(total);
+    const auto copy = [&sol, &picked, &cache](size_t from, size_t to) {
+        char* bytes = sol->bytes.data();
+        for (size_t k = from; k < to; ++k) {
+            const SSol::Item& item = sol->items[k];
+            const std::string_view key = cache->keyOf(picked[k]);
+            const std::string_view text = cache->displayOf(picked[k]);
+            std::memcpy(bytes + item.keyAt, key.data(), key.size());
+            std::memcpy(bytes + item.keyAt + key.size(), text.data(), text.size());
+        }
+    };
+    const size_t n = picked.size();
+    if (n >= kWorthASecondThread) {
+        runBoth([&] { copy(0, n / 2); }, [&] { copy(n / 2, n); });
+    } else {
+        copy(0, n);
+    }
+    sol->count = static_cast<int32_t>(n);
     sol->sorted = true;
     return sol;
 }

@@ -5,7 +5,7 @@
 
 #include "DataFiles.h"
 #include "UEncrypt.h"
-#include "Worker.h"
+#include "../engine/Worker.h"
 
 namespace contavio {
 

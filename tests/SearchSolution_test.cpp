@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -314,6 +315,83 @@ TEST_F(SearchTest, WalkOrderFollowsReplacementsAndDeletions) {
     add({"k2", "m", "", ""});  // chain k2, k4, k3, k1
     delSHashE("k3", 0, set);   // k2 moves into k3's node: k4, k2, k1
     expectListed(find("m", {1}, {}), {"", "", ""}, {"k4", "k2", "k1"});
+}
+
+// A search by hand: walk the chains from the first bucket, test every value
+// of the search fields ('A'..'Z' folded, empty values never match), then a
+// stable sort of the display texts.
+Listing walkAndSort(const hashElemR* set, const std::string& text, const iVector& searchFields,
+                    const iVector& displayFields) {
+    const auto fold = [](std::string v) {
+        for (char& c : v) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+        return v;
+    };
+    std::vector<std::pair<std::string, std::string>> found;  // display, key
+    for (const auto& head : set->table) {
+        for (const nodoHash* node = head.get(); node != nullptr; node = node->next.get()) {
+            const TElem& e = *node->elem;
+            bool hit = false;
+            for (int32_t f : searchFields) {
+                hit = hit || (!e.str(f).empty() && fold(e.str(f)).find(fold(text)) != std::string::npos);
+            }
+            if (!hit) continue;
+            std::string display;
+            for (int32_t f : displayFields) display += e.str(f) + " ";
+            found.emplace_back(display, e.str(set->keyField));
+        }
+    }
+    std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
+        return compareSSolText(a.first, b.first) < 0;
+    });
+    Listing out;
+    if (found.empty()) {
+        out.lines = {kNoMatchesLine};
+        return out;
+    }
+    out.texts.emplace();
+    out.keys.emplace();
+    for (const auto& [display, key] : found) {
+        out.lines.push_back(display);
+        out.texts->push_back(display);
+        out.keys->push_back(key);
+    }
+    return out;
+}
+
+// Searches with tens of thousands of results, listed every time after
+// insertions, replacements and deletions, against a search by hand.
+TEST_F(SearchTest, LargeSearchesListAsAWalkOfTheChainsSortedByText) {
+    make(97);
+    const Lines names = {"Ana", "ana", "Jos\xE9", "Mar\xED" "a", "", "Zoe", "\xC1ngel", "luis"};
+    const Lines surnames = {"L\xF3pez", "Garc\xED" "a", "", "Ruiz", "ruiz", "P\xE9rez"};
+    int next = 0;
+    const auto addSome = [&](int count) {
+        for (int i = 0; i < count; ++i, ++next) {
+            add({"k" + std::to_string(next * 7919 % 100003), names[next % names.size()],
+                 surnames[next / 3 % surnames.size()], next % 5 == 0 ? "" : "Centro " + std::to_string(next % 13)});
+        }
+    };
+    addSome(45000);
+    for (int round = 0; round < 3; ++round) {
+        for (const std::string text : {"", "an", "RUIZ", "centro 1", "\xE1ngel", "nadie"}) {
+            SCOPED_TRACE(round);
+            SCOPED_TRACE(text);
+            const Listing want = walkAndSort(set, text, {1, 2, 3}, {1, 2, 3});
+            const Listing got = find(text);
+            ASSERT_EQ(got.lines.size(), want.lines.size());
+            EXPECT_TRUE(got.lines == want.lines);
+            EXPECT_TRUE(got.texts == want.texts);
+            EXPECT_TRUE(got.keys == want.keys);
+        }
+        // Replacements keep ids and move to the chain's head; deletions move
+        // the head element into the deleted node.
+        for (int i = 0; i < 3000; ++i) {
+            add({"k" + std::to_string(i * 31 % 100003), "Nuevo", "Ruiz", "Sur"});
+            std::string key = "k" + std::to_string((i * 7919 + 13) % 100003);
+            delSHashE(key, 0, set);
+        }
+        addSome(5000);
+    }
 }
 
 TEST_F(SearchTest, ResultsStayReadableAfterTheSetIsGone) {
