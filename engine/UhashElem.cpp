@@ -633,7 +633,10 @@ std::unique_ptr<SSol> searchCached(hashElemR* set, const std::string& text,
     // result's buffer is known before anything is copied, so that a large
     // result is copied by two threads.
     auto sol = newSSol();
+    const size_t hits = static_cast<size_t>(std::count(hit.begin(), hit.end(), uint8_t{1}));
     std::vector<uint32_t> picked;
+    picked.reserve(hits);
+    sol->items.reserve(hits);
     size_t total = 0;
     for (uint32_t i : cache->order) {
         if (!hit[i]) continue;
@@ -643,9 +646,8 @@ std::unique_ptr<SSol> searchCached(hashElemR* set, const std::string& text,
         picked.push_back(i);
         total += key.size() + textSize;
     }
-    sol->bytes.resize(total);
-    const auto copy = [&sol, &picked, &cache](size_t from, size_t to) {
-        char* bytes = sol->bytes.data();
+    char* const bytes = sol->bytes.extend(total);
+    const auto copy = [&sol, &picked, &cache, bytes](size_t from, size_t to) {
         for (size_t k = from; k < to; ++k) {
             const SSol::Item& item = sol->items[k];
             const std::string_view key = cache->keyOf(picked[k]);
