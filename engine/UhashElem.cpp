@@ -166,9 +166,44 @@ struct SearchCache {
         listBytes += '\0';
         listBytes += e.str(keyField);
         listBytes += '\0';
-        node->cacheEntry = static_cast<uint32_t>(entries.size());
+        node->cacheEntry = entryBase + static_cast<uint32_t>(entries.size());
         entries.push_back(entry);
         if (ordered) place(node->cacheEntry);
+    }
+
+    // Entries for the elements of many nodes, in that order, into a cache that
+    // is new. Many are read by two threads, each into buffers of its own,
+    // which are joined after.
+    void appendAll(const std::vector<nodoHash*>& nodes) {
+        const size_t n = nodes.size();
+        if (n < kWorthASecondThread) {
+            for (nodoHash* node : nodes) append(node);
+            return;
+        }
+        const size_t half = n / 2;
+        SearchCache rest(searchFields, displayFields, keyField);
+        rest.entryBase = static_cast<uint32_t>(half);
+        entries.reserve(n);
+        rest.entries.reserve(n - half);
+        runBoth([&] { for (size_t k = 0; k < half; ++k) append(nodes[k]); },
+                [&] { for (size_t k = half; k < n; ++k) rest.append(nodes[k]); });
+        join(rest);
+    }
+
+    // Takes over the entries of `rest`, whose nodes already count them as
+    // following this cache's own.
+    void join(const SearchCache& rest) {
+        const size_t searchBase = searchBytes.size();
+        const size_t listBase = listBytes.size();
+        searchBytes += rest.searchBytes;
+        listBytes += rest.listBytes;
+        entries.reserve(entries.size() + rest.entries.size());
+        for (Entry entry : rest.entries) {
+            entry.searchAt += searchBase;
+            entry.listAt += listBase;
+            entries.push_back(entry);
+        }
+        dead += rest.dead;
     }
 
     void drop(const nodoHash* node) {
@@ -228,25 +263,42 @@ struct SearchCache {
         if (at != order.end()) order.erase(at);
     }
 
-    // Lays the live entries out again in the given order and numbers them so.
-    void rebuild(const std::vector<uint32_t>& keep) {
-        std::vector<Entry> kept;
-        kept.reserve(keep.size());
-        std::string search, list;
-        search.reserve(searchBytes.size());
-        list.reserve(listBytes.size());
-        for (uint32_t i : keep) {
+    // Copies the entries keep[from, to) into `into`, numbered from `from`.
+    void copyOut(const std::vector<uint32_t>& keep, size_t from, size_t to, SearchCache& into) const {
+        for (size_t k = from; k < to; ++k) {
+            const uint32_t i = keep[k];
             Entry entry = entries[i];
-            entry.searchAt = search.size();
-            entry.listAt = list.size();
-            search.append(searchBytes, entries[i].searchAt, searchEnd(i) - entries[i].searchAt);
-            list.append(listBytes, entries[i].listAt, listEnd(i) - entries[i].listAt);
-            entry.node->cacheEntry = static_cast<uint32_t>(kept.size());
-            kept.push_back(entry);
+            entry.searchAt = into.searchBytes.size();
+            entry.listAt = into.listBytes.size();
+            into.searchBytes.append(searchBytes, entries[i].searchAt, searchEnd(i) - entries[i].searchAt);
+            into.listBytes.append(listBytes, entries[i].listAt, listEnd(i) - entries[i].listAt);
+            entry.node->cacheEntry = static_cast<uint32_t>(k);
+            into.entries.push_back(entry);
         }
-        entries.swap(kept);
-        searchBytes.swap(search);
-        listBytes.swap(list);
+    }
+
+    // Lays the live entries out again in the given order and numbers them so;
+    // many are copied by two threads, each half into buffers of its own.
+    void rebuild(const std::vector<uint32_t>& keep) {
+        const size_t n = keep.size();
+        SearchCache laid(searchFields, displayFields, keyField);
+        laid.searchBytes.reserve(searchBytes.size());
+        laid.listBytes.reserve(listBytes.size());
+        laid.entries.reserve(n);
+        if (n < kWorthASecondThread) {
+            copyOut(keep, 0, n, laid);
+        } else {
+            const size_t half = n / 2;
+            SearchCache rest(searchFields, displayFields, keyField);
+            rest.searchBytes.reserve(searchBytes.size() / 2 + searchBytes.size() / 8);
+            rest.listBytes.reserve(listBytes.size() / 2 + listBytes.size() / 8);
+            rest.entries.reserve(n - half);
+            runBoth([&] { copyOut(keep, 0, half, laid); }, [&] { copyOut(keep, half, n, rest); });
+            laid.join(rest);
+        }
+        entries.swap(laid.entries);
+        searchBytes.swap(laid.searchBytes);
+        listBytes.swap(laid.listBytes);
         dead = 0;
         order.resize(entries.size());
         for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<uint32_t>(i);
@@ -279,6 +331,7 @@ struct SearchCache {
     std::string listBytes;
     std::vector<Entry> entries;
     size_t dead = 0;
+    uint32_t entryBase = 0;  // the number of this cache's first entry, in its nodes
     uint64_t edits = 0;  // gSetElemEdits when last in step with the set
     // Entries in listing order (those of elements that left too, until the
     // next tidy), once a search has sorted them.
@@ -584,8 +637,7 @@ std::vector<uint8_t> cachedMatches(const SearchCache& cache, std::string_view pa
 
 void SearchCache::sortAll() {
     struct Key {
-        uint64_t head;  // the display text's first sixteen bytes, folded
-        uint64_t next;
+        uint64_t head[4];  // the display text's first 32 bytes, folded
         uint32_t entry;
     };
     std::vector<Key> keys;
@@ -593,13 +645,26 @@ void SearchCache::sortAll() {
     for (size_t i = 0; i < entries.size(); ++i) {
         if (entries[i].node == nullptr) continue;
         const std::string_view display = displayOf(i);
-        keys.push_back(Key{foldedBytes(display, 0), foldedBytes(display, 8), static_cast<uint32_t>(i)});
+        keys.push_back(Key{{foldedBytes(display, 0), foldedBytes(display, 8), foldedBytes(display, 16),
+                            foldedBytes(display, 24)},
+                           static_cast<uint32_t>(i)});
     }
-    std::sort(keys.begin(), keys.end(), [this](const Key& a, const Key& b) {
-        if (a.head != b.head) return a.head < b.head;
-        if (a.next != b.next) return a.next < b.next;
+    const auto less = [this](const Key& a, const Key& b) {
+        for (int w = 0; w < 4; ++w) {
+            if (a.head[w] != b.head[w]) return a.head[w] < b.head[w];
+        }
         return before(a.entry, b.entry);
-    });
+    };
+    // The order is total (no two entries compare equal), so two sorted
+    // halves merge into the one order.
+    if (keys.size() < kWorthASecondThread) {
+        std::sort(keys.begin(), keys.end(), less);
+    } else {
+        const auto middle = keys.begin() + static_cast<ptrdiff_t>(keys.size() / 2);
+        runBoth([&] { std::sort(keys.begin(), middle, less); },
+                [&] { std::sort(middle, keys.end(), less); });
+        std::inplace_merge(keys.begin(), middle, keys.end(), less);
+    }
     std::vector<uint32_t> keep;
     keep.reserve(keys.size());
     for (const Key& k : keys) keep.push_back(k.entry);
@@ -617,9 +682,16 @@ std::unique_ptr<SSol> searchCached(hashElemR* set, const std::string& text,
     if (!cache || !cache->serves(searchFields, displayFields, set->keyField) ||
         cache->edits != gSetElemEdits) {
         cache = std::make_unique<SearchCache>(searchFields, displayFields, set->keyField);
+        // In memory order, which for a set read from a file is the file's
+        // order: the elements are then read from front to back, not at
+        // random. The order of the entries is settled by the sort anyway.
+        std::vector<nodoHash*> nodes;
+        nodes.reserve(set->index->used);
         for (const KeyIndex::Slot& slot : set->index->slots) {
-            if (slot.node != nullptr) cache->append(slot.node);
+            if (slot.node != nullptr) nodes.push_back(slot.node);
         }
+        std::sort(nodes.begin(), nodes.end(), std::less<nodoHash*>());
+        cache->appendAll(nodes);
         cache->edits = gSetElemEdits;
     }
     cache->tidy();
