@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <string_view>
 
 #if defined(__SSE2__)
@@ -347,11 +348,35 @@ void setStatus(const std::string& msg, int32_t code) {
     hashErrCode = code;
 }
 
-// Unlinks every chain head first, so that no chain unwinds recursively.
-void freeChains(std::vector<std::unique_ptr<nodoHash>>& table) {
-    for (auto& head : table) {
-        while (head) head = std::move(head->next);
+// Frees every node with its element; no chain unwinds recursively. The
+// nodes of a large set go in memory order, which keeps the allocator working
+// on neighbouring memory instead of jumping about the heap: several times
+// faster than chain order.
+void freeChains(std::vector<std::unique_ptr<nodoHash>>& table, size_t count) {
+    std::vector<nodoHash*> nodes;
+    try {
+        nodes.reserve(count);
+    } catch (const std::bad_alloc&) {
+        // No room to sort them: chain order, a head at a time.
+        for (auto& head : table) {
+            while (head) head = std::move(head->next);
+        }
+        return;
     }
+    for (auto& head : table) {
+        std::unique_ptr<nodoHash> node = std::move(head);
+        while (node) {
+            std::unique_ptr<nodoHash> next = std::move(node->next);
+            if (nodes.size() == nodes.capacity()) {
+                node.reset();  // more nodes than counted: this one goes now
+            } else {
+                nodes.push_back(node.release());
+            }
+            node = std::move(next);
+        }
+    }
+    std::sort(nodes.begin(), nodes.end(), std::less<nodoHash*>());
+    for (nodoHash* node : nodes) delete node;
 }
 
 // Puts node at the head of bucket b's chain.
@@ -409,7 +434,7 @@ bool usesIndex(const hashElemR* set, int32_t field) {
 
 hashElemR::hashElemR() = default;
 
-hashElemR::~hashElemR() { freeChains(table); }
+hashElemR::~hashElemR() { freeChains(table, static_cast<size_t>(std::max(count, 0))); }
 
 hashElemR* newHashElem(int32_t size, int32_t data, const std::string& name, int32_t keyField) {
     if (size < 1) {
@@ -528,7 +553,7 @@ void destroyHashE(hashElemR*& set) {
     }
     set->cache.reset();
     set->index.reset();
-    freeChains(set->table);
+    freeChains(set->table, static_cast<size_t>(std::max(set->count, 0)));
     delete set;
     set = nullptr;
     setStatus("", ERR_OK);
