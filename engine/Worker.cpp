@@ -3,11 +3,26 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <atomic>
 #include <exception>
+#include <system_error>
 
 namespace contavio {
 
+namespace {
+
+std::atomic<bool> gWorkersAllowed{true};
+
+}  // namespace
+
+void setWorkersAllowed(bool allowed) { gWorkersAllowed = allowed; }
+
+bool workersAllowed() { return gWorkersAllowed; }
+
 std::thread startWorker(std::function<void()> body) {
+    if (!gWorkersAllowed) {
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    }
     // A new thread inherits the mask of the thread that starts it.
     sigset_t all, old;
     sigfillset(&all);
@@ -21,13 +36,20 @@ std::thread startWorker(std::function<void()> body) {
 
 void runBoth(const std::function<void()>& mine, const std::function<void()>& theirs) {
     std::exception_ptr theirFailure;
-    std::thread worker = startWorker([&] {
-        try {
-            theirs();
-        } catch (...) {
-            theirFailure = std::current_exception();
-        }
-    });
+    std::thread worker;
+    try {
+        worker = startWorker([&] {
+            try {
+                theirs();
+            } catch (...) {
+                theirFailure = std::current_exception();
+            }
+        });
+    } catch (const std::system_error&) {
+        mine();
+        theirs();
+        return;
+    }
     std::exception_ptr myFailure;
     try {
         mine();

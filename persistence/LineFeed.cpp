@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <system_error>
 
 #include "DataFiles.h"
 #include "UEncrypt.h"
@@ -33,7 +34,11 @@ char* LineFeed::Batch::room(size_t n) {
 
 LineFeed::LineFeed(int fd, uint64_t fileSize, FileLayer& layer, std::optional<int32_t> key)
     : fd_(fd), fileSize_(fileSize), layer_(layer), key_(key) {
-    reader_ = startWorker([this] { readAll(); });
+    try {
+        reader_ = startWorker([this] { readAll(); });
+    } catch (const std::system_error&) {
+        // No thread to be had: the caller reads a batch whenever it needs one.
+    }
 }
 
 LineFeed::~LineFeed() {
@@ -42,7 +47,7 @@ LineFeed::~LineFeed() {
         stop_ = true;
     }
     changed_.notify_all();
-    reader_.join();
+    if (reader_.joinable()) reader_.join();
 }
 
 std::string_view LineFeed::next() {
@@ -65,6 +70,11 @@ void LineFeed::takeNext() {
         spare_.push_back(std::move(current_));
         --inFlight_;
         changed_.notify_all();
+    }
+    if (!reader_.joinable() && ready_.empty() && !finished_) {
+        lock.unlock();
+        readBatch();
+        lock.lock();
     }
     changed_.wait(lock, [this] { return !ready_.empty() || finished_; });
     if (!ready_.empty()) {
@@ -117,20 +127,20 @@ void LineFeed::add(Batch& batch, const char* line, size_t size, uint64_t rawSize
     batch.lines.push_back(Line{static_cast<size_t>(text - batch.text.get()), size, rawSize, hasNul});
 }
 
-// Reads the next block behind the unread bytes [begin, end) of buf; false at
-// the end of the file.
-bool LineFeed::fill(std::vector<char>& buf, size_t& begin, size_t& end) {
+// Reads the next block behind the unread bytes; false at the end of the file.
+bool LineFeed::fill() {
     if (eof_) return false;
-    if (begin > 0) {
-        std::memmove(buf.data(), buf.data() + begin, end - begin);
-        end -= begin;
-        begin = 0;
+    if (begin_ > 0) {
+        std::memmove(buf_.data(), buf_.data() + begin_, end_ - begin_);
+        end_ -= begin_;
+        begin_ = 0;
     }
-    if (end == buf.size()) buf.resize(buf.size() * 2);  // a line longer than a block
+    if (buf_.empty()) buf_.resize(kReadSize);
+    if (end_ == buf_.size()) buf_.resize(buf_.size() * 2);  // a line longer than a block
     for (;;) {
-        const ssize_t got = layer_.read(fd_, buf.data() + end, buf.size() - end);
+        const ssize_t got = layer_.read(fd_, buf_.data() + end_, buf_.size() - end_);
         if (got > 0) {
-            end += static_cast<size_t>(got);
+            end_ += static_cast<size_t>(got);
             return true;
         }
         if (got == 0) {
@@ -141,47 +151,54 @@ bool LineFeed::fill(std::vector<char>& buf, size_t& begin, size_t& end) {
     }
 }
 
-void LineFeed::readAll() {
+// Reads lines into a free batch until it holds about kBatchBytes or the file
+// ends, and hands it on; false once nothing more follows (the end of the
+// file, a failure, or a caller who stopped).
+bool LineFeed::readBatch() {
     std::unique_ptr<Batch> batch;
     std::exception_ptr failure;
+    bool more = true;
     try {
         batch = freeBatch();
-        std::vector<char> buf(kReadSize);
-        size_t begin = 0;
-        size_t end = 0;
-        while (batch) {
-            for (;;) {
-                const char* start = buf.data() + begin;
-                const auto* lf = static_cast<const char*>(std::memchr(start, '\n', end - begin));
-                if (lf == nullptr) break;
+        if (!batch) return false;
+        for (;;) {
+            const char* start = buf_.data() + begin_;
+            const auto* lf = end_ > begin_ ? static_cast<const char*>(
+                                                 std::memchr(start, '\n', end_ - begin_))
+                                           : nullptr;
+            if (lf != nullptr) {
                 const size_t raw = static_cast<size_t>(lf - start) + 1;
                 const size_t size = raw > 1 && lf[-1] == '\r' ? raw - 2 : raw - 1;
                 add(*batch, start, size, raw);
-                begin += raw;
-                if (batch->size >= kBatchBytes) {
-                    hand(std::move(batch));
-                    batch = freeBatch();
-                    if (!batch) break;
-                }
-            }
-            if (!batch) break;
-            if (!fill(buf, begin, end)) {
+                begin_ += raw;
+                if (batch->size >= kBatchBytes) break;
+            } else if (!fill()) {
                 // The last line may lack its end; it keeps any CR it has.
-                if (end > begin) add(*batch, buf.data() + begin, end - begin, end - begin);
-                hand(std::move(batch));
+                if (end_ > begin_) add(*batch, buf_.data() + begin_, end_ - begin_, end_ - begin_);
+                begin_ = end_;
+                more = false;
                 break;
             }
         }
     } catch (...) {
         failure = std::current_exception();
-        if (batch) hand(std::move(batch));
+        more = false;
     }
-    {
-        const std::lock_guard lock(mutex_);
-        failure_ = failure;
-        finished_ = true;
+    if (batch) hand(std::move(batch));
+    if (!more) {
+        {
+            const std::lock_guard lock(mutex_);
+            failure_ = failure;
+            finished_ = true;
+        }
+        changed_.notify_all();
     }
-    changed_.notify_all();
+    return more;
+}
+
+void LineFeed::readAll() {
+    while (readBatch()) {
+    }
 }
 
 }  // namespace contavio

@@ -1,6 +1,7 @@
 // The lines of a database file, for its reader. A second thread reads the
 // file a block at a time, splits it into lines and deciphers them, a few
-// batches ahead of the thread that builds elements from them.
+// batches ahead of the thread that builds elements from them. When no thread
+// can be started, the caller does the same a batch at a time.
 //
 // A line ends at LF, and a CR right before that LF belongs to the line end;
 // any other CR is text. The last line may lack its end, and every line past
@@ -63,10 +64,11 @@ private:
     };
 
     void readAll();
+    bool readBatch();
     void add(Batch& batch, const char* line, size_t size, uint64_t rawSize);
     std::unique_ptr<Batch> freeBatch();
     void hand(std::unique_ptr<Batch> batch);
-    bool fill(std::vector<char>& buf, size_t& begin, size_t& end);
+    bool fill();
     void takeNext();
 
     int fd_;
@@ -84,7 +86,10 @@ private:
     bool finished_ = false;  // the reading thread has handed its last batch
     std::exception_ptr failure_;  // why it stopped before the end of the file
 
-    // The reading thread's own.
+    // The reading thread's own (the caller's, when no thread could be had).
+    std::vector<char> buf_;
+    size_t begin_ = 0;  // first unread byte in buf_
+    size_t end_ = 0;    // end of the bytes read into buf_
     bool eof_ = false;
 
     // The caller's own.

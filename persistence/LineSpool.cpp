@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <system_error>
 
 #include "DataFiles.h"
 #include "UEncrypt.h"
@@ -19,7 +20,12 @@ constexpr size_t kBlockSize = size_t{1} << 20;   // bytes per write(2), about
 
 LineSpool::LineSpool(int fd, FileLayer& layer, int32_t key)
     : fd_(fd), layer_(layer), key_(key), current_(std::make_unique<Batch>()) {
-    writer_ = startWorker([this] { writeAll(); });
+    out_.reserve(kBlockSize + kBatchBytes);
+    try {
+        writer_ = startWorker([this] { writeAll(); });
+    } catch (const std::system_error&) {
+        // No thread to be had: the caller writes each batch as it hands it.
+    }
 }
 
 LineSpool::~LineSpool() {
@@ -28,7 +34,7 @@ LineSpool::~LineSpool() {
         stop_ = true;
     }
     changed_.notify_all();
-    writer_.join();
+    if (writer_.joinable()) writer_.join();
 }
 
 void LineSpool::line(std::string_view text) {
@@ -40,6 +46,12 @@ void LineSpool::line(std::string_view text) {
 // Queues the current batch and takes a spare one, waiting while the writing
 // thread is kBatchesInFlight batches behind.
 void LineSpool::hand() {
+    if (!writer_.joinable()) {
+        writeBatch(*current_);
+        current_->text.clear();
+        current_->sizes.clear();
+        return;
+    }
     std::unique_lock lock(mutex_);
     ready_.push_back(std::move(current_));
     ++inFlight_;
@@ -58,6 +70,12 @@ void LineSpool::hand() {
 }
 
 void LineSpool::finish() {
+    if (!writer_.joinable()) {
+        writeBatch(*current_);
+        write(out_.data(), out_.size());
+        out_.clear();
+        return;
+    }
     std::unique_lock lock(mutex_);
     ready_.push_back(std::move(current_));
     ++inFlight_;
@@ -101,22 +119,26 @@ void LineSpool::write(const char* data, size_t size) {
     }
 }
 
+// Enciphers the lines of batch into out_, handing out_ to the file whenever
+// it holds a block.
+void LineSpool::writeBatch(const Batch& batch) {
+    size_t at = 0;
+    for (const size_t size : batch.sizes) {
+        encryptAppend(std::string_view(batch.text.data() + at, size), key_, out_);
+        out_ += "\r\n";
+        at += size;
+        if (out_.size() >= kBlockSize) {
+            write(out_.data(), out_.size());
+            out_.clear();
+        }
+    }
+}
+
 void LineSpool::writeAll() {
     std::exception_ptr failure;
     try {
-        std::string out;
-        out.reserve(kBlockSize + kBatchBytes);
         while (std::unique_ptr<Batch> batch = take()) {
-            size_t at = 0;
-            for (const size_t size : batch->sizes) {
-                encryptAppend(std::string_view(batch->text.data() + at, size), key_, out);
-                out += "\r\n";
-                at += size;
-                if (out.size() >= kBlockSize) {
-                    write(out.data(), out.size());
-                    out.clear();
-                }
-            }
+            writeBatch(*batch);
             giveBack(std::move(batch));
         }
         bool finished;
@@ -124,7 +146,7 @@ void LineSpool::writeAll() {
             const std::lock_guard lock(mutex_);
             finished = !stop_;
         }
-        if (finished) write(out.data(), out.size());
+        if (finished) write(out_.data(), out_.size());
     } catch (...) {
         failure = std::current_exception();
     }

@@ -1,6 +1,7 @@
 // The lines of a database file being written. The caller's thread gathers
 // plain lines into batches; a second thread enciphers them, ends each with
-// CR LF and writes them to the file a block at a time.
+// CR LF and writes them to the file a block at a time. When no thread can be
+// started, the caller does the same as it goes.
 #pragma once
 
 #include <condition_variable>
@@ -43,6 +44,7 @@ private:
 
     void hand();
     void writeAll();
+    void writeBatch(const Batch& batch);
     void write(const char* data, size_t size);
     std::unique_ptr<Batch> take();
     void giveBack(std::unique_ptr<Batch> batch);
@@ -51,6 +53,7 @@ private:
     FileLayer& layer_;
     int32_t key_;
     std::unique_ptr<Batch> current_;
+    std::string out_;  // enciphered lines not yet written (the writer's own)
 
     // Shared by both threads, under mutex_.
     std::mutex mutex_;

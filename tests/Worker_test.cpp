@@ -8,6 +8,7 @@
 #include <atomic>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 
 namespace contavio {
 namespace {
@@ -42,6 +43,28 @@ TEST(RunBoth, AFailureOfEitherPartReachesTheCallerAfterBothEnded) {
         FAIL() << "no exception";
     } catch (const std::runtime_error& e) {
         EXPECT_STREQ(e.what(), "mine");
+    }
+}
+
+// Switches second threads off for one test.
+struct WithoutWorkers {
+    WithoutWorkers() { setWorkersAllowed(false); }
+    ~WithoutWorkers() { setWorkersAllowed(true); }
+};
+
+TEST(RunBoth, WithoutASecondThreadBothPartsRunHereInTurn) {
+    const WithoutWorkers off;
+    EXPECT_THROW(startWorker([] {}), std::system_error);
+    std::string trace;
+    pthread_t theirs{};
+    runBoth([&] { trace += "mine "; }, [&] { trace += "theirs"; theirs = pthread_self(); });
+    EXPECT_EQ(trace, "mine theirs");
+    EXPECT_TRUE(pthread_equal(theirs, pthread_self()));
+    try {
+        runBoth([&] {}, [&] { throw std::runtime_error("theirs"); });
+        FAIL() << "no exception";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "theirs");
     }
 }
 
