@@ -87,20 +87,23 @@ private:
     std::exception_ptr failure_;  // why it stopped before the end of the file
 
     // The reading thread's own (the caller's, when no thread could be had).
-    std::vector<char> buf_;
+    // Each thread's own members start a cache line of their own: members
+    // that both threads write on every line would make the line bounce
+    // between the two cores.
+    alignas(64) std::vector<char> buf_;
     size_t begin_ = 0;  // first unread byte in buf_
     size_t end_ = 0;    // end of the bytes read into buf_
     bool eof_ = false;
 
     // The caller's own.
-    std::unique_ptr<Batch> current_;
+    alignas(64) std::unique_ptr<Batch> current_;
     size_t pos_ = 0;
     uint64_t consumed_ = 0;
     int64_t lineNumber_ = 0;
     bool lastHadNul_ = false;
     bool ended_ = false;
 
-    std::thread reader_;  // last: starts once everything above is set up
+    alignas(64) std::thread reader_;  // last: starts once everything above is set up
 };
 
 }  // namespace contavio

@@ -52,11 +52,14 @@ private:
     int fd_;
     FileLayer& layer_;
     int32_t key_;
-    std::unique_ptr<Batch> current_;
-    std::string out_;  // enciphered lines not yet written (the writer's own)
+    std::unique_ptr<Batch> current_;  // the caller's own
+    // Enciphered lines not yet written: the writing thread's own. It starts a
+    // cache line of its own, or the line would bounce between the two cores
+    // as both threads touch their members on every line.
+    alignas(64) std::string out_;
 
     // Shared by both threads, under mutex_.
-    std::mutex mutex_;
+    alignas(64) std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<std::unique_ptr<Batch>> ready_;
     std::vector<std::unique_ptr<Batch>> spare_;
