@@ -20,6 +20,7 @@
 
 #include "../engine/Constantes.h"
 #include "../engine/Platform.h"
+#include "../engine/Worker.h"
 #include "../engine/basicOps.h"
 #include "LineFeed.h"
 #include "LineSpool.h"
@@ -259,7 +260,7 @@ void loadHashE(const std::string& fileName, hashElemR*& set, std::optional<int32
 // and writes them.
 class LineWriter {
 public:
-    LineWriter(int fd, int32_t key) : spool_(fd, *gLayer, key) {}
+    LineWriter(int fd, int32_t key, bool large) : spool_(fd, *gLayer, key, large) {}
 
     void text(std::string_view value) { spool_.line(value); }
 
@@ -320,6 +321,15 @@ std::vector<const TElem*> chainOrder(const hashElemR& set) {
     constexpr size_t kLanes = 16;
     std::vector<const TElem*> elems;
     elems.reserve(static_cast<size_t>(std::max(set.count, 0)));
+    if (elems.capacity() < kWorthASecondThread) {
+        // Few elements stay in the caches anyway: one chain at a time.
+        for (const auto& head : set.table) {
+            for (const nodoHash* node = head.get(); node; node = node->next.get()) {
+                elems.push_back(node->elem.get());
+            }
+        }
+        return elems;
+    }
     std::vector<const TElem*> runs[kLanes];
     const nodoHash* cursor[kLanes];
     size_t bucket = 0;
@@ -468,7 +478,7 @@ void saveCryptHashE(const std::string& fileName, hashElemR* set, int32_t key) {
 
     TempFile temp(folder + "/" + prefix + "XXXXXX");
     if (::fchmod(temp.fd(), exists ? (old.st_mode & 07777) : 0600) != 0) throwSystemError(errno);
-    LineWriter out(temp.fd(), key);
+    LineWriter out(temp.fd(), key, countHashE(set) >= static_cast<int32_t>(kWorthASecondThread));
     writeSet(out, *set);
     if (gLayer->fsync(temp.fd()) != 0) throwSystemError(errno);
     temp.close();

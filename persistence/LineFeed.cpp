@@ -16,6 +16,7 @@ namespace {
 constexpr size_t kReadSize = size_t{1} << 20;     // bytes per read(2)
 constexpr size_t kBatchBytes = size_t{1} << 18;   // text per batch, about
 constexpr size_t kBatchesInFlight = 4;            // read ahead, at most
+constexpr uint64_t kSmallFile = uint64_t{4} << 20;  // read without a second thread
 
 }  // namespace
 
@@ -34,6 +35,7 @@ char* LineFeed::Batch::room(size_t n) {
 
 LineFeed::LineFeed(int fd, uint64_t fileSize, FileLayer& layer, std::optional<int32_t> key)
     : fd_(fd), fileSize_(fileSize), layer_(layer), key_(key) {
+    if (fileSize < kSmallFile) return;
     try {
         reader_ = startWorker([this] { readAll(); });
     } catch (const std::system_error&) {

@@ -1,7 +1,8 @@
 // The lines of a database file, for its reader. A second thread reads the
 // file a block at a time, splits it into lines and deciphers them, a few
-// batches ahead of the thread that builds elements from them. When no thread
-// can be started, the caller does the same a batch at a time.
+// batches ahead of the thread that builds elements from them. For a small
+// file, or when no thread can be started, the caller does the same a batch
+// at a time.
 //
 // A line ends at LF, and a CR right before that LF belongs to the line end;
 // any other CR is text. The last line may lack its end, and every line past
@@ -29,7 +30,9 @@ class LineFeed {
 public:
     // Reads the open file fd (borrowed) through layer (borrowed), from its
     // current offset; fileSize is its size when opened. With a key every line
-    // is deciphered, without one it is handed on as it stands.
+    // is deciphered, without one it is handed on as it stands. A small file
+    // is read on the caller's thread: for a few batches the hand-over between
+    // two threads costs more than it saves.
     LineFeed(int fd, uint64_t fileSize, FileLayer& layer, std::optional<int32_t> key);
     LineFeed(const LineFeed&) = delete;
     LineFeed& operator=(const LineFeed&) = delete;

@@ -18,13 +18,15 @@ constexpr size_t kBlockSize = size_t{1} << 20;   // bytes per write(2), about
 
 }  // namespace
 
-LineSpool::LineSpool(int fd, FileLayer& layer, int32_t key)
+LineSpool::LineSpool(int fd, FileLayer& layer, int32_t key, bool large)
     : fd_(fd), layer_(layer), key_(key), current_(std::make_unique<Batch>()) {
     out_.reserve(kBlockSize + kBatchBytes);
+    if (!large) return;
     try {
         writer_ = startWorker([this] { writeAll(); });
     } catch (const std::system_error&) {
-        // No thread to be had: the caller writes each batch as it hands it.
+        // No thread to be had: the caller enciphers and writes each line as
+        // it comes, as it does for a small file.
     }
 }
 
@@ -38,6 +40,16 @@ LineSpool::~LineSpool() {
 }
 
 void LineSpool::line(std::string_view text) {
+    if (!writer_.joinable()) {
+        // On this thread: straight into the enciphered block.
+        encryptAppend(text, key_, out_);
+        out_ += "\r\n";
+        if (out_.size() >= kBlockSize) {
+            write(out_.data(), out_.size());
+            out_.clear();
+        }
+        return;
+    }
     current_->text.append(text);
     current_->sizes.push_back(text.size());
     if (current_->text.size() >= kBatchBytes) hand();
@@ -46,12 +58,6 @@ void LineSpool::line(std::string_view text) {
 // Queues the current batch and takes a spare one, waiting while the writing
 // thread is kBatchesInFlight batches behind.
 void LineSpool::hand() {
-    if (!writer_.joinable()) {
-        writeBatch(*current_);
-        current_->text.clear();
-        current_->sizes.clear();
-        return;
-    }
     std::unique_lock lock(mutex_);
     ready_.push_back(std::move(current_));
     ++inFlight_;
@@ -71,7 +77,6 @@ void LineSpool::hand() {
 
 void LineSpool::finish() {
     if (!writer_.joinable()) {
-        writeBatch(*current_);
         write(out_.data(), out_.size());
         out_.clear();
         return;

@@ -1,7 +1,7 @@
 // The lines of a database file being written. The caller's thread gathers
 // plain lines into batches; a second thread enciphers them, ends each with
-// CR LF and writes them to the file a block at a time. When no thread can be
-// started, the caller does the same as it goes.
+// CR LF and writes them to the file a block at a time. For a small file, or
+// when no thread can be started, the caller does the same as it goes.
 #pragma once
 
 #include <condition_variable>
@@ -22,8 +22,10 @@ class FileLayer;
 
 class LineSpool {
 public:
-    // Writes to the open file fd (borrowed) through layer (borrowed).
-    LineSpool(int fd, FileLayer& layer, int32_t key);
+    // Writes to the open file fd (borrowed) through layer (borrowed); on a
+    // second thread when `large` (for a few lines the hand-over between two
+    // threads costs more than it saves).
+    LineSpool(int fd, FileLayer& layer, int32_t key, bool large);
     LineSpool(const LineSpool&) = delete;
     LineSpool& operator=(const LineSpool&) = delete;
     // Stops the writing thread and waits for it; lines not yet written by

@@ -1241,3 +1241,70 @@ TEST_F(DataFilesTest, RandomSetsComeBackAfterTwoRoundTrips) {
 
 }  // namespace
 }  // namespace contavio
+
+namespace contavio {
+namespace {
+
+// A book large enough to be read and written on a second thread: the file is
+// the one a plain writer makes, and every element comes back with its lists
+// reversed, whether or not a second thread was there to do the work.
+TEST_F(DataFilesTest, LargeSetsComeBackWholeAndFileBytesMatchAPlainWriter) {
+    NoSync fast;
+    setFileLayer(&fast);
+    const TprotoData proto = schema(3, 1, 0, 1, 1, 0);
+    std::vector<Contents> elems;
+    for (int i = 0; i < 60000; ++i) {
+        Contents c;
+        c.strs = {"clave " + std::to_string(i), "Mar\xED" "a Garc\xED" "a " + std::to_string(i % 977),
+                  std::string(static_cast<size_t>(i % 90), static_cast<char>('a' + i % 26))};
+        c.ints = {i * 7 - 30000};
+        c.strLists = {{}};
+        for (int m = 0; m < i % 4; ++m) c.strLists[0].push_back("t" + std::to_string(i + m));
+        c.intLists = {{}};
+        for (int m = 0; m < i % 3; ++m) c.intLists[0].push_back(i - m);
+        elems.push_back(c);
+    }
+    SetRef original(makeSet(1009, 5, "Libro", 0, proto, elems));
+    saveCryptHashE(path("data.vlt"), original.set, kKey);
+    const std::string bytes = readBytes(path("data.vlt"));
+    ASSERT_GT(bytes.size(), size_t{4} << 20);
+
+    // The same file, written line by line in chain order with encryptStr.
+    std::string plain;
+    const auto line = [&](const std::string& text) { plain += encryptStr(text, kKey) + "\r\n"; };
+    const auto separator = [&] { plain += "\r\n"; };
+    for (const std::string& v : {std::string("60000"), std::string("5"), std::string("Libro"),
+                                 std::string("0"), std::string("3"), std::string("1"),
+                                 std::string("0"), std::string("1"), std::string("1"),
+                                 std::string("0")}) {
+        line(v);
+    }
+    separator();
+    for (const auto& head : original.set->table) {
+        for (const nodoHash* node = head.get(); node != nullptr; node = node->next.get()) {
+            const Contents c = contentsOf(*node->elem);
+            for (const std::string& s : c.strs) line(s);
+            line(std::to_string(c.ints[0]));
+            line(std::to_string(c.strLists[0].size()));
+            for (const std::string& s : c.strLists[0]) line(s);
+            line(std::to_string(c.intLists[0].size()));
+            for (const int32_t v : c.intLists[0]) line(std::to_string(v));
+            separator();
+        }
+    }
+    ASSERT_EQ(bytes.size(), plain.size());
+    EXPECT_TRUE(bytes == plain);
+
+    SetRef back;
+    loadCryptHashE(path("data.vlt"), back.set, kKey);
+    ASSERT_NE(back.set, nullptr);
+    ASSERT_EQ(countHashE(back.set), 60000);
+    for (const Contents& c : elems) {
+        const TElem* elem = find(back.set, c.strs[0]);
+        ASSERT_NE(elem, nullptr) << c.strs[0];
+        ASSERT_EQ(contentsOf(*elem), withListsReversed(c)) << c.strs[0];
+    }
+}
+
+}  // namespace
+}  // namespace contavio

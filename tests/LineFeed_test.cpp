@@ -186,15 +186,18 @@ TEST(LineFeedSplit, LargeFilesAcrossReadsAndBatches) {
 
 TEST(LineFeedSplit, ShortAndInterruptedReads) {
     std::mt19937 rng(11);
-    const std::string bytes = randomLines(rng, 3u << 20);
+    const std::string bytes = randomLines(rng, 6u << 20);
     ShortReads shortReads;
     expectSameLines(bytes, shortReads, 853);
     EXPECT_GT(shortReads.calls, 1000);
 }
 
 TEST(LineFeedFailure, LinesBeforeAReadErrorComeFirstThenTheError) {
+    // A small file is read on the caller's thread, a large one on another.
+    for (const int count : {200000, 600000}) {
+    SCOPED_TRACE(count);
     std::string bytes;
-    for (int i = 0; i < 200000; ++i) bytes += "line " + std::to_string(i) + "\r\n";
+    for (int i = 0; i < count; ++i) bytes += "line " + std::to_string(i) + "\r\n";
     const size_t limit = bytes.size() / 2 + 3;  // inside a line
     const std::vector<Expected> lines = splitLines(bytes.substr(0, limit));
     const ScratchFile file(bytes);
@@ -208,6 +211,7 @@ TEST(LineFeedFailure, LinesBeforeAReadErrorComeFirstThenTheError) {
         FAIL() << "no error after " << lines.size() - 1 << " lines";
     } catch (const FileError& error) {
         EXPECT_STREQ(error.what(), std::strerror(EIO));
+    }
     }
 }
 
@@ -269,10 +273,22 @@ public:
     pthread_t reader{};
 };
 
+TEST(LineFeedSmall, ASmallFileIsReadByTheCaller) {
+    const ScratchFile file("a\nb\n");
+    const OpenFile fd(file.path());
+    MaskProbe probe;
+    LineFeed feed(fd.get(), file.size(), probe, std::nullopt);
+    EXPECT_EQ(feed.next(), "a");
+    EXPECT_EQ(feed.next(), "b");
+    EXPECT_TRUE(pthread_equal(probe.reader, pthread_self()));
+}
+
 TEST(LineFeedSignals, TheReadingThreadLeavesSignalsToTheProgram) {
     sigset_t before;
     pthread_sigmask(SIG_SETMASK, nullptr, &before);
-    const ScratchFile file("a\nb\n");
+    std::string bytes;
+    while (bytes.size() < (5u << 20)) bytes += "a\nb\n";
+    const ScratchFile file(bytes);
     const OpenFile fd(file.path());
     MaskProbe probe;
     {

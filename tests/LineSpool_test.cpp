@@ -81,12 +81,14 @@ std::vector<std::string> randomLines(std::mt19937& rng, size_t bytes) {
 
 TEST(LineSpoolWrite, EveryLineEncipheredAndEndedInOrder) {
     std::mt19937 rng(5);
-    for (const size_t bytes : {size_t{0}, size_t{100}, size_t{5} << 20}) {
+    for (const size_t bytes : {size_t{0}, size_t{100}, size_t{5} << 20})
+    for (const bool large : {true, false}) {
+        SCOPED_TRACE(large);
         const std::vector<std::string> lines = randomLines(rng, bytes);
         ScratchOutput file;
         FileLayer posix;
         {
-            LineSpool spool(file.fd(), posix, kKey);
+            LineSpool spool(file.fd(), posix, kKey, large);
             for (const std::string& line : lines) spool.line(line);
             spool.finish();
         }
@@ -113,15 +115,18 @@ public:
 TEST(LineSpoolWrite, ShortAndInterruptedWrites) {
     std::mt19937 rng(9);
     const std::vector<std::string> lines = randomLines(rng, 3u << 20);
-    ScratchOutput file;
-    ShortWrites layer;
-    {
-        LineSpool spool(file.fd(), layer, kKey);
-        for (const std::string& line : lines) spool.line(line);
-        spool.finish();
+    for (const bool large : {true, false}) {
+        SCOPED_TRACE(large);
+        ScratchOutput file;
+        ShortWrites layer;
+        {
+            LineSpool spool(file.fd(), layer, kKey, large);
+            for (const std::string& line : lines) spool.line(line);
+            spool.finish();
+        }
+        EXPECT_GT(layer.calls, 50);
+        EXPECT_TRUE(file.contents() == enciphered(lines));
     }
-    EXPECT_GT(layer.calls, 50);
-    EXPECT_TRUE(file.contents() == enciphered(lines));
 }
 
 // Writes normally up to `limit` bytes; then fails with `error`, or writes
@@ -152,11 +157,13 @@ TEST(LineSpoolFailure, AFailedWriteReachesTheCaller) {
          {std::tuple{size_t{0}, EIO, std::strerror(EIO)},
           std::tuple{size_t{3} << 20, ENOSPC, std::strerror(ENOSPC)},
           std::tuple{size_t{5} << 20, 0, std::strerror(ENOSPC)},
-          std::tuple{size_t{7}, EROFS, std::strerror(EROFS)}}) {
+          std::tuple{size_t{7}, EROFS, std::strerror(EROFS)}})
+    for (const bool large : {true, false}) {
         SCOPED_TRACE(limit);
+        SCOPED_TRACE(large);
         ScratchOutput file;
         FailsAfter layer(limit, error);
-        LineSpool spool(file.fd(), layer, kKey);
+        LineSpool spool(file.fd(), layer, kKey, large);
         try {
             for (const std::string& line : lines) spool.line(line);
             spool.finish();
@@ -189,7 +196,7 @@ TEST(LineSpoolStop, ACallerThatGivesUpWritesNoMore) {
     ScratchOutput file;
     WriteProbe probe;
     {
-        LineSpool spool(file.fd(), probe, kKey);
+        LineSpool spool(file.fd(), probe, kKey, true);
         // Two batches, less than a block: nothing is due to the file yet.
         for (int i = 0; i < 30000; ++i) spool.line("Calle del Olivo 12, Madrid");
         // No finish: the caller failed elsewhere.
@@ -198,11 +205,23 @@ TEST(LineSpoolStop, ACallerThatGivesUpWritesNoMore) {
     EXPECT_TRUE(file.contents().empty());
 }
 
+TEST(LineSpoolSmall, ASmallFileIsWrittenByTheCaller) {
+    ScratchOutput file;
+    WriteProbe probe;
+    {
+        LineSpool spool(file.fd(), probe, kKey, false);
+        spool.line("uno");
+        spool.finish();
+    }
+    EXPECT_EQ(file.contents(), encryptStr("uno", kKey) + "\r\n");
+    EXPECT_TRUE(pthread_equal(probe.writer, pthread_self()));
+}
+
 TEST(LineSpoolSignals, TheWritingThreadLeavesSignalsToTheProgram) {
     ScratchOutput file;
     WriteProbe probe;
     {
-        LineSpool spool(file.fd(), probe, kKey);
+        LineSpool spool(file.fd(), probe, kKey, true);
         spool.line("uno");
         spool.finish();
     }
