@@ -61,6 +61,10 @@ struct KeyIndex {
         return i;
     }
 
+    void prefetch(std::string_view key) const {
+        __builtin_prefetch(&slots[hashKey(key) & mask()], 1);
+    }
+
     nodoHash* find(std::string_view key) const {
         return slots[probe(key, hashKey(key))].node;
     }
@@ -545,6 +549,12 @@ TElem* getSHashElem(const std::string& key, int32_t field, hashElemR* set) {
 }
 
 int32_t countHashE(const hashElemR* set) { return set->count; }
+
+void prefetchHashE(const hashElemR* set, const std::string& key) {
+    if (set->indexed && set->index) set->index->prefetch(key);
+    const nodoHash* head = set->table[static_cast<size_t>(hashStr(key, set->size))].get();
+    if (head != nullptr) __builtin_prefetch(head, 1);  // its prev is about to change
+}
 
 void destroyHashE(hashElemR*& set) {
     if (set == nullptr) {

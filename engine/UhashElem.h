@@ -93,6 +93,9 @@ void delSHashE(const std::string& key, int32_t field, hashElemR* set);
 // empty; otherwise leaves the status pair as it was.
 TElem* getSHashElem(const std::string& key, int32_t field, hashElemR* set);
 int32_t countHashE(const hashElemR* set);
+// A hint for a caller about to insert under key (a file reader): starts
+// fetching the memory that addSHashE will touch for it. Changes nothing.
+void prefetchHashE(const hashElemR* set, const std::string& key);
 // Destroys the set and all it owns and leaves the caller's pointer none.
 // A none pointer sets ERR_NO_SET. Always sets the status pair.
 void destroyHashE(hashElemR*& set);

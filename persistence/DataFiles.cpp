@@ -126,7 +126,8 @@ class ValueReader {
 public:
     ValueReader(LineFeed& lines, const std::string& fileName) : lines_(lines), fileName_(fileName) {}
 
-    const std::string& text() {
+    // The next line, valid until the next read. It holds no NUL byte.
+    std::string_view view() {
         const std::string_view line = lines_.next();
         // No writer puts a NUL in a line of either file (cipher codes are
         // 32..255), and a stored value would end at it: the rest of the line
@@ -134,7 +135,11 @@ public:
         if (lines_.lastHadNul()) {
             throwDamaged(fileName_, lineText(lines_.lineNumber()) + " tiene un byte nulo");
         }
-        text_.assign(line);
+        return line;
+    }
+
+    const std::string& text() {
+        text_.assign(view());
         return text_;
     }
 
@@ -179,7 +184,10 @@ void readElement(ValueReader& in, const TprotoData& proto, hashElemR* set,
                  const std::string& fileName) {
     auto elem = std::make_unique<TElem>();
     elem->setProto(proto);
-    for (int32_t i = 0; i < proto.nStr; ++i) elem->setStr(i, in.text());
+    // What setStr would store: the value holds no NUL, so nothing is cut.
+    for (int32_t i = 0; i < proto.nStr; ++i) elem->strs[static_cast<size_t>(i)].assign(in.view());
+    // The set's memory for this key is fetched while the rest is read.
+    prefetchHashE(set, elem->strs[static_cast<size_t>(set->keyField)]);
     for (int32_t i = 0; i < proto.nInt; ++i) elem->setInt(i, in.integer());
     for (int32_t i = 0; i < proto.nFloat; ++i) elem->setFloat(i, in.real());
     for (int32_t j = 0; j < proto.nStrList; ++j) {
