@@ -27,23 +27,6 @@ int compareSSolText(std::string_view a, std::string_view b) {
     return a.size() < b.size() ? -1 : 1;
 }
 
-char* SSol::Bytes::extend(size_t n) {
-    if (capacity_ - size_ < n) {
-        const size_t wanted = std::max(size_ + n, capacity_ * 2);
-        std::unique_ptr<char[]> grown(new char[wanted]);
-        if (size_ > 0) std::memcpy(grown.get(), data_.get(), size_);
-        data_ = std::move(grown);
-        capacity_ = wanted;
-    }
-    char* at = data_.get() + size_;
-    size_ += n;
-    return at;
-}
-
-void SSol::Bytes::append(std::string_view text) {
-    if (!text.empty()) std::memcpy(extend(text.size()), text.data(), text.size());
-}
-
 std::unique_ptr<SSol> newSSol() { return std::make_unique<SSol>(); }
 
 void SSol::append(std::string_view key, std::string_view text) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Elemento.h"
+#include "RawBuffer.h"
 
 namespace contavio {
 
@@ -52,24 +53,8 @@ struct SSol {
         uint32_t keySize;
         uint32_t textSize;  // the text follows the key in `bytes`
     };
-    // A byte buffer that grows without setting its new bytes first: a large
-    // result fills its whole buffer at once, from two threads.
-    class Bytes {
-    public:
-        const char* data() const { return data_.get(); }
-        char* data() { return data_.get(); }
-        size_t size() const { return size_; }
-        // n more bytes at the end, not yet set; their start.
-        char* extend(size_t n);
-        void append(std::string_view text);
-
-    private:
-        std::unique_ptr<char[]> data_;
-        size_t size_ = 0;
-        size_t capacity_ = 0;
-    };
-
-    Bytes bytes;               // every result's key then its text
+    RawBuffer bytes;           // every result's key then its text (a large result is
+                               // filled at once, by two threads)
     std::vector<Item> items;   // in the order added, or in text order once sorted
     int32_t count = 0;
     bool sorted = true;        // items already in text order

@@ -20,19 +20,6 @@ constexpr uint64_t kSmallFile = uint64_t{4} << 20;  // read without a second thr
 
 }  // namespace
 
-char* LineFeed::Batch::room(size_t n) {
-    if (capacity - size < n) {
-        const size_t wanted = std::max(size + n, std::max(capacity * 2, kBatchBytes + 4096));
-        std::unique_ptr<char[]> grown(new char[wanted]);
-        if (size > 0) std::memcpy(grown.get(), text.get(), size);
-        text = std::move(grown);
-        capacity = wanted;
-    }
-    char* at = text.get() + size;
-    size += n;
-    return at;
-}
-
 LineFeed::LineFeed(int fd, uint64_t fileSize, FileLayer& layer, std::optional<int32_t> key)
     : fd_(fd), fileSize_(fileSize), layer_(layer), key_(key) {
     if (fileSize < kSmallFile) return;
@@ -62,7 +49,7 @@ std::string_view LineFeed::next() {
     const Line& line = current_->lines[pos_++];
     consumed_ += line.rawSize;
     lastHadNul_ = line.hasNul;
-    return {current_->text.get() + line.at, line.size};
+    return {current_->text.data() + line.at, line.size};
 }
 
 // Gives the used batch back and waits for the next one.
@@ -105,7 +92,7 @@ std::unique_ptr<LineFeed::Batch> LineFeed::freeBatch() {
         batch = std::make_unique<Batch>();
     }
     ++inFlight_;
-    batch->size = 0;
+    batch->text.clear();
     batch->lines.clear();
     return batch;
 }
@@ -120,13 +107,13 @@ void LineFeed::hand(std::unique_ptr<Batch> batch) {
 
 void LineFeed::add(Batch& batch, const char* line, size_t size, uint64_t rawSize) {
     const bool hasNul = std::memchr(line, '\0', size) != nullptr;
-    char* text = batch.room(size);
+    char* text = batch.text.extend(size);
     if (key_) {
         decryptTo(std::string_view(line, size), *key_, text);
     } else if (size > 0) {
         std::memcpy(text, line, size);
     }
-    batch.lines.push_back(Line{static_cast<size_t>(text - batch.text.get()), size, rawSize, hasNul});
+    batch.lines.push_back(Line{static_cast<size_t>(text - batch.text.data()), size, rawSize, hasNul});
 }
 
 // Reads the next block behind the unread bytes; false at the end of the file.
@@ -173,7 +160,7 @@ bool LineFeed::readBatch() {
                 const size_t size = raw > 1 && lf[-1] == '\r' ? raw - 2 : raw - 1;
                 add(*batch, start, size, raw);
                 begin_ += raw;
-                if (batch->size >= kBatchBytes) break;
+                if (batch->text.size() >= kBatchBytes) break;
             } else if (!fill()) {
                 // The last line may lack its end; it keeps any CR it has.
                 if (end_ > begin_) add(*batch, buf_.data() + begin_, end_ - begin_, end_ - begin_);

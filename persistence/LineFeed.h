@@ -22,6 +22,8 @@
 #include <thread>
 #include <vector>
 
+#include "../engine/RawBuffer.h"
+
 namespace contavio {
 
 class FileLayer;
@@ -58,12 +60,8 @@ private:
         bool hasNul;
     };
     struct Batch {
-        std::unique_ptr<char[]> text;  // the texts of the lines, one after another
-        size_t size = 0;
-        size_t capacity = 0;
+        RawBuffer text;  // the texts of the lines, one after another
         std::vector<Line> lines;
-
-        char* room(size_t n);  // n more bytes at the end of text
     };
 
     void readAll();
