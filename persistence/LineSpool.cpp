@@ -41,13 +41,7 @@ LineSpool::~LineSpool() {
 
 void LineSpool::line(std::string_view text) {
     if (!writer_.joinable()) {
-        // On this thread: straight into the enciphered block.
-        encryptAppend(text, key_, out_);
-        out_ += "\r\n";
-        if (out_.size() >= kBlockSize) {
-            write(out_.data(), out_.size());
-            out_.clear();
-        }
+        encipher(text);  // on this thread, straight into the block
         return;
     }
     current_->text.append(text);
@@ -63,16 +57,15 @@ void LineSpool::hand() {
     ++inFlight_;
     changed_.notify_all();
     changed_.wait(lock, [this] { return inFlight_ < kBatchesInFlight || done_; });
-    if (failure_) std::rethrow_exception(failure_);
     if (!spare_.empty()) {
         current_ = std::move(spare_.back());
         spare_.pop_back();
+        current_->text.clear();
+        current_->sizes.clear();
     } else {
-        lock.unlock();
         current_ = std::make_unique<Batch>();
     }
-    current_->text.clear();
-    current_->sizes.clear();
+    if (failure_) std::rethrow_exception(failure_);
 }
 
 void LineSpool::finish() {
@@ -124,18 +117,22 @@ void LineSpool::write(const char* data, size_t size) {
     }
 }
 
-// Enciphers the lines of batch into out_, handing out_ to the file whenever
-// it holds a block.
+// Enciphers one line into out_ and hands out_ to the file once it holds a
+// block.
+void LineSpool::encipher(std::string_view text) {
+    encryptAppend(text, key_, out_);
+    out_ += "\r\n";
+    if (out_.size() >= kBlockSize) {
+        write(out_.data(), out_.size());
+        out_.clear();
+    }
+}
+
 void LineSpool::writeBatch(const Batch& batch) {
     size_t at = 0;
     for (const size_t size : batch.sizes) {
-        encryptAppend(std::string_view(batch.text.data() + at, size), key_, out_);
-        out_ += "\r\n";
+        encipher(std::string_view(batch.text.data() + at, size));
         at += size;
-        if (out_.size() >= kBlockSize) {
-            write(out_.data(), out_.size());
-            out_.clear();
-        }
     }
 }
 

@@ -47,6 +47,7 @@ private:
     void hand();
     void writeAll();
     void writeBatch(const Batch& batch);
+    void encipher(std::string_view text);
     void write(const char* data, size_t size);
     std::unique_ptr<Batch> take();
     void giveBack(std::unique_ptr<Batch> batch);
