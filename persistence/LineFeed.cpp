@@ -16,7 +16,7 @@ namespace {
 constexpr size_t kReadSize = size_t{1} << 20;     // bytes per read(2)
 constexpr size_t kBatchBytes = size_t{1} << 18;   // text per batch, about
 constexpr size_t kBatchesInFlight = 4;            // read ahead, at most
-constexpr uint64_t kSmallFile = uint64_t{4} << 20;  // read without a second thread
+constexpr uint64_t kSmallFile = kReadSize;  // one read: no second thread
 
 }  // namespace
 
