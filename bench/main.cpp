@@ -3,6 +3,7 @@
 // table row per measurement with the median of several runs.
 //
 //   contavio_bench [--sizes N...] [--runs N] [--budget S] [--seed N] [--dir PATH]
+//                  [--one-thread]
 //
 // Both sides of a row work on the same data, only the operation itself is
 // timed, and both must hand back the same results: a difference ends the
@@ -22,6 +23,7 @@
 #include <vector>
 
 #include "Bench.h"
+#include "engine/Worker.h"
 #include "MemoryProbe.h"
 #include "PlainFiles.h"
 
@@ -33,10 +35,12 @@ constexpr int64_t kMaxSize = 20'000'000;
 void printUsage(std::FILE* out) {
     std::fprintf(out,
                  "usage: contavio_bench [--sizes N...] [--runs N] [--budget S] [--seed N] "
-                 "[--dir PATH]\n"
+                 "[--dir PATH] [--one-thread]\n"
                  "  --sizes N...  books of N generated contacts (default 10000 100000 1000000;\n"
                  "                blanks or commas between sizes; k and m suffixes allowed)\n"
                  "  --runs N      runs per measurement, the median is shown (default 5)\n"
+                 "  --one-thread  the store without second threads, as on a system that\n"
+                 "                starts none\n"
                  "  --budget S    seconds a row may take: a row that extrapolation says would\n"
                  "                run longer than S is skipped, a run that passes S gives up,\n"
                  "                and fewer runs are made when they would not fit in S/2\n"
@@ -108,6 +112,9 @@ Options parseOptions(int argc, char** argv) {
             options.seed = std::strtoull(value().c_str(), nullptr, 10);
         } else if (arg == "--dir") {
             options.dir = value();
+        } else if (arg == "--one-thread") {
+            // The store as on a system that starts no second thread.
+            contavio::setWorkersAllowed(false);
         } else {
             usageError("unknown argument: " + arg);
         }
