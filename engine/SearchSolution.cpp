@@ -1,7 +1,6 @@
 #include "SearchSolution.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "Worker.h"
 #include "basicOps.h"
