@@ -208,6 +208,13 @@ void readElement(ValueReader& in, const TprotoData& proto, hashElemR* set,
     in.skipSeparator();
 }
 
+// How many more elements than a file can hold its header may announce: a
+// file cut short still announces all of them. A table for a million elements
+// (16 MB) is always allowed; beyond that, up to 1024 times what the file
+// holds.
+constexpr uint64_t kCutFileSlack = 1024;
+constexpr uint64_t kCutFileFloor = 1u << 20;
+
 // The one reader behind both file formats; key is none for the plain format.
 void loadHashE(const std::string& fileName, hashElemR*& set, std::optional<int32_t> key) {
     const Descriptor fd(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC));
@@ -238,13 +245,18 @@ void loadHashE(const std::string& fileName, hashElemR*& set, std::optional<int32
     proto.setListData(counts[4], counts[3], counts[5]);
     if (n > 0) {
         // Every block has a line per field and list plus its separator; only
-        // the last separator may be missing at the end of the file.
+        // the last separator may be missing at the end of the file. A file cut
+        // short holds fewer blocks than its count: it is read up to the cut,
+        // so the count is refused only where the table of 2n + 1 buckets it
+        // asks for is out of all proportion to the file.
         int64_t perElement = 1;
         for (const int32_t count : counts) perElement += count;
         const uint64_t room = lines.bytesLeft();
-        if (static_cast<uint64_t>(perElement) > room ||
-            static_cast<uint64_t>(n) > room / static_cast<uint64_t>(perElement) ||
-            n > (INT32_MAX - 1) / 2) {
+        const uint64_t fits = static_cast<uint64_t>(perElement) > room
+                                  ? 0
+                                  : room / static_cast<uint64_t>(perElement);
+        const uint64_t allowed = std::max(kCutFileSlack * fits, kCutFileFloor);
+        if (fits == 0 || static_cast<uint64_t>(n) > allowed || n > (INT32_MAX - 1) / 2) {
             throwDamaged(fileName, "anuncia " + std::to_string(n) +
                                        " elementos, m\xE1s de los que caben en el archivo");
         }
@@ -468,6 +480,8 @@ void syncFolder(const std::string& folder) {
 }  // namespace
 
 void setFileLayer(FileLayer* layer) { gLayer = layer != nullptr ? layer : &gPosixLayer; }
+
+FileLayer& fileLayer() { return *gLayer; }
 
 void saveCryptHashE(const std::string& fileName, hashElemR* set, int32_t key) {
     const std::string target = saveTarget(fileName);

@@ -814,6 +814,33 @@ TEST_F(DataFilesTest, FileCutAfterAnyLineNeverLoadsHalfAnElement) {
     }
 }
 
+// A book cut short anywhere, as a crash of a writer that wrote in place
+// leaves it, yields every contact whose block ends before the cut.
+TEST_F(DataFilesTest, BookCutAnywhereYieldsEveryWholeContactBeforeTheCut) {
+    std::vector<Contents> many;
+    for (int i = 0; i < 300; ++i) many.push_back(contact("k" + std::to_string(i), {"1", "2"}, {}));
+    SetRef set(makeSet(256, 0, "Contacto", 0, contactSchema(), many));
+    saveCryptHashE(path("full.vlt"), set.set, kKey);
+    const std::vector<std::string> lines = splitCrLf(readBytes(path("full.vlt")));
+    constexpr size_t kHeader = 11;
+    constexpr size_t kBlock = 13;  // 8 strings, 1 + 2 list lines, 1 count, separator
+    ASSERT_EQ(lines.size(), kHeader + 300 * kBlock);
+
+    for (const int percent : {2, 10, 50, 90, 99}) {
+        const size_t kept = lines.size() * static_cast<size_t>(percent) / 100;
+        std::string bytes;
+        for (size_t i = 0; i < kept; ++i) bytes += lines[i] + kCrLf;
+        writeBytes(path("cut.vlt"), bytes);
+        // A block counts once its last value line (before the separator) is in.
+        const size_t whole = kept < kHeader ? 0 : (kept - kHeader + 1) / kBlock;
+        SetRef back;
+        EXPECT_THROW(loadCryptHashE(path("cut.vlt"), back.set, kKey), std::runtime_error) << percent;
+        ASSERT_NE(back.set, nullptr) << percent << "%: no set";
+        EXPECT_EQ(back.set->count, static_cast<int32_t>(whole)) << percent << "%";
+        EXPECT_EQ(back.set->size, 2 * 300 + 1) << "the table the header asks for";
+    }
+}
+
 // Cut at any byte: a load succeeds or throws one of the store's errors, and
 // never reads outside what it holds (the sanitizer build checks that).
 TEST_F(DataFilesTest, FileCutAtAnyByteFailsCleanly) {
@@ -852,7 +879,7 @@ TEST_F(DataFilesTest, ImpossibleHeadersAreReportedAsDamageBeforeAnySetIsMade) {
         {{"2147483647", "0", "S", "0", "0", "0", "0", "0", "0", "0"}, "2n + 1 overflows"},
         {{"2", "0", "S", "0", "2000000000", "1", "0", "0", "0", "0"}, "absurd string count"},
         {{"1", "0", "S", "0", "1", "0", "0", "0", "2147483647", "2147483647"}, "counts overflow"},
-        {{"2", "0", "S", "0", "1", "1", "0", "0", "0", "50"}, "more lines than the file has"},
+        {{"2", "0", "S", "0", "1", "1", "0", "0", "0", "50"}, "a block longer than the file"},
         {{"2", "0", "S", "5", "1", "1", "0", "0", "0", "0"}, "key field past the strings"},
         {{"2", "0", "S", "-1", "1", "1", "0", "0", "0", "0"}, "negative key field"},
     };
