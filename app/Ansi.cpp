@@ -60,6 +60,22 @@ std::string toAnsi(const QString& text) {
     return bytes;
 }
 
+QString outsideAnsi(const QString& text) {
+    QString found;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        QString character(text.at(i));
+        if (text.at(i).isHighSurrogate() && i + 1 < text.size() &&
+            text.at(i + 1).isLowSurrogate()) {
+            character.append(text.at(++i));
+        } else if (!text.at(i).isSurrogate() && (text.at(i).unicode() == u'?' ||
+                                                  toAnsiChar(text.at(i).unicode()) != '?')) {
+            continue;
+        }
+        if (!found.contains(character)) found.append(character);
+    }
+    return found;
+}
+
 QString fromErrorText(std::string_view bytes) {
     bool ascii = true;
     for (char c : bytes) {

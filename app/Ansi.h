@@ -17,6 +17,10 @@ QString fromAnsi(std::string_view bytes);
 // outside the Basic Multilingual Plane becomes a single '?').
 std::string toAnsi(const QString& text);
 
+// The characters of text that Windows-1252 cannot hold, each once, in the
+// order they first appear; empty when toAnsi keeps every character.
+QString outsideAnsi(const QString& text);
+
 // A text of the program (Texts.h) as the widgets show it.
 inline QString ui(const char* bytes) { return fromAnsi(bytes); }
 

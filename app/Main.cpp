@@ -3,9 +3,6 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDateTime>
-#include <QFile>
-#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
@@ -15,13 +12,15 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScreen>
+#include <QWheelEvent>
+#include <cstdio>
 #include <limits>
 #include <stdexcept>
 
 #include "Ansi.h"
 #include "AppIcon.h"
+#include "BookFiles.h"
 #include "ContactProto.h"
 #include "Credits.h"
 #include "Dialogs.h"
@@ -43,8 +42,6 @@ constexpr int kClientWidth = 665;
 constexpr int kClientHeight = 364;
 constexpr int kLabelSpacing = 3;  // between an edit and its caption above it
 constexpr int kNoLengthLimit = std::numeric_limits<int>::max();
-
-QString fileName(const char* name) { return QString::fromLatin1(name); }
 
 QLabel* makeLabel(QWidget* parent, const char* name, const char* caption, int left, int top) {
     auto* label = new QLabel(ui(caption), parent);
@@ -129,8 +126,25 @@ void paintPanelEdit(QLineEdit* edit, const QFont& font, const QColor& textColour
     edit->setPalette(palette);
 }
 
+// The birthday pickers change by the wheel only once the user has chosen
+// them: a wheel turned while passing over the editor changes nothing.
+class BirthdayPicker : public QComboBox {
+  public:
+    using QComboBox::QComboBox;
+
+  protected:
+    void wheelEvent(QWheelEvent* event) override {
+        if (!hasFocus()) {
+            event->ignore();
+            return;
+        }
+        QComboBox::wheelEvent(event);
+    }
+};
+
 QComboBox* makeComboBox(QWidget* parent, const char* name, const QRect& geometry) {
-    auto* box = new QComboBox(parent);
+    auto* box = new BirthdayPicker(parent);
+    box->setFocusPolicy(Qt::StrongFocus);  // the wheel does not take the focus
     box->setObjectName(QString::fromLatin1(name));
     box->setGeometry(geometry);
     box->setEditable(true);
@@ -226,34 +240,16 @@ const std::string& fieldOf(const sVector& fields, int32_t index) {
     return static_cast<size_t>(index) < fields.size() ? fields[static_cast<size_t>(index)] : none;
 }
 
-// A name beside `file` that no file has yet: file.damaged-YYYYMMDD-HHMMSS,
-// with -2, -3 ... appended if that is taken.
-QString backupName(const QString& file) {
-    const QString base = file + QStringLiteral(".damaged-") +
-                         QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    QString name = base;
-    for (int n = 2; QFileInfo::exists(name) || QFileInfo(name).isSymLink(); ++n) {
-        name = base + QLatin1Char('-') + QString::number(n);
+// A single-line value as the store keeps it: a control character (a pasted
+// line break or tab) becomes a blank, as the notes' line breaks do.
+std::string singleLine(const QString& text) {
+    std::string bytes = toAnsi(text);
+    for (char& c : bytes) {
+        if (static_cast<unsigned char>(c) < 0x20) c = ' ';
     }
-    return name;
+    return bytes;
 }
 
-// The shape every operation of the window takes for granted: a file may be
-// well formed and still hold another kind of set, whose fields the window
-// would read and write out of range.
-bool isContactSet(const hashElemR& set) {
-    const TprotoData contact = contactProto();
-    const TprotoData* proto = set.proto.get();
-    return proto != nullptr && set.keyField == kKeyField && proto->nInt == contact.nInt &&
-           proto->nStr == contact.nStr && proto->nFloat == contact.nFloat &&
-           proto->nIntList == contact.nIntList && proto->nStrList == contact.nStrList &&
-           proto->nFloatList == contact.nFloatList;
-}
-
-[[noreturn]] void throwBackupError(const QString& from, const QString& to, const QString& why) {
-    throw std::runtime_error(toAnsi(ui(text::kBackupFailed) + from + ui(text::kBackupTo) + to +
-                                    QStringLiteral(":\n") + why));
-}
 
 }  // namespace
 
@@ -441,6 +437,16 @@ void TForm1::showEvent(QShowEvent* event) {
 // Start-up and close-down
 
 void TForm1::FormCreate() {
+    book_ = std::make_unique<BookFiles>();
+    if (book_->lock() == BookLock::State::Busy) {
+        // Another window has this book: touch no file and no state, say so and end.
+        bookBusy_ = true;
+        closedDown_ = true;
+        std::fprintf(stderr, "%s\n", ui(text::kAlreadyOpen).toLocal8Bit().constData());
+        showMessageBox(ui(text::kAlreadyOpen));
+        return;
+    }
+
     gCurrentKey.clear();
     gResultTexts.reset();
     gResultKeys.reset();
@@ -461,45 +467,9 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::loadContacts() {
-    legacySource_ = QFileInfo::exists(fileName(kLegacyFile));
-    const char* source = legacySource_ ? kLegacyFile : kDataFile;
-    QString reason;
-    try {
-        if (legacySource_) {
-            gConjuntos->loadText(kLegacyFile, kContactSlot);
-        } else {
-            gConjuntos->loadCrypt(kDataFile, kContactSlot, kCipherKey);
-        }
-    } catch (const std::exception& error) {
-        sourceDamaged_ = true;
-        reason = fromErrorText(error.what());
-    } catch (...) {
-        sourceDamaged_ = true;
-        reason = ui(text::kUnknownError);
-    }
-
-    // A set of another shape is not used; its file is kept like a damaged one.
-    if (!gConjuntos->isEmpty(kContactSlot) && !isContactSet(*gConjuntos->sets[kContactSlot])) {
-        destroyHashE(gConjuntos->sets[kContactSlot]);
-        if (!sourceDamaged_) {
-            sourceDamaged_ = true;
-            reason =
-                ui(text::kNotAContactBookStart) + fileName(source) + ui(text::kNotAContactBook);
-        }
-    }
-
-    const bool readSome = !gConjuntos->isEmpty(kContactSlot);
-    // The set may have been made before the damage without a contact in it.
-    const bool contactsRead = readSome && countHashE(gConjuntos->sets[kContactSlot]) > 0;
-    if (sourceDamaged_) {
-        QString message =
-            ui(text::kReadFailed) + fileName(source) + QStringLiteral(":\n") + reason +
-            QStringLiteral("\n\n") + ui(contactsRead ? text::kPartialKept : text::kNothingRead) +
-            QLatin1Char('\n') + ui(legacySource_ ? text::kDamagedLegacyKept : text::kDamagedKept) +
-            fileName(source) + ui(text::kDamagedSuffixPattern) + QLatin1Char('.');
-        showMessageBox(message);
-    }
-    if (readSome) {
+    const QString message = book_->load(*gConjuntos, kContactSlot);
+    if (!message.isEmpty()) showMessageBox(message);
+    if (!gConjuntos->isEmpty(kContactSlot)) {
         refreshResults();
     } else {
         createContactSet();
@@ -519,32 +489,32 @@ void TForm1::FormClose() {
     if (closedDown_) {
         return;
     }
-    if (contactSetReady() && saveContacts()) {
-        retireLegacyFile();
+    if (contactSetReady()) {
+        saveContacts();
     }
     gConjuntos.reset();
     gResultTexts.reset();
     gResultKeys.reset();
+    if (book_) book_->unlock();
     closedDown_ = true;
 }
 
-// Writes "data.vlt" until it succeeds or the user chooses to leave without
-// saving; then nothing is deleted.
+// Saves until it succeeds or the user chooses to leave without saving; then
+// nothing is deleted.
 bool TForm1::saveContacts() {
     for (;;) {
         QString reason;
         try {
-            if (sourceDamaged_ && !legacySource_ && !dataBackedUp_) {
-                backUpUnreadDataFile();
-            }
-            gConjuntos->saveCrypt(kDataFile, kContactSlot, kCipherKey);
+            const QString message = book_->save(*gConjuntos, kContactSlot);
+            if (!message.isEmpty()) showMessageBox(message);
             return true;
         } catch (const std::exception& error) {
             reason = fromErrorText(error.what());
         } catch (...) {
             reason = ui(text::kUnknownError);
         }
-        const QString question = ui(text::kSaveFailed) + fileName(kDataFile) +
+        const QString question = ui(text::kSaveFailed) +
+                                 QString::fromLocal8Bit(book_->saveTarget()) +
                                  QStringLiteral(":\n") + reason + QStringLiteral("\n\n") +
                                  ui(text::kSaveFailedAdvice);
         const int choice =
@@ -552,59 +522,6 @@ bool TForm1::saveContacts() {
         if (choice != 0) {
             return false;
         }
-    }
-}
-
-// The "data.vlt" that start-up could not read in full keeps its bytes under a
-// new name before anything is written over it.
-void TForm1::backUpUnreadDataFile() {
-    const QString source = fileName(kDataFile);
-    if (!QFileInfo::exists(source)) {
-        dataBackedUp_ = true;  // gone meanwhile: nothing left to keep
-        return;
-    }
-    const QString target = backupName(source);
-    QFile in(source);
-    if (!in.open(QIODevice::ReadOnly)) {
-        throwBackupError(source, target, in.errorString());
-    }
-    const QByteArray bytes = in.readAll();
-    if (in.error() != QFileDevice::NoError) {
-        throwBackupError(source, target, in.errorString());
-    }
-    QSaveFile out(target);
-    if (!out.open(QIODevice::WriteOnly)) {
-        throwBackupError(source, target, out.errorString());
-    }
-    out.setPermissions(in.permissions());
-    if (out.write(bytes) != bytes.size() || !out.commit()) {
-        throwBackupError(source, target, out.errorString());
-    }
-    dataBackedUp_ = true;
-}
-
-// After a successful save: a legacy file read in full has moved into
-// "data.vlt" and goes; one that was not read in full is renamed aside, never
-// deleted. A "contact.txt" that appeared while the program ran was never read
-// and stays for the next start.
-void TForm1::retireLegacyFile() {
-    if (!legacySource_) {
-        return;
-    }
-    const QString legacy = fileName(kLegacyFile);
-    QFile file(legacy);
-    if (!file.exists()) {
-        return;
-    }
-    if (sourceDamaged_) {
-        const QString target = backupName(legacy);
-        if (!file.rename(target)) {
-            showMessageBox(ui(text::kLegacyNotMoved) + legacy + ui(text::kBackupTo) + target +
-                           QStringLiteral(":\n") + file.errorString());
-        }
-    } else if (!file.remove()) {
-        showMessageBox(ui(text::kLegacyNotRemoved) + legacy + QStringLiteral(":\n") +
-                       file.errorString());
     }
 }
 
@@ -616,7 +533,11 @@ void TForm1::refreshResults() {
         return;
     }
     const iVector fields = {kFirstNamesField, kSurnamesField, kAddressField};
-    gConjuntos->search(kContactSlot, toAnsi(LabeledEdit7->text()), fields, fields);
+    const QString text = LabeledEdit7->text();
+    // A character the book cannot hold is in no contact: searching no field
+    // finds nothing, where its '?' would match every '?'.
+    const bool findable = outsideAnsi(text).isEmpty();
+    gConjuntos->search(kContactSlot, toAnsi(text), findable ? fields : iVector{}, fields);
     ListBoxLines lines(ListBox3);
     lines.beginUpdate();
     gConjuntos->listResults(kContactSlot, lines, gResultTexts, gResultKeys);
@@ -661,7 +582,7 @@ void TForm1::showContact(const std::string& key) {
 void TForm1::Salir1Click() { close(); }
 
 void TForm1::Agregar1Click() {
-    if (!contactSetReady()) {
+    if (!contactSetReady() || refuseUnkeepableText()) {
         return;
     }
     gConjuntos->newObj(contactProto());
@@ -683,21 +604,21 @@ void TForm1::Agregar1Click() {
     }
 
     sVector strs(kContactStrings);
-    strs[kFirstNamesField] = toAnsi(LabeledEdit1->text());
-    strs[kSurnamesField] = toAnsi(LabeledEdit2->text());
-    strs[kAddressField] = toAnsi(LabeledEdit3->text());
-    strs[kWebField] = toAnsi(LabeledEdit5->text());
-    strs[kDayField] = toAnsi(ComboBox1->currentText());
-    strs[kMonthField] = toAnsi(ComboBox2->currentText());
+    strs[kFirstNamesField] = singleLine(LabeledEdit1->text());
+    strs[kSurnamesField] = singleLine(LabeledEdit2->text());
+    strs[kAddressField] = singleLine(LabeledEdit3->text());
+    strs[kWebField] = singleLine(LabeledEdit5->text());
+    strs[kDayField] = singleLine(ComboBox1->currentText());
+    strs[kMonthField] = singleLine(ComboBox2->currentText());
     strs[kNotesField] = flattenLines(memoText(Memo1));
     strs[kKeyField] = contactKey(strs[kFirstNamesField], strs[kSurnamesField]);
     gConjuntos->setObjData(iVector{}, strs, fVector{});
 
     for (int row = 0; row < ListBox1->count(); ++row) {
-        gConjuntos->addObjListItem(kPhoneList, toAnsi(ListBox1->item(row)->text()));
+        gConjuntos->addObjListItem(kPhoneList, singleLine(ListBox1->item(row)->text()));
     }
     for (int row = 0; row < ListBox2->count(); ++row) {
-        gConjuntos->addObjListItem(kEmailList, toAnsi(ListBox2->item(row)->text()));
+        gConjuntos->addObjListItem(kEmailList, singleLine(ListBox2->item(row)->text()));
     }
     gConjuntos->commitObj(kContactSlot, kCommitByString);
     gConjuntos->releaseObj();
@@ -707,6 +628,34 @@ void TForm1::Agregar1Click() {
 }
 
 void TForm1::Modificar1Click() { Agregar1Click(); }
+
+bool TForm1::refuseUnkeepableText() {
+    const auto listText = [](const QListWidget* box) {
+        QString all;
+        for (int row = 0; row < box->count(); ++row) all += box->item(row)->text();
+        return all;
+    };
+    const std::pair<const char*, QString> fields[] = {
+        {text::kFirstNames, LabeledEdit1->text()},
+        {text::kSurnames, LabeledEdit2->text()},
+        {text::kAddress, LabeledEdit3->text()},
+        {text::kWebUrl, LabeledEdit5->text()},
+        {text::kBirthday, ComboBox1->currentText() + ComboBox2->currentText()},
+        {text::kNotes, Memo1->toPlainText()},
+        {text::kPhones, listText(ListBox1)},
+        {text::kEmails, listText(ListBox2)},
+    };
+    for (const auto& [caption, value] : fields) {
+        const QString outside = outsideAnsi(value);
+        if (!outside.isEmpty()) {
+            showMessageBox(ui(text::kCannotKeepStart) + QLatin1Char('"') + ui(caption) +
+                           QLatin1Char('"') + ui(text::kCannotKeepChars) + outside +
+                           ui(text::kCannotKeepEnd));
+            return true;
+        }
+    }
+    return false;
+}
 
 void TForm1::Borrar1Click() {
     if (gCurrentKey.empty()) {

@@ -22,6 +22,7 @@ class QPushButton;
 
 namespace contavio {
 
+class BookFiles;
 class TForm2;
 
 // The one set collection, with one slot (the contacts). Made by start-up,
@@ -55,6 +56,9 @@ class TForm1 : public QMainWindow {
     // True once close-down has run: the contacts are saved (or the user chose
     // to leave without saving) and gConjuntos is gone.
     bool closedDown() const { return closedDown_; }
+    // True when start-up found the book open in another program: the window
+    // read and wrote nothing, and is not to be shown.
+    bool bookBusy() const { return bookBusy_; }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -89,9 +93,10 @@ class TForm1 : public QMainWindow {
     void loadContacts();
     void createContactSet();
     bool saveContacts();
-    void backUpUnreadDataFile();
-    void retireLegacyFile();
     bool contactSetReady() const;
+    // The first editor field holding text the book cannot keep, told to the
+    // user; false when every field can be kept.
+    bool refuseUnkeepableText();
 
     // Menu.
     QMenu* Programa1 = nullptr;
@@ -140,13 +145,9 @@ class TForm1 : public QMainWindow {
     bool centred_ = false;
     bool closedDown_ = false;
 
-    // What start-up found. A file that could not be read to its end is never
-    // overwritten or deleted: "data.vlt" is copied aside before the save,
-    // "contact.txt" is renamed aside instead of deleted.
-    bool legacySource_ = false;   // the contacts came from "contact.txt"
-    bool sourceDamaged_ = false;  // ... and that file was not read in full or held
-                                  // another kind of set than the contact book
-    bool dataBackedUp_ = false;   // the unread "data.vlt" has been copied
+    // The book's files and their lock; none before start-up.
+    std::unique_ptr<BookFiles> book_;
+    bool bookBusy_ = false;
 };
 
 }  // namespace contavio

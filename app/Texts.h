@@ -73,13 +73,34 @@ inline constexpr char kPartialKept[] = "Se muestran los contactos que se leyeron
 inline constexpr char kNothingRead[] =
     "No se pudo leer ning\xFAn contacto: se empieza con una agenda vac\xED"
     "a.";
-inline constexpr char kDamagedKept[] =
-    "El archivo no se borra ni se sobrescribe: al salir, antes de guardar, se "
-    "copia con el nombre ";
+// What is kept of a file that start-up did not read in full. The names of the
+// files follow each text.
+inline constexpr char kDamagedCopied[] = "El archivo tal como estaba se copi\xF3 en ";
+inline constexpr char kDamagedReplacedAtClose[] =
+    ". Al salir, data.vlt se reemplaza por la agenda de esta sesi\xF3n.";
 inline constexpr char kDamagedLegacyKept[] =
-    "El archivo no se borra: al salir, los contactos se guardan en data.vlt y el "
-    "archivo se conserva con el nombre ";
-inline constexpr char kDamagedSuffixPattern[] = ".damaged-AAAAMMDD-HHMMSS";
+    "Al salir, los contactos se guardan en data.vlt y el archivo se conserva con el nombre ";
+inline constexpr char kLegacyRead[] =
+    "Se ley\xF3 contact.txt en lugar de data.vlt: al salir, sus contactos reemplazan a "
+    "data.vlt. El data.vlt anterior se copi\xF3 en ";
+inline constexpr char kNotCopied[] = "No se pudo hacer una copia de ";
+inline constexpr char kNotCopiedSoKept[] =
+    ", as\xED que no se reemplaza: al salir, los contactos se guardan en un archivo nuevo "
+    "junto a \xE9l.";
+inline constexpr char kSavedToNewFile[] = "Los contactos se guardaron en ";
+inline constexpr char kSavedToNewFileWhy[] =
+    ", porque no se pudo hacer una copia de data.vlt, que queda como estaba.";
+
+// A second program on the same book.
+inline constexpr char kAlreadyOpen[] =
+    "La agenda de esta carpeta ya est\xE1 abierta en otra ventana de Contavio. "
+    "Use esa ventana.";
+
+// Text that the book cannot keep. The field's caption and the characters
+// follow the first text.
+inline constexpr char kCannotKeepStart[] = "No se guard\xF3 nada: el campo ";
+inline constexpr char kCannotKeepChars[] = " tiene caracteres que la agenda no puede guardar: ";
+inline constexpr char kCannotKeepEnd[] = "\nC\xE1mbielos y vuelva a intentarlo.";
 
 // A well-formed database file that holds another kind of set.
 inline constexpr char kNotAContactBookStart[] = "El archivo ";

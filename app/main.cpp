@@ -30,7 +30,9 @@ int main(int argc, char** argv) {
         form1.setCreditsWindow(&form2);
         watcher.watch(&form1);
         if (form1.closedDown()) {
-            status = 0;  // a signal ended the program while it started
+            // The book was open in another window, or a signal ended the
+            // program while it started.
+            status = form1.bookBusy() ? 1 : 0;
             return;
         }
         form1.show();

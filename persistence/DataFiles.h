@@ -56,6 +56,8 @@ public:
 
 // Installs layer (borrowed; must outlive its use); nullptr restores POSIX.
 void setFileLayer(FileLayer* layer);
+// The layer in use.
+FileLayer& fileLayer();
 
 // Writes the whole set to fileName, atomically: a temporary file in the same
 // folder is written, flushed and synced, then renamed over the target. On any
@@ -70,10 +72,13 @@ void saveCryptHashE(const std::string& fileName, hashElemR* set, int32_t key);
 // Reads fileName into a new set stored in `set` (the caller hands an empty
 // reference). A missing file shows "No se pudo abrir: " + fileName and
 // returns with nothing changed. Success empties hashErrMsg and sets ERR_OK.
-// A conversion error leaves the set read so far in `set`. A header whose
-// counts are negative or promise more lines than the file holds throws
-// DamagedFileError before any set is made; so does an element count > 0 with a
-// key field that is no string field. A list count larger than the rest of the
+// A conversion error leaves the set read so far in `set`; a file cut short
+// ends in one after its last whole element, wherever the cut falls. A header
+// whose counts are negative, whose element block is longer than the whole
+// file, or whose element count asks for a table out of all proportion to the
+// file (over a million elements and over 1024 times what the file can hold)
+// throws DamagedFileError before any set is made; so does an element count > 0
+// with a key field that is no string field. A list count larger than the rest of the
 // file, or a line holding a NUL byte, throws DamagedFileError like a
 // conversion error, mid-read.
 void loadCryptHashE(const std::string& fileName, hashElemR*& set, int32_t key);

@@ -1,6 +1,8 @@
 // Saving, changing, deleting, searching and picking contacts through the
 // main window's menu, editor and results list.
+#include <QApplication>
 #include <QTest>
+#include <QWheelEvent>
 
 #include "GuiTest.h"
 
@@ -65,6 +67,32 @@ TEST_F(EditingTest, AnErasedBirthdayPickerIsStoredAsNotAvailable) {
     ASSERT_TRUE(storedContact("AnaRuiz", stored));
     EXPECT_EQ(stored.day, "n/a");
     EXPECT_EQ(stored.month, "Marzo");
+}
+
+// A wheel turned while passing over the editor must not change a birthday
+// that the next "Modificar" would save; once the user chose the picker, it does.
+TEST_F(EditingTest, WheelChangesABirthdayPickerOnlyOnceItHasTheFocus) {
+    start();
+    QApplication::setActiveWindow(&form());
+    for (const char* name : {"ComboBox1", "ComboBox2"}) {
+        SCOPED_TRACE(name);
+        QComboBox* picker = combo(name);
+        const QString prompt = picker->currentText();
+        const auto turn = [picker] {
+            const QPoint at = picker->rect().center();
+            QWheelEvent wheel(at, picker->mapToGlobal(at), QPoint(), QPoint(0, -120),
+                              Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(picker, &wheel);
+        };
+        edit("LabeledEdit1")->setFocus();
+        turn();
+        EXPECT_EQ(picker->currentText(), prompt);
+        EXPECT_FALSE(picker->hasFocus()) << "the wheel does not take the focus";
+        picker->setFocus();
+        ASSERT_TRUE(picker->hasFocus());
+        turn();
+        EXPECT_NE(picker->currentText(), prompt);
+    }
 }
 
 TEST_F(EditingTest, TextsAreStoredExactlyAsTyped) {

@@ -2,6 +2,7 @@
 // what it cannot hold, and the accented texts of a contact surviving the
 // editor, the store and "data.vlt".
 #include <QTest>
+#include <functional>
 
 #include "Ansi.h"
 #include "GuiTest.h"
@@ -134,17 +135,87 @@ TEST_F(EncodingTest, AccentedTextsRoundTripThroughEditorStoreAndDataFile) {
                                       "ez"));
 }
 
-TEST_F(EncodingTest, CharactersOutsideWindows1252AreStoredAsQuestionMarks) {
+// Text the book cannot hold is never changed silently: the field is named and
+// nothing is saved until the text changes.
+TEST_F(EncodingTest, CharactersOutsideWindows1252AreRefusedNamingTheField) {
+    const QString polish = QString(QChar(0x0141)) + "ukasz";
+    const QString emoji = QString::fromUtf8("\xF0\x9F\x98\x80");
+    struct Case {
+        const char* field;  // the caption the message names
+        std::function<void()> enter;
+    };
+    const Case cases[] = {
+        {"Nombres", [&] { type("LabeledEdit1", polish); }},
+        {"Apellidos", [&] { type("LabeledEdit2", QString(QChar(0x03A9))); }},
+        {"Direcci\xF3n", [&] { type("LabeledEdit3", "Calle " + emoji); }},
+        {"Notas", [&] { type(memo(), QStringLiteral("Caf\u00E9 \u4E2D")); }},
+        {"Tel\xE9"
+         "fonos",
+         [&] {
+             type("LabeledEdit4", "555 " + emoji);
+             click("Button1");
+         }},
+        {"E-mails",
+         [&] {
+             type("LabeledEdit6", polish + "@example.com");
+             click("Button2");
+         }},
+    };
     start();
-    QString notes = QStringLiteral("Caf");
-    notes.append(QChar(0x00E9)).append(QChar(0x4E2D)).append(QString::fromUtf8("\xF0\x9F\x98\x80"));
-    type(memo(), notes);
-    addContact(QString(QChar(0x0141)) + "ukasz", "Nowak", "Warszawa");
+    addContact("Ana", "Ruiz", "Centro");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.field);
+        form().showContact("AnaRuiz");
+        c.enter();
+        forgetMessages();
+        menu("Modificar1");
+        ASSERT_EQ(messages().size(), 1);
+        EXPECT_TRUE(messages().first().contains(QLatin1Char('"') + q(c.field) + QLatin1Char('"')))
+            << messages().first().toStdString();
+        Contact stored;
+        ASSERT_TRUE(storedContact("AnaRuiz", stored));
+        EXPECT_EQ(stored.address, "Centro") << "nothing saved";
+        EXPECT_EQ(gConjuntos->resultCount(0), 1);
+    }
+}
 
-    Contact stored;
-    ASSERT_TRUE(storedContact("?ukaszNowak", stored));
-    EXPECT_EQ(stored.notes, "Caf\xE9??");
-    EXPECT_EQ(lines("ListBox3"), QStringList{"?ukasz Nowak Warszawa "});
+// A search for a character the book cannot hold finds nothing, where its
+// '?' would match every stored '?'.
+TEST_F(EncodingTest, SearchForCharactersOutsideWindows1252FindsNothing) {
+    start();
+    addContact("Que", "Pasa?", "Centro");
+    type("LabeledEdit7", QString(QChar(0x0141)));
+    click("Button3");
+    EXPECT_EQ(lines("ListBox3"), QStringList{q("No se encontraron coincidencias... ")});
+    EXPECT_EQ(label("Label11")->text(), q("Soluciones: 0"));
+    type("LabeledEdit7", "?");
+    click("Button3");
+    EXPECT_EQ(lines("ListBox3"), QStringList{q("Que Pasa? Centro ")});
+}
+
+// Pasted line breaks and tabs are kept as blanks in single-line fields and
+// list lines; the cipher would turn them into other letters.
+TEST_F(EncodingTest, PastedLineBreaksAndTabsAreStoredAsBlanks) {
+    start();
+    edit("LabeledEdit1")->insert(QStringLiteral("Ana\tMar\u00EDa"));
+    edit("LabeledEdit2")->insert(QStringLiteral("Ruiz"));
+    edit("LabeledEdit3")->insert(QStringLiteral("Calle Mayor 5\r\nMadrid"));
+    edit("LabeledEdit5")->insert(QStringLiteral("http://a\n"));
+    list("ListBox1")->addItem(QStringLiteral("555\r\n0123"));
+    list("ListBox2")->addItem(QStringLiteral("ana@example.com\t"));
+    menu("Agregar1");
+    quit();
+
+    const Book book = readBook("data.vlt");
+    const std::string key =
+        "Ana Mar\xED"
+        "aRuiz";
+    ASSERT_EQ(book.contacts.count(key), 1u);
+    const Contact& stored = book.contacts.at(key);
+    EXPECT_EQ(stored.address, "Calle Mayor 5  Madrid");
+    EXPECT_EQ(stored.web, "http://a ");
+    EXPECT_EQ(stored.phones, std::vector<std::string>{"555  0123"});
+    EXPECT_EQ(stored.emails, std::vector<std::string>{"ana@example.com "});
 }
 
 TEST_F(EncodingTest, LegacyFileInWindows1252IsShownWithItsAccents) {

@@ -6,10 +6,12 @@
 #include <unistd.h>
 
 #include <QEvent>
+#include <QRegularExpression>
 #include <QTest>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <stdexcept>
 
 #include "Ansi.h"
@@ -239,7 +241,7 @@ TEST_F(FaultsTest, DataFileWrittenWithAnotherKeyIsNotOverwritten) {
     EXPECT_TRUE(readBook("data.vlt", 853).loaded);
 }
 
-TEST_F(FaultsTest, UnreadableDataFileThatCannotBeCopiedIsLeftAlone) {
+TEST_F(FaultsTest, DataFileThatIsAFolderIsLeftAlone) {
     std::filesystem::create_directory("data.vlt");
     start();
     ASSERT_EQ(messages().size(), 1);
@@ -247,7 +249,7 @@ TEST_F(FaultsTest, UnreadableDataFileThatCannotBeCopiedIsLeftAlone) {
     addContact("Ana", "Ruiz", "Centro");
 
     answers.push_back([](const MessageRequest& request) {
-        EXPECT_TRUE(request.text.contains("No se pudo copiar data.vlt"))
+        EXPECT_TRUE(request.text.contains(QString::fromLocal8Bit(std::strerror(EISDIR))))
             << request.text.toStdString();
         return 1;  // leave without saving
     });
@@ -255,6 +257,105 @@ TEST_F(FaultsTest, UnreadableDataFileThatCannotBeCopiedIsLeftAlone) {
     EXPECT_EQ(questions().size(), 1u);
     EXPECT_TRUE(std::filesystem::is_directory("data.vlt"));
     EXPECT_TRUE(filesStartingWith("data.vlt.damaged-").empty());
+}
+
+// The names of kept files that a message gives, with the files they keep.
+std::vector<std::pair<std::string, std::string>> namesKept(const QString& message) {
+    static const QRegularExpression kept(QStringLiteral(
+        R"(((data\.vlt|contact\.txt)\.(damaged|replaced|new)-[0-9]{8}-[0-9]{6}(-[0-9]+)?))"));
+    std::vector<std::pair<std::string, std::string>> names;
+    for (auto match = kept.globalMatch(message); match.hasNext();) {
+        const auto found = match.next();
+        names.emplace_back(found.captured(1).toStdString(), found.captured(2).toStdString());
+    }
+    return names;
+}
+
+// Every file start-up did not read in full and close-down replaces or
+// deletes survives under the name the start message gives, byte for byte.
+TEST_F(FaultsTest, FilesNotReadInFullSurviveUnderTheNamesTheUserIsTold) {
+    const std::string book = encrypted(legacyText(
+        {person("Old", "Uno", "Sur"), person("Old", "Dos", "Sur"), person("Old", "Tres", "Sur")}));
+    const std::string sound = legacyText({person("Ana", "Ruiz", "Centro")});
+    struct Case {
+        const char* name;
+        std::string legacy;  // "" with folder: contact.txt is a folder; else none
+        bool folder;
+        std::string data;
+    };
+    std::string badValue = sound;
+    badValue.replace(0, 1, "x");
+    const Case cases[] = {
+        {"sound contact.txt beside a book", sound, false, book},
+        {"empty contact.txt", "", false, book},
+        {"contact.txt cut short", sound.substr(0, sound.size() / 2), false, book},
+        {"contact.txt is a folder", "", true, book},
+        {"contact.txt holds a value that does not convert", badValue, false, book},
+        {"data.vlt cut short, no contact.txt", "-", false, book.substr(0, book.size() / 2)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all("contact.txt");
+        for (const std::string& old : filesStartingWith("data.vlt")) std::filesystem::remove(old);
+        writeBytes("data.vlt", c.data);
+        if (c.folder) std::filesystem::create_directory("contact.txt");
+        else if (c.legacy != "-") writeBytes("contact.txt", c.legacy);
+        const std::map<std::string, std::string> original = {{"data.vlt", c.data},
+                                                             {"contact.txt", c.legacy}};
+        forgetMessages();
+        start();
+        ASSERT_EQ(messages().size(), 1) << "the user is told";
+        const auto named = namesKept(messages().first());
+        ASSERT_FALSE(named.empty()) << messages().first().toStdString();
+        addContact("Luis", "Mora", "Norte");
+        quit();
+
+        for (const auto& [name, of] : named) {
+            if (c.folder && of == "contact.txt") {
+                EXPECT_TRUE(std::filesystem::is_directory(name)) << name;
+            } else {
+                EXPECT_EQ(readBytes(name), original.at(of)) << name << " keeps " << of;
+            }
+        }
+        EXPECT_EQ(readBook("data.vlt").contacts.count("LuisMora"), 1u);
+        EXPECT_FALSE(std::filesystem::exists("contact.txt"));
+    }
+}
+
+// A read fails at once for a file that may not be read (its permissions),
+// as this layer makes every read fail; root is refused nothing.
+class UnreadableDisk : public FileLayer {
+  public:
+    UnreadableDisk() { setFileLayer(this); }
+    ~UnreadableDisk() override { setFileLayer(nullptr); }
+    UnreadableDisk(const UnreadableDisk&) = delete;
+    UnreadableDisk& operator=(const UnreadableDisk&) = delete;
+    ssize_t read(int, void*, size_t) override {
+        errno = EACCES;
+        return -1;
+    }
+};
+
+TEST_F(FaultsTest, DataFileThatCannotBeReadOrCopiedIsKeptAndTheContactsGoToANewFile) {
+    const std::string book = encrypted(legacyText({person("Old", "Uno", "Sur")}));
+    writeBytes("data.vlt", book);
+    {
+        UnreadableDisk disk;
+        start();
+    }
+    ASSERT_EQ(messages().size(), 1);
+    EXPECT_TRUE(messages().first().contains(q("No se pudo hacer una copia de data.vlt")))
+        << messages().first().toStdString();
+    forgetMessages();
+    addContact("Luis", "Mora", "Norte");
+    quit();
+
+    EXPECT_TRUE(questions().empty()) << "leaving without saving is not the only way out";
+    ASSERT_EQ(messages().size(), 1);
+    const auto named = namesKept(messages().first());
+    ASSERT_EQ(named.size(), 1u) << messages().first().toStdString();
+    EXPECT_EQ(readBook(named[0].first).contacts.count("LuisMora"), 1u);
+    EXPECT_EQ(readBytes("data.vlt"), book) << "the unread book stays as it was";
 }
 
 TEST_F(FaultsTest, DamagedLegacyFileIsKeptUnderABackupNameNeverDeleted) {

@@ -1,8 +1,14 @@
 // Starting and closing the program: which file it reads, what the window
 // shows afterwards, and what it leaves in the working folder.
+#include <sys/stat.h>
+
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QTemporaryDir>
 #include <QTest>
+#include <filesystem>
+#include <fstream>
+#include <map>
 
 #include "Application.h"
 #include "GuiTest.h"
@@ -177,6 +183,101 @@ TEST_F(StartupTest, TheStoreWritesNumbersWithTheUsersDecimalSeparator) {
     const QString point = QLocale::system().decimalPoint();
     ASSERT_EQ(point.size(), 1);
     EXPECT_EQ(decimalSeparator(), point.at(0).toLatin1());
+}
+
+TEST_F(StartupTest, ASecondWindowOnTheSameBookTouchesNothingAndSaysSo) {
+    writeBytes("contact.txt", legacyText({person("Ana", "Ruiz", "Centro")}));
+    start();
+    forgetMessages();
+    {
+        TForm1 second;
+        EXPECT_TRUE(second.bookBusy());
+        EXPECT_TRUE(second.closedDown()) << "nothing to save";
+        EXPECT_EQ(messages(), QStringList{q("La agenda de esta carpeta ya est\xE1 abierta en otra "
+                                            "ventana de Contavio. Use esa ventana.")});
+    }
+    EXPECT_EQ(lines("ListBox3"), QStringList{"Ana Ruiz Centro "}) << "the first is untouched";
+    EXPECT_EQ(gConjuntos->resultCount(0), 1);
+    quit();
+    EXPECT_FALSE(fileExists("contact.txt"));
+    start();
+    EXPECT_EQ(lines("ListBox3"), QStringList{"Ana Ruiz Centro "}) << "the lock went with the first";
+}
+
+// Whether process pid holds the kernel's lock on folder (as /proc/locks
+// lists it), seen without taking the lock.
+bool holdsLock(qint64 pid, const QString& folder) {
+    struct stat info {};
+    if (::stat(folder.toLocal8Bit().constData(), &info) != 0) return false;
+    std::ifstream locks("/proc/locks");
+    const std::string owner = " " + std::to_string(pid) + " ";
+    const std::string node = ":" + std::to_string(info.st_ino) + " ";
+    for (std::string line; std::getline(locks, line);) {
+        if (line.find("FLOCK") != std::string::npos && line.find(owner) != std::string::npos &&
+            line.find(node) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Names and bytes of the files in a folder.
+std::map<std::string, std::string> filesIn(const QString& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.toStdString())) {
+        files[entry.path().filename().string()] = readBytes(entry.path().string());
+    }
+    return files;
+}
+
+TEST(ProgramTest, OneProgramPerBookAndAKilledOneDoesNotBlockTheNext) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    writeBytes(dir.filePath("contact.txt").toStdString(),
+               legacyText({person("Ana", "Ruiz", "Centro")}));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    const auto launch = [&](QProcess& program) {
+        program.setWorkingDirectory(dir.path());
+        program.setProcessEnvironment(environment);
+        program.start(QStringLiteral(CONTAVIO_PROGRAM), {});
+        ASSERT_TRUE(program.waitForStarted(30000));
+    };
+    const auto waitUntilItHoldsTheBook = [&](QProcess& program) {
+        for (int i = 0; i < 600 && !holdsLock(program.processId(), dir.path()); ++i) {
+            QTest::qWait(50);
+        }
+        return holdsLock(program.processId(), dir.path());
+    };
+
+    QProcess first;
+    launch(first);
+    ASSERT_TRUE(waitUntilItHoldsTheBook(first));
+    const std::map<std::string, std::string> before = filesIn(dir.path());
+
+    QProcess second;
+    launch(second);
+    QString said;
+    for (int i = 0; i < 600 && !said.contains(q("ya est\xE1 abierta")); ++i) {
+        second.waitForReadyRead(50);
+        said += QString::fromLocal8Bit(second.readAllStandardError());
+    }
+    EXPECT_TRUE(said.contains(q("ya est\xE1 abierta en otra ventana"))) << said.toStdString();
+    EXPECT_EQ(filesIn(dir.path()), before) << "while it tells the user";
+    second.terminate();  // as if the user had read its box
+    ASSERT_TRUE(second.waitForFinished(30000));
+    EXPECT_EQ(second.exitCode(), 1);
+    EXPECT_EQ(filesIn(dir.path()), before) << "after it ended";
+
+    first.kill();  // SIGKILL: no close-down runs
+    ASSERT_TRUE(first.waitForFinished(30000));
+    QProcess third;
+    launch(third);
+    ASSERT_TRUE(waitUntilItHoldsTheBook(third)) << "the killed program's lock is gone";
+    third.terminate();  // closes the window, which saves
+    ASSERT_TRUE(third.waitForFinished(30000));
+    EXPECT_EQ(third.exitCode(), 0);
+    EXPECT_EQ(readBook(dir.filePath("data.vlt").toStdString()).contacts.count("AnaRuiz"), 1u);
 }
 
 TEST(ProgramTest, WithoutADisplayItSaysHowToGetOne) {

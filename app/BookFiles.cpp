@@ -1,0 +1,147 @@
+#include "BookFiles.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <exception>
+
+#include "Ansi.h"
+#include "ContactProto.h"
+#include "Texts.h"
+#include "engine/UhashElem.h"
+#include "persistence/FileAside.h"
+
+namespace contavio {
+
+namespace {
+
+QString shown(const std::string& name) { return QString::fromLocal8Bit(name); }
+
+std::string inFolder(const std::string& folder, const char* name) {
+    if (folder.empty()) return name;
+    return folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+// The shape every operation of the window takes for granted: a file may be
+// well formed and still hold another kind of set, whose fields the window
+// would read and write out of range.
+bool isContactSet(const hashElemR& set) {
+    const TprotoData contact = contactProto();
+    const TprotoData* proto = set.proto.get();
+    return proto != nullptr && set.keyField == kKeyField && proto->nInt == contact.nInt &&
+           proto->nStr == contact.nStr && proto->nFloat == contact.nFloat &&
+           proto->nIntList == contact.nIntList && proto->nStrList == contact.nStrList &&
+           proto->nFloatList == contact.nFloatList;
+}
+
+// A regular file, or a link to one: what a save would replace.
+bool replaceable(const std::string& file) { return QFileInfo(shown(file)).isFile(); }
+
+}  // namespace
+
+BookFiles::BookFiles(const std::string& folder)
+    : folder_(folder),
+      dataFile_(inFolder(folder, kDataFile)),
+      legacyFile_(inFolder(folder, kLegacyFile)) {}
+
+BookFiles::~BookFiles() = default;
+
+BookLock::State BookFiles::lock() {
+    lock_ = std::make_unique<BookLock>(folder_);
+    return lock_->state();
+}
+
+void BookFiles::unlock() { lock_.reset(); }
+
+QString BookFiles::keepDataFile(const char* suffix) {
+    try {
+        return shown(copyAside(dataFile_, dataFile_ + suffix));
+    } catch (const std::exception& error) {
+        dataUntouchable_ = true;
+        return ui(text::kNotCopied) + shown(dataFile_) + QStringLiteral(" (") +
+               fromErrorText(error.what()) + QStringLiteral(")") + ui(text::kNotCopiedSoKept);
+    }
+}
+
+QString BookFiles::load(TConjuntos& sets, int32_t slot) {
+    legacySource_ = QFileInfo::exists(shown(legacyFile_));
+    const std::string& source = legacySource_ ? legacyFile_ : dataFile_;
+    QString reason;
+    try {
+        if (legacySource_) {
+            sets.loadText(legacyFile_, slot);
+        } else {
+            sets.loadCrypt(dataFile_, slot, kCipherKey);
+        }
+    } catch (const std::exception& error) {
+        sourceDamaged_ = true;
+        reason = fromErrorText(error.what());
+    } catch (...) {
+        sourceDamaged_ = true;
+        reason = ui(text::kUnknownError);
+    }
+
+    // A set of another shape is not used; its file is kept like a damaged one.
+    if (!sets.isEmpty(slot) && !isContactSet(*sets.sets[static_cast<size_t>(slot)])) {
+        destroyHashE(sets.sets[static_cast<size_t>(slot)]);
+        if (!sourceDamaged_) {
+            sourceDamaged_ = true;
+            reason = ui(text::kNotAContactBookStart) + shown(source) + ui(text::kNotAContactBook);
+        }
+    }
+
+    QString message;
+    if (sourceDamaged_) {
+        // The set may have been made before the damage without a contact in it.
+        const bool contactsRead =
+            !sets.isEmpty(slot) && countHashE(sets.sets[static_cast<size_t>(slot)]) > 0;
+        message = ui(text::kReadFailed) + shown(source) + QStringLiteral(":\n") + reason +
+                  QStringLiteral("\n\n") +
+                  ui(contactsRead ? text::kPartialKept : text::kNothingRead) + QLatin1Char('\n');
+        if (legacySource_) {
+            legacyAside_ = freshName(legacyFile_ + ".damaged");
+            message += ui(text::kDamagedLegacyKept) + shown(legacyAside_) + QLatin1Char('.');
+        } else if (replaceable(dataFile_)) {
+            const QString kept = keepDataFile(".damaged");
+            message += dataUntouchable_ ? kept
+                                        : ui(text::kDamagedCopied) + kept +
+                                              ui(text::kDamagedReplacedAtClose);
+        }
+    }
+    if (legacySource_ && replaceable(dataFile_)) {
+        const QString kept = keepDataFile(".replaced");
+        if (!message.isEmpty()) message += QStringLiteral("\n\n");
+        message += dataUntouchable_ ? kept : ui(text::kLegacyRead) + kept + QLatin1Char('.');
+    }
+    return message;
+}
+
+QString BookFiles::save(TConjuntos& sets, int32_t slot) {
+    if (dataUntouchable_) {
+        saveTarget_ = freshName(dataFile_ + ".new");
+        sets.saveCrypt(saveTarget_, slot, kCipherKey);
+        return ui(text::kSavedToNewFile) + shown(saveTarget_) + ui(text::kSavedToNewFileWhy);
+    }
+    saveTarget_ = dataFile_;
+    sets.saveCrypt(dataFile_, slot, kCipherKey);
+
+    // A "contact.txt" that appeared while the program ran was never read and
+    // stays for the next start.
+    if (!legacySource_) return QString();
+    QFile legacy(shown(legacyFile_));
+    if (!legacy.exists()) return QString();
+    if (sourceDamaged_) {
+        if (QFileInfo::exists(shown(legacyAside_)) || QFileInfo(shown(legacyAside_)).isSymLink()) {
+            legacyAside_ = freshName(legacyFile_ + ".damaged");
+        }
+        if (!legacy.rename(shown(legacyAside_))) {
+            return ui(text::kLegacyNotMoved) + shown(legacyFile_) + ui(text::kBackupTo) +
+                   shown(legacyAside_) + QStringLiteral(":\n") + legacy.errorString();
+        }
+    } else if (!legacy.remove()) {
+        return ui(text::kLegacyNotRemoved) + shown(legacyFile_) + QStringLiteral(":\n") +
+               legacy.errorString();
+    }
+    return QString();
+}
+
+}  // namespace contavio

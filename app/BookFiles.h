@@ -1,0 +1,77 @@
+// The files of the contact book and the rules that keep them safe: which
+// file start-up reads, the lock that keeps a second program off the book,
+// the copies kept of files that were not read in full, and the save at close.
+// No widgets: the window shows what this unit says, and tests drive it alone.
+//
+// The rules:
+// - One program per book: the folder is locked while the book is open.
+// - "contact.txt", when present, is read instead of "data.vlt"; after the
+//   next save its contacts are in "data.vlt" and it is gone (renamed aside,
+//   never deleted, when it was not read in full).
+// - A "data.vlt" that close-down would replace and that was not read in full
+//   (damaged, or not read because "contact.txt" was) is copied aside at once,
+//   under a name the user is told. If it cannot be copied, it is never
+//   replaced: the session's contacts go to a new file beside it.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "engine/Conjuntos.h"
+#include "persistence/BookLock.h"
+
+namespace contavio {
+
+class BookFiles {
+  public:
+    // The book in `folder` ("" is the working folder): its "data.vlt" and
+    // "contact.txt" there.
+    explicit BookFiles(const std::string& folder = std::string());
+    BookFiles(const BookFiles&) = delete;
+    BookFiles& operator=(const BookFiles&) = delete;
+    ~BookFiles();
+
+    // Takes the book's lock. Busy: another program has the book open, and
+    // nothing may be read or written. A folder that cannot be locked at all
+    // (Unavailable) is used without the lock.
+    BookLock::State lock();
+    // Lets the book go (the end of close-down).
+    void unlock();
+
+    // Start-up: reads the book into `slot` of `sets` (which must be empty)
+    // and keeps aside what close-down would otherwise lose. Returns what to
+    // tell the user, or an empty text. Never throws: a read that fails part
+    // way leaves what was read, and a set that is no contact book is dropped.
+    QString load(TConjuntos& sets, int32_t slot);
+
+    // Close-down: writes `slot` to "data.vlt" (or to a new file when
+    // "data.vlt" may not be replaced), then retires "contact.txt". Throws
+    // the writer's error when the save fails; nothing is deleted then.
+    // Returns what to tell the user after the save, or an empty text.
+    QString save(TConjuntos& sets, int32_t slot);
+    // The file the last save wrote or tried to write.
+    const std::string& saveTarget() const { return saveTarget_; }
+
+    const std::string& dataFile() const { return dataFile_; }
+    const std::string& legacyFile() const { return legacyFile_; }
+
+  private:
+    // Copies dataFile_ aside as base; on failure marks it not to be replaced
+    // and returns the reason.
+    QString keepDataFile(const char* suffix);
+
+    std::string folder_;
+    std::string dataFile_;
+    std::string legacyFile_;
+    std::unique_ptr<BookLock> lock_;
+    std::string saveTarget_;
+
+    bool legacySource_ = false;  // the contacts came from "contact.txt"
+    bool sourceDamaged_ = false;  // ... or "data.vlt" and it was not read in full
+    bool dataUntouchable_ = false;  // "data.vlt" was not read and could not be copied
+    std::string legacyAside_;  // where a damaged "contact.txt" goes after the save
+};
+
+}  // namespace contavio

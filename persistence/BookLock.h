@@ -1,0 +1,36 @@
+// One program per book: a lock on the folder that holds the book, taken for
+// as long as a program reads and writes its files. The lock is the kernel's
+// (flock on the folder), so it goes with the process that held it, however
+// that process ends, and it leaves no file behind.
+#pragma once
+
+#include <string>
+
+namespace contavio {
+
+class BookLock {
+public:
+    enum class State {
+        Held,         // this object holds the lock
+        Busy,         // another program (or another BookLock) holds it
+        Unavailable,  // the folder cannot be opened or locked (see reason())
+    };
+
+    // Tries once, without waiting, to lock the folder `folder` ("" is the
+    // working folder).
+    explicit BookLock(const std::string& folder);
+    BookLock(const BookLock&) = delete;
+    BookLock& operator=(const BookLock&) = delete;
+    ~BookLock();  // releases a held lock
+
+    State state() const { return state_; }
+    // The system's message when the lock is unavailable; empty otherwise.
+    const std::string& reason() const { return reason_; }
+
+private:
+    int fd_ = -1;
+    State state_ = State::Unavailable;
+    std::string reason_;
+};
+
+}  // namespace contavio
