@@ -7,8 +7,10 @@ namespace contavio {
 QIcon appIcon() {
     // The same images that the installed program's menu entry shows.
     QIcon icon;
-    icon.addPixmap(QPixmap(QStringLiteral(":/icons/org.contavio.Contavio-16.png")));
-    icon.addPixmap(QPixmap(QStringLiteral(":/icons/org.contavio.Contavio-32.png")));
+    for (const int size : {16, 32, 48, 256}) {
+        icon.addPixmap(
+            QPixmap(QStringLiteral(":/icons/org.contavio.Contavio-%1.png").arg(size)));
+    }
     return icon;
 }
 

@@ -30,6 +30,8 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
 
 void prepareApplication() {
     setApplicationTitle(ui(text::kAppTitle));
+    // The desktop entry's name: the Wayland app id, and what docks match.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.contavio.Contavio"));
     QApplication::setWindowIcon(appIcon());
     static BoxMessageSink sink;
     setMessageSink(&sink);

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
@@ -19,11 +20,14 @@
 #include <stdexcept>
 
 #include "Ansi.h"
+#include "Accessibility.h"
 #include "AppIcon.h"
 #include "BookFiles.h"
+#include "BusyNotice.h"
 #include "ContactProto.h"
 #include "Credits.h"
 #include "Dialogs.h"
+#include "Keyboard.h"
 #include "Look.h"
 #include "Texts.h"
 #include "engine/UhashElem.h"
@@ -276,6 +280,8 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     createPanels(client);
     createResults(client);
     arrangeTabOrder();
+    describeControls(this);
+    addKeyboardUse(this);
 
     // The client area keeps its size; the window is as large as it and the menu.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -467,7 +473,13 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::loadContacts() {
-    const QString message = book_->load(*gConjuntos, kContactSlot);
+    QString message;
+    {
+        const QFileInfo source(QString::fromLocal8Bit(
+            QFileInfo::exists(QString::fromLatin1(kLegacyFile)) ? kLegacyFile : kDataFile));
+        const BusyNotice notice(ui(text::kOpening), nullptr, source.size() >= kBusyBookBytes);
+        message = book_->load(*gConjuntos, kContactSlot);
+    }
     if (!message.isEmpty()) showMessageBox(message);
     if (!gConjuntos->isEmpty(kContactSlot)) {
         refreshResults();
@@ -486,12 +498,15 @@ bool TForm1::contactSetReady() const {
 }
 
 void TForm1::FormClose() {
-    if (closedDown_) {
-        return;
+    if (closedDown_ || closingDown_) {
+        return;  // a signal while the save shows its note closes nothing twice
     }
+    closingDown_ = true;
     if (contactSetReady()) {
         saveContacts();
     }
+    // Freeing a large book takes a moment: not with a frozen window on screen.
+    hide();
     gConjuntos.reset();
     gResultTexts.reset();
     gResultKeys.reset();
@@ -505,7 +520,13 @@ bool TForm1::saveContacts() {
     for (;;) {
         QString reason;
         try {
-            const QString message = book_->save(*gConjuntos, kContactSlot);
+            QString message;
+            {
+                const BusyNotice notice(
+                    ui(text::kSaving), this,
+                    countHashE(gConjuntos->sets[kContactSlot]) >= kBusyBookContacts);
+                message = book_->save(*gConjuntos, kContactSlot);
+            }
             if (!message.isEmpty()) showMessageBox(message);
             return true;
         } catch (const std::exception& error) {

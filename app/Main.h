@@ -144,6 +144,7 @@ class TForm1 : public QMainWindow {
     TForm2* credits_ = nullptr;
     bool centred_ = false;
     bool closedDown_ = false;
+    bool closingDown_ = false;
 
     // The book's files and their lock; none before start-up.
     std::unique_ptr<BookFiles> book_;
