@@ -5,6 +5,8 @@
 
 #include <array>
 
+#include "Version.h"
+
 namespace contavio::text {
 
 // The application.
@@ -13,7 +15,7 @@ inline constexpr char kPickedTitlePrefix[] = "Tarvel: ";
 
 // The main window.
 inline constexpr char kMainCaption[] = "Contavio";
-inline constexpr char kVersionLabel[] = "Contavio v0.98";
+inline constexpr char kVersionLabel[] = "Contavio v" CONTAVIO_VERSION;
 inline constexpr char kPersonalData[] = " Datos personales ";
 inline constexpr char kFirstNames[] = "Nombres";
 inline constexpr char kSurnames[] = "Apellidos";
