@@ -30,8 +30,9 @@ constexpr char kEmailsLabel[] = "E-mails";
 constexpr size_t kQuotedLength = 60;
 
 // Windows-1252 text for a field of the book: characters outside the code
-// page become '?' (counted in *replaced), control characters blanks, the
-// ends are trimmed and the editor's "n/a" is nothing.
+// page become '?' (counted in *replaced), control characters blanks (so a
+// line break is turned as the editor flattens its memo: each CR and each LF
+// one blank), the ends are trimmed and the editor's "n/a" is nothing.
 std::string bookText(std::string_view utf8, size_t* replaced = nullptr) {
     std::string text = utf8ToCp1252(utf8, replaced);
     for (char& c : text) {
@@ -78,12 +79,9 @@ std::string component(const std::vector<std::string>& components, size_t i,
 
 std::string adrLine(const VCardProperty& p) {
     const std::vector<std::string> c = splitEscaped(p.value, ';');
-    const std::string locality = component(c, 3, ", ");
-    std::string region = component(c, 4, ", ");
-    if (region == locality) region.clear();
     return joinNonEmpty({component(c, 2, ", "), component(c, 1, ", "), component(c, 0, ", "),
-                         joinNonEmpty({component(c, 5, " "), locality}, " "), region,
-                         component(c, 6, ", ")},
+                         joinNonEmpty({component(c, 5, " "), component(c, 3, ", ")}, " "),
+                         component(c, 4, ", "), component(c, 6, ", ")},
                         ", ");
 }
 
@@ -95,15 +93,6 @@ std::string phoneText(const VCardProperty& p) {
     std::string text = unescapeText(p.value);
     if (upperAscii(paramValue(p, "VALUE")) == "URI" && upperAscii(text.substr(0, 4)) == "TEL:") {
         text.erase(0, 4);
-    }
-    return text;
-}
-
-std::string noteText(const VCardProperty& p) {
-    std::string text = unescapeText(p.value);
-    // As the editor flattens its memo: each CR and each LF is one blank.
-    for (char& c : text) {
-        if (c == '\r' || c == '\n') c = ' ';
     }
     return text;
 }
@@ -300,7 +289,7 @@ private:
                 warnAbout("web adicional no importada", url);
             }
         } else if (name == "NOTE") {
-            const std::string note = field(noteText(p), kNotesLabel);
+            const std::string note = field(unescapeText(p.value), kNotesLabel);
             c.notes = joinNonEmpty({c.notes, note}, " ");
         } else if (name == "BDAY") {
             readBirthday(p);
@@ -570,7 +559,8 @@ std::vector<std::string> applyContact(const ContactData& contact, VCard& card) {
     if (want.day != have.day || want.month != have.month) {
         auto bday = find(props, "BDAY");
         if (want.day.empty()) {
-            if (bday != props.end()) props.erase(bday);
+            // A card has one birthday; a second one is junk that would show next.
+            std::erase_if(props, [](const VCardProperty& p) { return p.name == "BDAY"; });
         } else {
             if (bday == props.end()) bday = props.insert(props.end(), makeProperty("BDAY", ""));
             const std::optional<Birthday> old = parseBirthday(bday->value);

@@ -113,26 +113,49 @@ LineEncoding encodingOf(std::string_view line) {
 
 bool isEndLine(std::string_view line) { return equalsUpper(line, "END:VCARD"); }
 
+std::vector<std::string_view> physicalLines(std::string_view text) {
+    std::vector<std::string_view> lines;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        const size_t end = std::min(text.find_first_of("\r\n", pos), text.size());
+        lines.push_back(text.substr(pos, end - pos));
+        pos = end + (text.substr(end).starts_with("\r\n") ? 2 : 1);
+    }
+    return lines;
+}
+
+bool isBase64Data(std::string_view line) {
+    line = trimBlanks(line);
+    return !line.empty() && std::all_of(line.begin(), line.end(), [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+               c == '+' || c == '/' || c == '=';
+    });
+}
+
+// Whether physical line i, with the indented lines that continue it, holds
+// no ':', so that it cannot be a property of its own.
+bool holdsNoColon(const std::vector<std::string_view>& lines, size_t i) {
+    if (lines[i].find(':') != std::string_view::npos) return false;
+    for (++i; i < lines.size() && !lines[i].empty() && isBlank(lines[i][0]); ++i) {
+        if (lines[i].find(':') != std::string_view::npos) return false;
+    }
+    return true;
+}
+
 // The lines of text after unfolding: a line that starts with a blank or tab
 // continues the one before (without that character); a quoted-printable line
 // ending in '=' continues on the next line; a 2.1 base64 value takes the
-// following lines that hold no ':'.
+// following lines of base64 data that are no property.
 std::vector<std::string> contentLines(std::string_view text) {
+    const std::vector<std::string_view> physical = physicalLines(text);
     std::vector<std::string> lines;
     std::string current;
-    bool open = false;
     bool headKnown = false;  // the encoding of `current` has been looked at
     size_t searched = 0;     // `current` holds no ':' before this
     LineEncoding encoding;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        const size_t end = text.find_first_of("\r\n", pos);
-        const std::string_view line =
-            text.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
-        pos = end == std::string_view::npos ? text.size()
-              : (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') ? end + 2
-                                                                                   : end + 1;
-        if (open) {
+    for (size_t i = 0; i < physical.size(); ++i) {
+        const std::string_view line = physical[i];
+        if (i > 0) {
             if (!headKnown) {
                 if (current.find(':', searched) != std::string::npos) {
                     encoding = encodingOf(current);
@@ -150,19 +173,18 @@ std::vector<std::string> contentLines(std::string_view text) {
                 current.append(line.substr(1));
                 continue;
             }
-            if (encoding.base64 && !line.empty() && line.find(':') == std::string_view::npos) {
+            if (encoding.base64 && isBase64Data(line) && holdsNoColon(physical, i)) {
                 current.append(line);
                 continue;
             }
             lines.push_back(std::move(current));
         }
         current.assign(line);
-        open = true;
         headKnown = false;
         searched = 0;
         encoding = {};
     }
-    if (open) lines.push_back(std::move(current));
+    if (!physical.empty()) lines.push_back(std::move(current));
     return lines;
 }
 
@@ -200,6 +222,15 @@ std::string escape21(const std::string& value, const std::string& name) {
     return out;
 }
 
+// The properties a contact is made of: their values are text even when a
+// writer put them in base64.
+bool isContactText(const std::string& name) {
+    for (const char* text : {"N", "FN", "ADR", "LABEL", "URL", "BDAY", "NOTE", "TEL", "EMAIL"}) {
+        if (name == text) return true;
+    }
+    return false;
+}
+
 void eraseParams(VCardProperty& p, std::string_view name) {
     std::erase_if(p.params, [&](const VCardParam& q) { return q.name == name; });
 }
@@ -209,7 +240,8 @@ VCardProperty decodeProperty(RawProperty raw, VCardVersion version) {
     const std::string encoding = upperAscii(paramValue(p, "ENCODING"));
     const std::string charset = paramValue(p, "CHARSET");
     eraseParams(p, "CHARSET");
-    if (encoding == "B" || encoding == "BASE64") {
+    const bool base64 = encoding == "B" || encoding == "BASE64";
+    if (base64 && !isContactText(p.name)) {
         std::string data;
         for (char c : raw.value) {
             if (!isBlank(c)) data += c;
@@ -219,6 +251,7 @@ VCardProperty decodeProperty(RawProperty raw, VCardVersion version) {
     }
     eraseParams(p, "ENCODING");
     p.value = charsetToUtf8(encoding == "QUOTED-PRINTABLE" ? decodeQuotedPrintable(raw.value)
+                            : base64                       ? decodeBase64(raw.value)
                                                            : std::string(raw.value),
                             charset);
     if (version == VCardVersion::V21) p.value = escape21(p.value, p.name);
@@ -322,7 +355,9 @@ std::vector<VCard> parseVCards(std::string_view text) {
     OpenCard open;
     bool inCard = false;
     int nested = 0;
-    for (const std::string& line : contentLines(text)) {
+    // The open card's raw values point into these lines until it is closed.
+    const std::vector<std::string> lines = contentLines(text);
+    for (const std::string& line : lines) {
         RawProperty raw;
         if (!splitLine(line, raw)) continue;
         const std::string& name = raw.property.name;

@@ -9,7 +9,9 @@
 // escapes the commas and backslashes of 2.1 text; a line break that
 // quoted-printable encoded stays in the value as CR and LF bytes, which the
 // writer turns into "\n". Values in base64 (ENCODING=b or BASE64) are kept as
-// they stand, without the white space between their lines.
+// they stand, without the white space between their lines, except for the
+// text properties a contact is read from (N, FN, ADR, LABEL, URL, BDAY, NOTE,
+// TEL, EMAIL), whose base64 is decoded like quoted-printable.
 #pragma once
 
 #include <string>

@@ -150,6 +150,39 @@ std::string decodeQuotedPrintable(std::string_view text) {
     return out;
 }
 
+std::string decodeBase64(std::string_view text) {
+    std::string out;
+    uint32_t bits = 0;
+    int count = 0;
+    for (char c : text) {
+        int v;
+        if (c >= 'A' && c <= 'Z') {
+            v = c - 'A';
+        } else if (c >= 'a' && c <= 'z') {
+            v = c - 'a' + 26;
+        } else if (c >= '0' && c <= '9') {
+            v = c - '0' + 52;
+        } else if (c == '+' || c == '/') {
+            v = c == '+' ? 62 : 63;
+        } else if (c == '=') {
+            break;
+        } else {
+            continue;
+        }
+        bits = (bits << 6) | static_cast<uint32_t>(v);
+        if (++count == 4) {
+            out += static_cast<char>(bits >> 16);
+            out += static_cast<char>(bits >> 8);
+            out += static_cast<char>(bits);
+            bits = 0;
+            count = 0;
+        }
+    }
+    if (count >= 2) out += static_cast<char>(bits >> (6 * count - 8));
+    if (count == 3) out += static_cast<char>(bits >> 2);
+    return out;
+}
+
 std::string escapeText(std::string_view text) {
     std::string out;
     out.reserve(text.size() + text.size() / 8);

@@ -41,6 +41,10 @@ std::string charsetToUtf8(std::string_view bytes, std::string_view charset);
 // breaks are joined before this runs.
 std::string decodeQuotedPrintable(std::string_view text);
 
+// Base64: the bytes of the groups of four characters of the alphabet; other
+// characters are skipped and the text ends at the first '='.
+std::string decodeBase64(std::string_view text);
+
 // Escapes a text for a vCard value: backslash, comma, semicolon and line
 // breaks (LF, CR, or CR LF, each written "\n").
 std::string escapeText(std::string_view text);

@@ -163,11 +163,13 @@ TEST(VCardFormat, EscapesAndCharsets) {
     for (int b = 1; b < 256; ++b) all += static_cast<char>(b);
     EXPECT_EQ(utf8ToCp1252(cp1252ToUtf8(all)), all);
     size_t replaced = 0;
-    EXPECT_EQ(utf8ToCp1252("Ł€\xC3(", &replaced), "?\x80?(");
+    EXPECT_EQ(utf8ToCp1252("Ł€™\xC3(", &replaced), "?\x80\x99?(");
     EXPECT_EQ(replaced, 2u);
     // Overlong and surrogate forms are not UTF-8: read as Windows-1252.
     EXPECT_EQ(lenientUtf8("\xC0\xAF\xED\xA0\x80"), cp1252ToUtf8("\xC0\xAF\xED\xA0\x80"));
     EXPECT_EQ(decodeQuotedPrintable("=41=c3=A9=G1="), "A\xC3\xA9=G1=");
+    EXPECT_EQ(decodeBase64("QUJD RA=="), "ABCD");
+    EXPECT_EQ(decodeBase64("QUI"), "AB");
 }
 
 TEST(VCardFormat, FoldsAt75OctetsWithoutSplittingCharacters) {
