@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <optional>
+#include <unordered_set>
 
 #include "persistence/NameUuid.h"
 #include "persistence/VCardText.h"
@@ -176,8 +177,7 @@ public:
 
 private:
     void warn(std::string text) {
-        auto& w = result_.warnings;
-        if (std::find(w.begin(), w.end(), text) == w.end()) w.push_back(std::move(text));
+        if (warned_.insert(text).second) result_.warnings.push_back(std::move(text));
     }
 
     // text ": " and the value, cut short, in Windows-1252.
@@ -341,6 +341,7 @@ private:
 
     const VCard& card_;
     CardImport result_;
+    std::unordered_set<std::string> warned_;
     bool orgIsName_ = false;
     bool webSeen_ = false;
     bool birthdaySeen_ = false;
@@ -423,11 +424,13 @@ void setList(std::vector<VCardProperty>& props, std::string_view name,
         }
     }
     at = std::min(at, props.size());
+    std::vector<std::string> oldItems;
+    for (const VCardProperty& p : old) oldItems.push_back(bookText(itemOf(p)));
     std::vector<bool> used(old.size(), false);
     std::vector<VCardProperty> list;
     for (const std::string& item : items) {
         size_t j = 0;
-        while (j < old.size() && (used[j] || bookText(itemOf(old[j])) != item)) ++j;
+        while (j < old.size() && (used[j] || oldItems[j] != item)) ++j;
         if (j < old.size()) {
             used[j] = true;
             list.push_back(old[j]);
