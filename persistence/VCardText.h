@@ -1,0 +1,66 @@
+// Character sets and value escapes of vCard text. Inside the book every text
+// is Windows-1252; a vCard file is UTF-8 (or, in version 2.1, whatever its
+// CHARSET parameter names). These helpers are the only place where one turns
+// into the other.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace contavio {
+
+// Appends the code point cp (at most U+10FFFF) to out in UTF-8.
+void appendUtf8(std::string& out, char32_t cp);
+
+// Reads bytes as UTF-8. A byte that does not begin a well-formed sequence
+// (stray continuation, overlong form, surrogate, beyond U+10FFFF, cut short)
+// is taken as one Windows-1252 character instead, so any input gives valid
+// UTF-8 and a Latin-1 file read as UTF-8 keeps its accents.
+std::string lenientUtf8(std::string_view bytes);
+
+// Windows-1252 to UTF-8. The five codes the code page leaves undefined (0x81,
+// 0x8D, 0x8F, 0x90, 0x9D) become U+0081 and so on, as Windows maps them, so
+// every byte comes back through utf8ToCp1252.
+std::string cp1252ToUtf8(std::string_view bytes);
+
+// UTF-8 to Windows-1252. A character the code page cannot hold, and a byte
+// that is not well-formed UTF-8, becomes '?'; *replaced (when given) is
+// increased by the number of such characters.
+std::string utf8ToCp1252(std::string_view utf8, size_t* replaced = nullptr);
+
+// Bytes of a value in the character set `charset` (a CHARSET parameter, any
+// case; empty when the card names none) to UTF-8. ISO-8859-1 and its aliases
+// are read as Windows-1252, which is what writers that name it mean; UTF-8,
+// an unknown name and no name at all go through lenientUtf8.
+std::string charsetToUtf8(std::string_view bytes, std::string_view charset);
+
+// Quoted-printable of vCard 2.1: "=XX" (hex digits in either case) gives the
+// byte XX; an '=' not followed by two hex digits stays as it is. Soft line
+// breaks are joined before this runs.
+std::string decodeQuotedPrintable(std::string_view text);
+
+// Base64: the bytes of the groups of four characters of the alphabet; other
+// characters are skipped and the text ends at the first '='.
+std::string decodeBase64(std::string_view text);
+
+// Escapes a text for a vCard value: backslash, comma, semicolon and line
+// breaks (LF, CR, or CR LF, each written "\n").
+std::string escapeText(std::string_view text);
+
+// The inverse, lenient: "\n" and "\N" give LF; "\\", "\,", "\;" and "\:" give
+// the character; any other backslash stays with what follows it.
+std::string unescapeText(std::string_view value);
+
+// Splits a value at every `separator` that no backslash escapes; the parts
+// keep their escapes. An empty value gives one empty part.
+std::vector<std::string> splitEscaped(std::string_view value, char separator);
+
+// ASCII upper case; other bytes unchanged.
+std::string upperAscii(std::string_view text);
+
+// Text without leading and trailing blanks and tabs.
+std::string_view trimBlanks(std::string_view text);
+
+}  // namespace contavio
