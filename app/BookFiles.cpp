@@ -16,7 +16,7 @@ namespace {
 
 QString shown(const std::string& name) { return QString::fromLocal8Bit(name); }
 
-std::string inFolder(const std::string& folder, const char* name) {
+std::string inFolder(const std::string& folder, const std::string& name) {
     if (folder.empty()) return name;
     return folder.back() == '/' ? folder + name : folder + "/" + name;
 }
@@ -38,9 +38,9 @@ bool replaceable(const std::string& file) { return QFileInfo(shown(file)).isFile
 
 }  // namespace
 
-BookFiles::BookFiles(const std::string& folder)
+BookFiles::BookFiles(const std::string& folder, const std::string& dataName)
     : folder_(folder),
-      dataFile_(inFolder(folder, kDataFile)),
+      dataFile_(inFolder(folder, dataName)),
       legacyFile_(inFolder(folder, kLegacyFile)) {}
 
 BookFiles::~BookFiles() = default;
@@ -62,10 +62,14 @@ QString BookFiles::keepDataFile(const char* suffix) {
     }
 }
 
-QString BookFiles::load(TConjuntos& sets, int32_t slot) {
+bool BookFiles::exists() const {
+    return QFileInfo::exists(shown(legacyFile_)) || QFileInfo::exists(shown(dataFile_));
+}
+
+bool BookFiles::read(TConjuntos& sets, int32_t slot, QString& reason) {
     legacySource_ = QFileInfo::exists(shown(legacyFile_));
     const std::string& source = legacySource_ ? legacyFile_ : dataFile_;
-    QString reason;
+    bool whole = true;
     try {
         if (legacySource_) {
             sets.loadText(legacyFile_, slot);
@@ -73,21 +77,33 @@ QString BookFiles::load(TConjuntos& sets, int32_t slot) {
             sets.loadCrypt(dataFile_, slot, kCipherKey);
         }
     } catch (const std::exception& error) {
-        sourceDamaged_ = true;
+        whole = false;
         reason = fromErrorText(error.what());
     } catch (...) {
-        sourceDamaged_ = true;
+        whole = false;
         reason = ui(text::kUnknownError);
     }
 
     // A set of another shape is not used; its file is kept like a damaged one.
     if (!sets.isEmpty(slot) && !isContactSet(*sets.sets[static_cast<size_t>(slot)])) {
         destroyHashE(sets.sets[static_cast<size_t>(slot)]);
-        if (!sourceDamaged_) {
-            sourceDamaged_ = true;
+        if (whole) {
+            whole = false;
             reason = ui(text::kNotAContactBookStart) + shown(source) + ui(text::kNotAContactBook);
         }
     }
+    return whole;
+}
+
+QString BookFiles::inspect(TConjuntos& sets, int32_t slot) {
+    QString reason;
+    return read(sets, slot, reason) ? QString() : reason;
+}
+
+QString BookFiles::load(TConjuntos& sets, int32_t slot) {
+    QString reason;
+    sourceDamaged_ = !read(sets, slot, reason);
+    const std::string& source = legacySource_ ? legacyFile_ : dataFile_;
 
     QString message;
     if (sourceDamaged_) {

@@ -19,6 +19,7 @@
 #include <memory>
 #include <string>
 
+#include "ContactProto.h"
 #include "engine/Conjuntos.h"
 #include "persistence/BookLock.h"
 
@@ -26,9 +27,10 @@ namespace contavio {
 
 class BookFiles {
   public:
-    // The book in `folder` ("" is the working folder): its "data.vlt" and
-    // "contact.txt" there.
-    explicit BookFiles(const std::string& folder = std::string());
+    // The book in `folder` ("" is the working folder): its "data.vlt" (or
+    // the encrypted file `dataName`) and "contact.txt" there.
+    explicit BookFiles(const std::string& folder = std::string(),
+                       const std::string& dataName = kDataFile);
     BookFiles(const BookFiles&) = delete;
     BookFiles& operator=(const BookFiles&) = delete;
     ~BookFiles();
@@ -46,6 +48,13 @@ class BookFiles {
     // way leaves what was read, and a set that is no contact book is dropped.
     QString load(TConjuntos& sets, int32_t slot);
 
+    // For tools that only read: reads the book into `slot` like load, but
+    // keeps nothing aside and changes no file. Returns why the book could
+    // not be read in full, or an empty text (also when there is no book).
+    QString inspect(TConjuntos& sets, int32_t slot);
+    // Whether the file start-up reads ("contact.txt" or "data.vlt") exists.
+    bool exists() const;
+
     // Close-down: writes `slot` to "data.vlt" (or to a new file when
     // "data.vlt" may not be replaced), then retires "contact.txt". Throws
     // the writer's error when the save fails; nothing is deleted then.
@@ -58,6 +67,8 @@ class BookFiles {
     const std::string& legacyFile() const { return legacyFile_; }
 
   private:
+    // Reads the source into slot; false with the reason when not in full.
+    bool read(TConjuntos& sets, int32_t slot, QString& reason);
     // Copies dataFile_ aside as base; on failure marks it not to be replaced
     // and returns the reason.
     QString keepDataFile(const char* suffix);

@@ -1,6 +1,7 @@
 #include "Dialogs.h"
 
 #include <QApplication>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
 #include <cstdio>
@@ -46,7 +47,25 @@ int showModalBox(const MessageRequest& request) {
     return index < 0 ? 0 : static_cast<int>(index);
 }
 
+FileChooser& chooserStorage() {
+    static FileChooser chooser;
+    return chooser;
+}
+
 }  // namespace
+
+QStringList chooseFiles(const FileRequest& request) {
+    if (chooserStorage()) return chooserStorage()(request);
+    QWidget* parent = QApplication::activeWindow();
+    if (request.save) {
+        const QString file =
+            QFileDialog::getSaveFileName(parent, request.caption, request.suggested, request.filter);
+        return file.isEmpty() ? QStringList() : QStringList{file};
+    }
+    return QFileDialog::getOpenFileNames(parent, request.caption, QString(), request.filter);
+}
+
+void setFileChooser(FileChooser chooser) { chooserStorage() = std::move(chooser); }
 
 QString applicationTitle() { return titleStorage(); }
 

@@ -28,6 +28,19 @@ using MessagePresenter = std::function<int(const MessageRequest&)>;
 // Replaces the modal boxes; an empty presenter brings them back.
 void setMessagePresenter(MessagePresenter presenter);
 
+// The desktop's file dialogs, replaceable by tests like the message boxes.
+struct FileRequest {
+    bool save = false;  // a name to write (one), or files to read (several)
+    QString caption;
+    QString filter;     // "vCard (*.vcf *.vcard)"
+    QString suggested;  // the name proposed for a save
+};
+// The files chosen; empty when the user cancelled.
+QStringList chooseFiles(const FileRequest& request);
+using FileChooser = std::function<QStringList(const FileRequest&)>;
+// Replaces the file dialogs; an empty chooser brings them back.
+void setFileChooser(FileChooser chooser);
+
 // A plain message with one OK button.
 void showMessageBox(const QString& text);
 

@@ -30,6 +30,7 @@
 #include "Keyboard.h"
 #include "Look.h"
 #include "Texts.h"
+#include "VCardFiles.h"
 #include "engine/UhashElem.h"
 #include "engine/basicOps.h"
 
@@ -306,6 +307,10 @@ void TForm1::createMenus() {
 
     Programa1 = bar->addMenu(ui(text::kProgramMenu));
     Programa1->setObjectName(QStringLiteral("Programa1"));
+    Importar1 = Programa1->addAction(ui(text::kImportVCard));
+    Importar1->setObjectName(QStringLiteral("Importar1"));
+    Exportar1 = Programa1->addAction(ui(text::kExportVCard));
+    Exportar1->setObjectName(QStringLiteral("Exportar1"));
     Salir1 = Programa1->addAction(ui(text::kQuit));
     Salir1->setObjectName(QStringLiteral("Salir1"));
 
@@ -322,6 +327,8 @@ void TForm1::createMenus() {
     Crditos1 = bar->addAction(ui(text::kCredits));
     Crditos1->setObjectName(QStringLiteral("Crditos1"));
 
+    connect(Importar1, &QAction::triggered, this, [this] { handle(&TForm1::Importar1Click); });
+    connect(Exportar1, &QAction::triggered, this, [this] { handle(&TForm1::Exportar1Click); });
     connect(Salir1, &QAction::triggered, this, [this] { handle(&TForm1::Salir1Click); });
     connect(Agregar1, &QAction::triggered, this, [this] { handle(&TForm1::Agregar1Click); });
     connect(Modificar1, &QAction::triggered, this, [this] { handle(&TForm1::Modificar1Click); });
@@ -601,6 +608,52 @@ void TForm1::showContact(const std::string& key) {
 // Events
 
 void TForm1::Salir1Click() { close(); }
+
+void TForm1::Importar1Click() {
+    if (!contactSetReady()) {
+        return;
+    }
+    const QStringList files = chooseFiles(
+        {false, ui(text::kImportVCard).remove(QStringLiteral("...")), ui(text::kVCardFilter), {}});
+    if (files.isEmpty()) {
+        return;
+    }
+    const std::vector<CardImport> cards = readVCardFiles(files);
+    ImportReport report;
+    importCards(*gConjuntos, kContactSlot, cards, MergeRule::KeepStored, report);
+    refreshResults();
+
+    constexpr size_t kShownWarnings = 15;
+    QString message = ui(text::kImportDone) + importSummary(report) + QLatin1Char('.');
+    for (size_t i = 0; i < report.warnings.size() && i < kShownWarnings; ++i) {
+        message += QLatin1Char('\n') + fromAnsi(report.warnings[i]);
+    }
+    if (report.warnings.size() > kShownWarnings) {
+        message += QLatin1Char('\n') +
+                   ui(text::kMoreWarnings).arg(report.warnings.size() - kShownWarnings);
+    }
+    showMessageBox(message);
+}
+
+void TForm1::Exportar1Click() {
+    if (!contactSetReady()) {
+        return;
+    }
+    const QStringList files =
+        chooseFiles({true, ui(text::kExportVCard).remove(QStringLiteral("...")),
+                     ui(text::kVCardFilter), ui(text::kVCardSuggested)});
+    if (files.isEmpty()) {
+        return;
+    }
+    const BookExport out = exportBook(*gConjuntos, kContactSlot, VCardVersion::V40);
+    writeFileAtomically(files.first(), out.text);
+    QString message = QString::number(out.count) + ui(text::kExportDone) + files.first() +
+                      QLatin1Char('.');
+    for (const std::string& warning : out.warnings) {
+        message += QLatin1Char('\n') + fromAnsi(warning);
+    }
+    showMessageBox(message);
+}
 
 void TForm1::Agregar1Click() {
     if (!contactSetReady() || refuseUnkeepableText()) {

@@ -78,6 +78,8 @@ class TForm1 : public QMainWindow {
     void FormCreate();
     void FormClose();
     void Salir1Click();
+    void Importar1Click();
+    void Exportar1Click();
     void Agregar1Click();
     void Modificar1Click();
     void Borrar1Click();
@@ -100,6 +102,8 @@ class TForm1 : public QMainWindow {
 
     // Menu.
     QMenu* Programa1 = nullptr;
+    QAction* Importar1 = nullptr;
+    QAction* Exportar1 = nullptr;
     QAction* Salir1 = nullptr;
     QMenu* Contactos1 = nullptr;
     QAction* Agregar1 = nullptr;

@@ -59,6 +59,8 @@ inline constexpr char kNotAvailable[] = "n/a";
 // The main menu.
 inline constexpr char kProgramMenu[] = "Programa";
 inline constexpr char kQuit[] = "Salir";
+inline constexpr char kImportVCard[] = "Importar vCard...";
+inline constexpr char kExportVCard[] = "Exportar vCard...";
 inline constexpr char kContactsMenu[] = "Contactos";
 inline constexpr char kModify[] = "Modificar";
 inline constexpr char kCredits[] =
@@ -155,6 +157,13 @@ inline constexpr std::array<ControlDescription, 18> kControlDescriptions = {{
     {"Button3", "Buscar", "Busca el texto y muestra los contactos que lo contienen (F5)"},
     {"ListBox3", "Resultados de la b\xFAsqueda", "Elija un contacto para verlo y editarlo"},
 }};
+
+// vCard import and export.
+inline constexpr char kVCardFilter[] = "vCard (*.vcf *.vcard);;Todos los archivos (*)";
+inline constexpr char kVCardSuggested[] = "contactos.vcf";
+inline constexpr char kImportDone[] = "Importaci\xF3n de vCard: ";
+inline constexpr char kMoreWarnings[] = "... y %1 avisos m\xE1s.";
+inline constexpr char kExportDone[] = " contactos exportados a ";
 
 // Shown while a large book is read or written.
 inline constexpr char kOpening[] = "Abriendo la agenda...";

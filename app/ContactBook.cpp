@@ -1,0 +1,133 @@
+#include "ContactBook.h"
+
+#include <algorithm>
+#include <unordered_set>
+
+#include "ContactProto.h"
+#include "engine/basicOps.h"
+
+namespace contavio {
+
+namespace {
+
+// The lines of a listing are not needed, only its keys.
+class NoLines : public LineList {
+public:
+    void beginUpdate() override {}
+    void clear() override {}
+    void add(const std::string&) override {}
+    void endUpdate() override {}
+};
+
+std::string singleLine(std::string text) {
+    for (char& c : text) {
+        if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+    }
+    return text;
+}
+
+std::string orNotAvailable(const std::string& text) {
+    return text.empty() ? std::string(kEmptyText) : singleLine(text);
+}
+
+}  // namespace
+
+std::vector<std::string> bookKeys(TConjuntos& sets, int32_t slot) {
+    std::vector<std::string> keys;
+    if (sets.isEmpty(slot)) return keys;
+    const iVector fields = {kFirstNamesField, kSurnamesField, kAddressField};
+    sets.search(slot, "", fields, fields);
+    NoLines lines;
+    std::optional<sVector> texts;
+    std::optional<sVector> listed;
+    sets.listResults(slot, lines, texts, listed);
+    if (listed) keys = std::move(*listed);
+    const hashElemR* set = sets.sets[static_cast<size_t>(slot)];
+    if (static_cast<size_t>(set->count) == keys.size()) return keys;
+    const std::unordered_set<std::string> seen(keys.begin(), keys.end());
+    for (const auto& head : set->table) {
+        for (const nodoHash* node = head.get(); node != nullptr; node = node->next.get()) {
+            const std::string& key = node->elem->str(kKeyField);
+            if (!seen.count(key)) keys.push_back(key);
+        }
+    }
+    return keys;
+}
+
+bool readContact(TConjuntos& sets, int32_t slot, const std::string& key, ContactData& contact) {
+    iVector ints;
+    sVector strs;
+    fVector floats;
+    if (!sets.sObjInfo(key, kKeyField, slot, ints, strs, floats)) return false;
+    strs.resize(kContactStrings);
+    contact.firstNames = strs[kFirstNamesField];
+    contact.surnames = strs[kSurnamesField];
+    contact.address = strs[kAddressField];
+    contact.web = strs[kWebField];
+    contact.day = strs[kDayField];
+    contact.month = strs[kMonthField];
+    contact.notes = strs[kNotesField];
+    iVector counts;
+    sMatrix lists;
+    if (!sets.sObjLists(key, kKeyField, slot, counts, lists)) return false;
+    lists.resize(kContactLists);
+    // The window shows a list head first.
+    contact.phones = lists[kPhoneList];
+    contact.emails = lists[kEmailList];
+    return true;
+}
+
+std::string storeContact(TConjuntos& sets, int32_t slot, const ContactData& contact) {
+    sVector strs(kContactStrings);
+    strs[kFirstNamesField] = orNotAvailable(contact.firstNames);
+    strs[kSurnamesField] = orNotAvailable(contact.surnames);
+    strs[kAddressField] = orNotAvailable(contact.address);
+    strs[kWebField] = orNotAvailable(contact.web);
+    strs[kDayField] = isEmptyDay(contact.day) ? std::string(kDayPrompt) : singleLine(contact.day);
+    strs[kMonthField] =
+        isEmptyMonth(contact.month) ? std::string(kMonthPrompt) : singleLine(contact.month);
+    strs[kNotesField] = contact.notes.empty() ? std::string(kEmptyText)
+                                              : singleLine(flattenLines(contact.notes));
+    strs[kKeyField] = contactKey(strs[kFirstNamesField], strs[kSurnamesField]);
+
+    sets.newObj(contactProto());
+    sets.setObjData(iVector{}, strs, fVector{});
+    // Lists are stacks: the last item added is shown first.
+    for (auto it = contact.phones.rbegin(); it != contact.phones.rend(); ++it) {
+        sets.addObjListItem(kPhoneList, singleLine(*it));
+    }
+    for (auto it = contact.emails.rbegin(); it != contact.emails.rend(); ++it) {
+        sets.addObjListItem(kEmailList, singleLine(*it));
+    }
+    sets.commitObj(slot, kCommitByString);
+    sets.releaseObj();
+    return strs[kKeyField];
+}
+
+void importCards(TConjuntos& sets, int32_t slot, std::span<const CardImport> cards,
+                 MergeRule rule, ImportReport& report) {
+    for (const CardImport& card : cards) {
+        const std::string who = card.contact.firstNames + " " + card.contact.surnames;
+        for (const std::string& warning : card.warnings) report.warnings.push_back(who + ": " + warning);
+
+        // The key the contact gets once stored, "n/a" for an empty name included.
+        const std::string key =
+            contactKey(orNotAvailable(card.contact.firstNames), orNotAvailable(card.contact.surnames));
+        ContactData stored;
+        if (!readContact(sets, slot, key, stored)) {
+            storeContact(sets, slot, card.contact);
+            ++report.added;
+            continue;
+        }
+        const MergeResult merged = mergeContact(stored, card.contact, rule);
+        for (const std::string& warning : merged.warnings) report.warnings.push_back(who + ": " + warning);
+        if (!merged.changed) {
+            ++report.unchanged;
+            continue;
+        }
+        storeContact(sets, slot, merged.contact);
+        ++report.merged;
+    }
+}
+
+}  // namespace contavio

@@ -1,0 +1,46 @@
+// The contacts of the book as whole records (ContactData), for everything
+// that moves contacts in and out of the store besides the editor: vCard
+// import and export, the command line, the sync with a vCard folder. A
+// contact is stored the way the window's "Agregar" stores it, so the window
+// shows it as if it had been typed there.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "engine/Conjuntos.h"
+#include "persistence/CardContact.h"
+#include "persistence/ContactData.h"
+#include "persistence/ContactMerge.h"
+
+namespace contavio {
+
+// Every key of the book: first in the order "Buscar" lists an empty search,
+// then the contacts that such a search does not list, in chain order.
+std::vector<std::string> bookKeys(TConjuntos& sets, int32_t slot);
+
+// The contact under key, with its telephones and e-mails in the order the
+// window's lists show them. False when there is none.
+bool readContact(TConjuntos& sets, int32_t slot, const std::string& key, ContactData& contact);
+
+// Inserts the contact, or replaces the one with the same key, as "Agregar"
+// does: empty fields become "n/a" (the pickers' prompts for an empty
+// birthday), control characters blanks. Returns the key.
+std::string storeContact(TConjuntos& sets, int32_t slot, const ContactData& contact);
+
+struct ImportReport {
+    int added = 0;
+    int merged = 0;
+    int unchanged = 0;
+    // "Names Surnames: warning", Windows-1252, in the order of the cards.
+    std::vector<std::string> warnings;
+};
+
+// Adds each card's contact, or merges it into the stored contact with the
+// same key; importing the same cards again changes nothing.
+void importCards(TConjuntos& sets, int32_t slot, std::span<const CardImport> cards,
+                 MergeRule rule, ImportReport& report);
+
+}  // namespace contavio

@@ -1,0 +1,73 @@
+#include "VCardFiles.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <stdexcept>
+
+#include "Ansi.h"
+
+namespace contavio {
+
+namespace {
+
+[[noreturn]] void fail(const QString& text) { throw std::runtime_error(toAnsi(text)); }
+
+}  // namespace
+
+std::vector<CardImport> readVCardFiles(const QStringList& files) {
+    std::vector<CardImport> cards;
+    for (const QString& name : files) {
+        QFile file(name);
+        if (!file.open(QIODevice::ReadOnly)) {
+            fail(QStringLiteral("No se pudo leer %1: %2").arg(name, file.errorString()));
+        }
+        const QByteArray bytes = file.readAll();
+        if (file.error() != QFileDevice::NoError) {
+            fail(QStringLiteral("No se pudo leer %1: %2").arg(name, file.errorString()));
+        }
+        std::vector<CardImport> read =
+            importVCards(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
+        if (read.empty()) fail(QString::fromUtf8("%1 no tiene ninguna tarjeta vCard.").arg(name));
+        for (CardImport& card : read) cards.push_back(std::move(card));
+    }
+    return cards;
+}
+
+BookExport exportBook(TConjuntos& sets, int32_t slot, VCardVersion version) {
+    std::vector<ContactData> contacts;
+    for (const std::string& key : bookKeys(sets, slot)) {
+        ContactData contact;
+        if (readContact(sets, slot, key, contact)) contacts.push_back(std::move(contact));
+    }
+    VCardExport written = exportVCards(contacts, version);
+    BookExport out;
+    out.text = std::move(written.text);
+    out.count = static_cast<int>(contacts.size());
+    for (size_t i = 0; i < written.warnings.size() && i < contacts.size(); ++i) {
+        for (const std::string& warning : written.warnings[i]) {
+            out.warnings.push_back(contacts[i].firstNames + " " + contacts[i].surnames + ": " +
+                                   warning);
+        }
+    }
+    return out;
+}
+
+void writeFileAtomically(const QString& name, const std::string& bytes) {
+    QSaveFile file(name);
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(bytes.data(), static_cast<qint64>(bytes.size())) !=
+            static_cast<qint64>(bytes.size()) ||
+        !file.commit()) {
+        fail(QStringLiteral("No se pudo escribir %1: %2").arg(name, file.errorString()));
+    }
+}
+
+QString importSummary(const ImportReport& report) {
+    return QStringLiteral("a\u00F1adidos %1, combinados %2, sin cambios %3, avisos %4")
+        .arg(report.added)
+        .arg(report.merged)
+        .arg(report.unchanged)
+        .arg(report.warnings.size());
+}
+
+}  // namespace contavio

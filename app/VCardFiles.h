@@ -1,0 +1,36 @@
+// vCard files of the book, for the window's "Importar vCard..." and
+// "Exportar vCard..." and for contavio-book: reading cards from files,
+// writing the whole book as one file, and the short report of an import.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <string>
+#include <vector>
+
+#include "ContactBook.h"
+#include "persistence/CardContact.h"
+
+namespace contavio {
+
+// The cards of every file, in order. Throws std::runtime_error naming the
+// file when one cannot be read or holds no card; then nothing was imported.
+std::vector<CardImport> readVCardFiles(const QStringList& files);
+
+// Every contact of the book (in the order of bookKeys) as one vCard text,
+// with each contact's export warnings prefixed by its names.
+struct BookExport {
+    std::string text;
+    int count = 0;
+    std::vector<std::string> warnings;  // Windows-1252
+};
+BookExport exportBook(TConjuntos& sets, int32_t slot, VCardVersion version);
+
+// Writes bytes to file atomically (a new file renamed over it). Throws
+// std::runtime_error naming the file.
+void writeFileAtomically(const QString& file, const std::string& bytes);
+
+// "añadidos N, combinados N, sin cambios N, avisos N".
+QString importSummary(const ImportReport& report);
+
+}  // namespace contavio

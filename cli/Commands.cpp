@@ -1,0 +1,303 @@
+#include "Commands.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "Ansi.h"
+#include "BookFiles.h"
+#include "ContactBook.h"
+#include "ContactProto.h"
+#include "Output.h"
+#include "VCardFiles.h"
+#include "engine/UhashElem.h"
+#include "engine/basicOps.h"
+
+namespace contavio::cli {
+
+namespace {
+
+constexpr int kDone = 0;
+constexpr int kFailed = 1;
+constexpr int kBadUsage = 2;
+
+QString utf8(const char* text) { return QString::fromUtf8(text); }
+
+int badUsage(const std::string& command, const QString& why) {
+    tell(QStringLiteral("contavio-book %1: %2").arg(QString::fromStdString(command), why));
+    tell(utf8(usageOf(command)));
+    return kBadUsage;
+}
+
+// A book opened for reading: its set in slot 0, and why it was not read in
+// full (empty when it was).
+struct OpenBook {
+    std::unique_ptr<TConjuntos> sets = std::make_unique<TConjuntos>(1);
+    QString damage;
+};
+
+// Reads the book without changing a file; nullopt (said) when there is none.
+std::unique_ptr<OpenBook> readBook(const BookPlace& place) {
+    BookFiles files(place.folder, place.dataName);
+    if (!files.exists()) {
+        tell(utf8("No hay agenda: no existe %1.")
+                 .arg(QString::fromStdString(files.dataFile())));
+        return nullptr;
+    }
+    auto book = std::make_unique<OpenBook>();
+    book->damage = files.inspect(*book->sets, kContactSlot);
+    if (book->sets->isEmpty(kContactSlot)) {
+        book->sets->newSet(kContactSlot, kContactBuckets, kContactTag, kContactSetName, kKeyField);
+        book->sets->setSetProto(kContactSlot, contactProto());
+    }
+    return book;
+}
+
+int32_t contactCount(TConjuntos& sets) { return countHashE(sets.sets[kContactSlot]); }
+
+// The search of the window's "Buscar" for text as typed.
+void searchLikeTheWindow(TConjuntos& sets, const QString& text) {
+    const iVector fields = {kFirstNamesField, kSurnamesField, kAddressField};
+    sets.search(kContactSlot, toAnsi(text), outsideAnsi(text).isEmpty() ? fields : iVector{},
+                fields);
+}
+
+class CollectedLines : public LineList {
+  public:
+    void beginUpdate() override {}
+    void clear() override { lines.clear(); }
+    void add(const std::string& line) override { lines.push_back(line); }
+    void endUpdate() override {}
+    std::vector<std::string> lines;
+};
+
+}  // namespace
+
+const char* usageOf(const std::string& command) {
+    if (command == "export") {
+        return "uso: contavio-book [--book RUTA] export ARCHIVO.vcf [--vcard 3.0|4.0]\n"
+               "Escribe todos los contactos en ARCHIVO.vcf (\"-\": la salida estándar),\n"
+               "en vCard 4.0, o 3.0 para teléfonos antiguos.";
+    }
+    if (command == "import") {
+        return "uso: contavio-book [--book RUTA] import [--replace] ARCHIVO.vcf...\n"
+               "Agrega los contactos de los archivos; un contacto que ya está (mismos nombres\n"
+               "y apellidos) se combina: se completan los campos vacíos y se agregan los\n"
+               "teléfonos y e-mails nuevos. Con --replace, un campo distinto toma el valor\n"
+               "del archivo en lugar de conservar el guardado.";
+    }
+    if (command == "list") {
+        return "uso: contavio-book [--book RUTA] list [TEXTO]\n"
+               "Lista los contactos que contienen TEXTO en nombres, apellidos o dirección,\n"
+               "como \"Buscar\" en la ventana; sin TEXTO, todos.";
+    }
+    if (command == "query") {
+        return "uso: contavio-book [--book RUTA] query TEXTO\n"
+               "Una línea \"e-mail<TAB>nombre<TAB>\" por e-mail de cada contacto que contiene\n"
+               "TEXTO en nombres, apellidos, dirección o e-mail, tras una primera línea de\n"
+               "texto (el formato de query_command de mutt).";
+    }
+    if (command == "check") {
+        return "uso: contavio-book [--book RUTA] check\n"
+               "Lee la agenda y dice cuántos contactos tiene y si está dañada. No cambia nada.";
+    }
+    if (command.empty()) {
+        return "uso: contavio-book [--book RUTA] ORDEN [ARGUMENTOS]\n"
+               "\n"
+               "La agenda de Contavio desde la línea de órdenes.\n"
+               "\n"
+               "Órdenes:\n"
+               "  export ARCHIVO.vcf [--vcard 3.0]  exporta los contactos en vCard\n"
+               "  import [--replace] ARCHIVO.vcf... importa contactos de archivos vCard\n"
+               "  list [TEXTO]                      lista los contactos, como \"Buscar\"\n"
+               "  query TEXTO                       e-mails para mutt (query_command)\n"
+               "  check                             lee la agenda y dice si está sana\n"
+               "  sync CARPETA                      sincroniza con una carpeta de vCards\n"
+               "\n"
+               "Opciones:\n"
+               "  --book RUTA   la agenda: un archivo como data.vlt, o la carpeta que lo tiene\n"
+               "                (sin --book: data.vlt en la carpeta actual)\n"
+               "  --help        esta ayuda; ORDEN --help: la ayuda de la orden\n"
+               "  --version     la versión\n"
+               "\n"
+               "Las órdenes que escriben (import, sync) no lo hacen mientras la ventana de\n"
+               "Contavio tiene la agenda abierta. Estado de salida: 0 hecho, 1 falló,\n"
+               "2 uso incorrecto.";
+    }
+    return nullptr;
+}
+
+int checkCommand(const BookPlace& place, const Arguments& args) {
+    if (!args.empty()) return badUsage("check", utf8("sobra «%1»").arg(QString::fromStdString(args[0])));
+    const auto book = readBook(place);
+    if (!book) return kFailed;
+    const QString name = QString::fromStdString(BookFiles(place.folder, place.dataName).dataFile());
+    const int32_t count = contactCount(*book->sets);
+    if (book->damage.isEmpty()) {
+        printLine(utf8("%1: %2 contactos; se leyó completa.").arg(name).arg(count));
+        return kDone;
+    }
+    printLine(utf8("%1: dañada; se leyeron %2 contactos antes del error:\n%3")
+                  .arg(name)
+                  .arg(count)
+                  .arg(book->damage));
+    return kFailed;
+}
+
+int listCommand(const BookPlace& place, const Arguments& args) {
+    if (args.size() > 1) return badUsage("list", utf8("sobra «%1»").arg(QString::fromStdString(args[1])));
+    const auto book = readBook(place);
+    if (!book) return kFailed;
+    if (!book->damage.isEmpty()) tell(utf8("Aviso: la agenda está dañada: ") + book->damage);
+    searchLikeTheWindow(*book->sets, args.empty() ? QString() : QString::fromLocal8Bit(args[0]));
+    CollectedLines lines;
+    std::optional<sVector> texts;
+    std::optional<sVector> keys;
+    book->sets->listResults(kContactSlot, lines, texts, keys);
+    if (!keys) {
+        tellBook(lines.lines.empty() ? std::string() : lines.lines.front());
+        return kFailed;
+    }
+    for (const std::string& line : lines.lines) printBookLine(line);
+    return kDone;
+}
+
+int queryCommand(const BookPlace& place, const Arguments& args) {
+    if (args.size() != 1) return badUsage("query", utf8("hace falta un TEXTO"));
+    const auto book = readBook(place);
+    if (!book) return kFailed;
+    const QString typed = QString::fromLocal8Bit(args[0]);
+    const std::string text = toAnsi(typed);
+    const bool findable = outsideAnsi(typed).isEmpty();
+    std::vector<std::pair<std::string, std::string>> found;  // e-mail, name
+    for (const std::string& key : bookKeys(*book->sets, kContactSlot)) {
+        ContactData contact;
+        if (!findable || !readContact(*book->sets, kContactSlot, key, contact)) continue;
+        const bool inContact = containsText(contact.firstNames, text) ||
+                               containsText(contact.surnames, text) ||
+                               containsText(contact.address, text);
+        for (const std::string& email : contact.emails) {
+            if (isEmptyText(email)) continue;
+            if (inContact || containsText(email, text)) {
+                found.emplace_back(email, contact.firstNames + " " + contact.surnames);
+            }
+        }
+    }
+    if (found.empty()) {
+        printLine(utf8("Contavio: ningún e-mail contiene «%1»").arg(typed));
+        return kFailed;
+    }
+    printLine(utf8("Contavio: %1 e-mails").arg(found.size()));
+    for (const auto& [email, name] : found) printBookLine(email + "\t" + name + "\t");
+    return kDone;
+}
+
+int exportCommand(const BookPlace& place, const Arguments& args) {
+    std::string target;
+    VCardVersion version = VCardVersion::V40;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--vcard") {
+            const std::string value = i + 1 < args.size() ? args[++i] : std::string();
+            if (value == "3.0") {
+                version = VCardVersion::V30;
+            } else if (value != "4.0") {
+                return badUsage("export", utf8("--vcard necesita 3.0 o 4.0"));
+            }
+        } else if (target.empty()) {
+            target = args[i];
+        } else {
+            return badUsage("export", utf8("sobra «%1»").arg(QString::fromStdString(args[i])));
+        }
+    }
+    if (target.empty()) return badUsage("export", utf8("hace falta el ARCHIVO.vcf"));
+    const auto book = readBook(place);
+    if (!book) return kFailed;
+    if (!book->damage.isEmpty()) {
+        tell(utf8("Aviso: la agenda está dañada; se exportan los contactos que se leyeron: ") +
+             book->damage);
+    }
+    const BookExport out = exportBook(*book->sets, kContactSlot, version);
+    for (const std::string& warning : out.warnings) tellBook(warning);
+    if (target == "-") {
+        std::fwrite(out.text.data(), 1, out.text.size(), stdout);
+    } else {
+        try {
+            writeFileAtomically(QString::fromLocal8Bit(target), out.text);
+        } catch (const std::exception& error) {
+            tellBook(error.what());
+            return kFailed;
+        }
+        tell(utf8("%1 contactos exportados a %2").arg(out.count).arg(QString::fromLocal8Bit(target)));
+    }
+    return book->damage.isEmpty() ? kDone : kFailed;
+}
+
+int importCommand(const BookPlace& place, const Arguments& args) {
+    MergeRule rule = MergeRule::KeepStored;
+    QStringList sources;
+    for (const std::string& arg : args) {
+        if (arg == "--replace") {
+            rule = MergeRule::TakeIncoming;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return badUsage("import", utf8("opción desconocida: %1").arg(QString::fromStdString(arg)));
+        } else {
+            sources.append(QString::fromLocal8Bit(arg));
+        }
+    }
+    if (sources.empty()) return badUsage("import", utf8("hace falta al menos un ARCHIVO.vcf"));
+
+    std::vector<CardImport> cards;
+    try {
+        cards = readVCardFiles(sources);  // every file before the book is touched
+    } catch (const std::exception& error) {
+        tellBook(error.what());
+        return kFailed;
+    }
+
+    BookFiles files(place.folder, place.dataName);
+    if (files.lock() == BookLock::State::Busy) {
+        tell(utf8("La agenda está abierta en la ventana de Contavio: ciérrela y vuelva a intentarlo."));
+        return kFailed;
+    }
+    TConjuntos sets(1);
+    if (files.exists()) {
+        TConjuntos probe(1);
+        const QString damage = files.inspect(probe, kContactSlot);
+        if (!damage.isEmpty()) {
+            tell(utf8("La agenda está dañada y no se cambia: ") + damage +
+                 utf8("\nÁbrala en Contavio, que guarda una copia del archivo y muestra lo que se "
+                      "pudo leer."));
+            return kFailed;
+        }
+        const QString told = files.load(sets, kContactSlot);
+        if (!told.isEmpty()) tell(told);
+    }
+    if (sets.isEmpty(kContactSlot)) {
+        sets.newSet(kContactSlot, kContactBuckets, kContactTag, kContactSetName, kKeyField);
+        sets.setSetProto(kContactSlot, contactProto());
+    }
+    ImportReport report;
+    {
+        Progress progress("Importando", cards.size());
+        constexpr size_t kBatch = 1000;
+        for (size_t start = 0; start < cards.size(); start += kBatch) {
+            const size_t end = std::min(cards.size(), start + kBatch);
+            importCards(sets, kContactSlot,
+                        std::span<const CardImport>(cards).subspan(start, end - start), rule,
+                        report);
+            progress.step(end);
+        }
+    }
+    try {
+        const QString saved = files.save(sets, kContactSlot);
+        if (!saved.isEmpty()) tell(saved);
+    } catch (const std::exception& error) {
+        tell(utf8("No se pudieron guardar los contactos en %1: %2")
+                 .arg(QString::fromStdString(files.saveTarget()), fromErrorText(error.what())));
+        return kFailed;
+    }
+    for (const std::string& warning : report.warnings) tellBook(warning);
+    printLine(importSummary(report));
+    return kDone;
+}
+
+}  // namespace contavio::cli
