@@ -30,7 +30,30 @@ std::string orNotAvailable(const std::string& text) {
     return text.empty() ? std::string(kEmptyText) : singleLine(text);
 }
 
+void reverse(strList* list) {
+    std::unique_ptr<nodoStrList> reversed;
+    nodoStrList* newTail = list->head.get();
+    while (list->head) {
+        std::unique_ptr<nodoStrList> node = std::move(list->head);
+        list->head = std::move(node->next);
+        node->next = std::move(reversed);
+        reversed = std::move(node);
+    }
+    list->head = std::move(reversed);
+    list->tail = newTail;
+    list->cursor = nullptr;
+}
+
 }  // namespace
+
+void reverseAllLists(TConjuntos& sets, int32_t slot) {
+    if (sets.isEmpty(slot)) return;
+    for (const auto& head : sets.sets[static_cast<size_t>(slot)]->table) {
+        for (nodoHash* node = head.get(); node != nullptr; node = node->next.get()) {
+            for (strList* list : node->elem->strLists) reverse(list);
+        }
+    }
+}
 
 std::vector<std::string> bookKeys(TConjuntos& sets, int32_t slot) {
     std::vector<std::string> keys;
@@ -54,7 +77,8 @@ std::vector<std::string> bookKeys(TConjuntos& sets, int32_t slot) {
     return keys;
 }
 
-bool readContact(TConjuntos& sets, int32_t slot, const std::string& key, ContactData& contact) {
+bool readContact(TConjuntos& sets, int32_t slot, const std::string& key, ContactData& contact,
+                 ListOrder order) {
     iVector ints;
     sVector strs;
     fVector floats;
@@ -71,13 +95,17 @@ bool readContact(TConjuntos& sets, int32_t slot, const std::string& key, Contact
     sMatrix lists;
     if (!sets.sObjLists(key, kKeyField, slot, counts, lists)) return false;
     lists.resize(kContactLists);
-    // The window shows a list head first.
     contact.phones = lists[kPhoneList];
     contact.emails = lists[kEmailList];
+    if (order == ListOrder::TailFirst) {
+        std::reverse(contact.phones.begin(), contact.phones.end());
+        std::reverse(contact.emails.begin(), contact.emails.end());
+    }
     return true;
 }
 
-std::string storeContact(TConjuntos& sets, int32_t slot, const ContactData& contact) {
+std::string storeContact(TConjuntos& sets, int32_t slot, const ContactData& contact,
+                         ListOrder order) {
     sVector strs(kContactStrings);
     strs[kFirstNamesField] = orNotAvailable(contact.firstNames);
     strs[kSurnamesField] = orNotAvailable(contact.surnames);
@@ -92,20 +120,25 @@ std::string storeContact(TConjuntos& sets, int32_t slot, const ContactData& cont
 
     sets.newObj(contactProto());
     sets.setObjData(iVector{}, strs, fVector{});
-    // Lists are stacks: the last item added is shown first.
-    for (auto it = contact.phones.rbegin(); it != contact.phones.rend(); ++it) {
-        sets.addObjListItem(kPhoneList, singleLine(*it));
-    }
-    for (auto it = contact.emails.rbegin(); it != contact.emails.rend(); ++it) {
-        sets.addObjListItem(kEmailList, singleLine(*it));
-    }
+    // Lists are stacks: the item added last is the head.
+    const auto push = [&](int32_t list, const std::vector<std::string>& items) {
+        if (order == ListOrder::TailFirst) {
+            for (const std::string& item : items) sets.addObjListItem(list, singleLine(item));
+        } else {
+            for (auto it = items.rbegin(); it != items.rend(); ++it) {
+                sets.addObjListItem(list, singleLine(*it));
+            }
+        }
+    };
+    push(kPhoneList, contact.phones);
+    push(kEmailList, contact.emails);
     sets.commitObj(slot, kCommitByString);
     sets.releaseObj();
     return strs[kKeyField];
 }
 
 void importCards(TConjuntos& sets, int32_t slot, std::span<const CardImport> cards,
-                 MergeRule rule, ImportReport& report) {
+                 MergeRule rule, ImportReport& report, ListOrder order) {
     for (const CardImport& card : cards) {
         const std::string who = card.contact.firstNames + " " + card.contact.surnames;
         for (const std::string& warning : card.warnings) report.warnings.push_back(who + ": " + warning);
@@ -114,8 +147,8 @@ void importCards(TConjuntos& sets, int32_t slot, std::span<const CardImport> car
         const std::string key =
             contactKey(orNotAvailable(card.contact.firstNames), orNotAvailable(card.contact.surnames));
         ContactData stored;
-        if (!readContact(sets, slot, key, stored)) {
-            storeContact(sets, slot, card.contact);
+        if (!readContact(sets, slot, key, stored, order)) {
+            storeContact(sets, slot, card.contact, order);
             ++report.added;
             continue;
         }
@@ -125,7 +158,7 @@ void importCards(TConjuntos& sets, int32_t slot, std::span<const CardImport> car
             ++report.unchanged;
             continue;
         }
-        storeContact(sets, slot, merged.contact);
+        storeContact(sets, slot, merged.contact, order);
         ++report.merged;
     }
 }

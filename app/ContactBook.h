@@ -17,18 +17,31 @@
 
 namespace contavio {
 
+// Which way round a contact's telephones and e-mails are shown. The lists
+// are stacks, and a save followed by a read reverses them: the window shows
+// what it holds head first (HeadFirst), while a program that turned the
+// lists it read back into the order of the file (reverseAllLists) holds what
+// the window will show at its next start tail first (TailFirst).
+enum class ListOrder { HeadFirst, TailFirst };
+
+// Turns every list of the slot's set round, in place: after a read, they are
+// back in the order of the file, so a save without changes keeps them so.
+void reverseAllLists(TConjuntos& sets, int32_t slot);
+
 // Every key of the book: first in the order "Buscar" lists an empty search,
 // then the contacts that such a search does not list, in chain order.
 std::vector<std::string> bookKeys(TConjuntos& sets, int32_t slot);
 
 // The contact under key, with its telephones and e-mails in the order the
 // window's lists show them. False when there is none.
-bool readContact(TConjuntos& sets, int32_t slot, const std::string& key, ContactData& contact);
+bool readContact(TConjuntos& sets, int32_t slot, const std::string& key, ContactData& contact,
+                 ListOrder order = ListOrder::HeadFirst);
 
 // Inserts the contact, or replaces the one with the same key, as "Agregar"
 // does: empty fields become "n/a" (the pickers' prompts for an empty
 // birthday), control characters blanks. Returns the key.
-std::string storeContact(TConjuntos& sets, int32_t slot, const ContactData& contact);
+std::string storeContact(TConjuntos& sets, int32_t slot, const ContactData& contact,
+                         ListOrder order = ListOrder::HeadFirst);
 
 struct ImportReport {
     int added = 0;
@@ -41,6 +54,6 @@ struct ImportReport {
 // Adds each card's contact, or merges it into the stored contact with the
 // same key; importing the same cards again changes nothing.
 void importCards(TConjuntos& sets, int32_t slot, std::span<const CardImport> cards,
-                 MergeRule rule, ImportReport& report);
+                 MergeRule rule, ImportReport& report, ListOrder order = ListOrder::HeadFirst);
 
 }  // namespace contavio

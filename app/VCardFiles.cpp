@@ -33,11 +33,11 @@ std::vector<CardImport> readVCardFiles(const QStringList& files) {
     return cards;
 }
 
-BookExport exportBook(TConjuntos& sets, int32_t slot, VCardVersion version) {
+BookExport exportBook(TConjuntos& sets, int32_t slot, VCardVersion version, ListOrder order) {
     std::vector<ContactData> contacts;
     for (const std::string& key : bookKeys(sets, slot)) {
         ContactData contact;
-        if (readContact(sets, slot, key, contact)) contacts.push_back(std::move(contact));
+        if (readContact(sets, slot, key, contact, order)) contacts.push_back(std::move(contact));
     }
     VCardExport written = exportVCards(contacts, version);
     BookExport out;

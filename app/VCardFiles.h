@@ -24,7 +24,8 @@ struct BookExport {
     int count = 0;
     std::vector<std::string> warnings;  // Windows-1252
 };
-BookExport exportBook(TConjuntos& sets, int32_t slot, VCardVersion version);
+BookExport exportBook(TConjuntos& sets, int32_t slot, VCardVersion version,
+                      ListOrder order = ListOrder::HeadFirst);
 
 // Writes bytes to file atomically (a new file renamed over it). Throws
 // std::runtime_error naming the file.

@@ -20,6 +20,10 @@ constexpr int kDone = 0;
 constexpr int kFailed = 1;
 constexpr int kBadUsage = 2;
 
+// Every book is turned back into the order of its file once read, so the
+// window shows each list tail first at its next start.
+constexpr ListOrder kShown = ListOrder::TailFirst;
+
 QString utf8(const char* text) { return QString::fromUtf8(text); }
 
 int badUsage(const std::string& command, const QString& why) {
@@ -45,6 +49,7 @@ std::unique_ptr<OpenBook> readBook(const BookPlace& place) {
     }
     auto book = std::make_unique<OpenBook>();
     book->damage = files.inspect(*book->sets, kContactSlot);
+    reverseAllLists(*book->sets, kContactSlot);  // back in the file's order
     if (book->sets->isEmpty(kContactSlot)) {
         book->sets->newSet(kContactSlot, kContactBuckets, kContactTag, kContactSetName, kKeyField);
         book->sets->setSetProto(kContactSlot, contactProto());
@@ -171,7 +176,7 @@ int queryCommand(const BookPlace& place, const Arguments& args) {
     std::vector<std::pair<std::string, std::string>> found;  // e-mail, name
     for (const std::string& key : bookKeys(*book->sets, kContactSlot)) {
         ContactData contact;
-        if (!findable || !readContact(*book->sets, kContactSlot, key, contact)) continue;
+        if (!findable || !readContact(*book->sets, kContactSlot, key, contact, kShown)) continue;
         const bool inContact = containsText(contact.firstNames, text) ||
                                containsText(contact.surnames, text) ||
                                containsText(contact.address, text);
@@ -215,7 +220,7 @@ int exportCommand(const BookPlace& place, const Arguments& args) {
         tell(utf8("Aviso: la agenda está dañada; se exportan los contactos que se leyeron: ") +
              book->damage);
     }
-    const BookExport out = exportBook(*book->sets, kContactSlot, version);
+    const BookExport out = exportBook(*book->sets, kContactSlot, version, kShown);
     for (const std::string& warning : out.warnings) tellBook(warning);
     if (target == "-") {
         std::fwrite(out.text.data(), 1, out.text.size(), stdout);
@@ -270,6 +275,7 @@ int importCommand(const BookPlace& place, const Arguments& args) {
         }
         const QString told = files.load(sets, kContactSlot);
         if (!told.isEmpty()) tell(told);
+        reverseAllLists(sets, kContactSlot);  // a save keeps the file's order
     }
     if (sets.isEmpty(kContactSlot)) {
         sets.newSet(kContactSlot, kContactBuckets, kContactTag, kContactSetName, kKeyField);
@@ -283,7 +289,7 @@ int importCommand(const BookPlace& place, const Arguments& args) {
             const size_t end = std::min(cards.size(), start + kBatch);
             importCards(sets, kContactSlot,
                         std::span<const CardImport>(cards).subspan(start, end - start), rule,
-                        report);
+                        report, kShown);
             progress.step(end);
         }
     }

@@ -1,0 +1,153 @@
+// contavio-book run as a person or a script runs it: every command, its
+// output, its exit status and what it leaves in the book's folder.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <fstream>
+#include <sstream>
+
+#include "persistence/BookLock.h"
+
+namespace {
+
+constexpr char kCards[] =
+    "\xEF\xBB\xBF"
+    "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Ruiz;Ana;;;\r\nFN:Ana Ruiz\r\n"
+    "EMAIL;TYPE=work:ana@example.com\r\nEMAIL:ana.ruiz@example.org\r\n"
+    "ADR;TYPE=home:;;Calle Mayor 5;Madrid;;;\r\nEND:VCARD\r\n"
+    "BEGIN:VCARD\r\nVERSION:4.0\r\nN:G\xC3\xB3mez;Jos\xC3\xA9;;;\r\nTEL:600 111 222\r\n"
+    "NOTE:una nota que sigue\r\n  en otra l\xC3\xADnea\r\nEND:VCARD\r\n";
+
+struct Outcome {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+class CliTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+
+    Outcome run(const QStringList& args) {
+        QProcess program;
+        program.setWorkingDirectory(dir_.path());
+        program.start(QStringLiteral(CONTAVIO_BOOK), args);
+        EXPECT_TRUE(program.waitForFinished(60000));
+        return {program.exitCode(), QString::fromUtf8(program.readAllStandardOutput()),
+                QString::fromUtf8(program.readAllStandardError())};
+    }
+    std::string file(const char* name) const { return dir_.filePath(name).toStdString(); }
+    void write(const char* name, const std::string& bytes) {
+        std::ofstream(file(name), std::ios::binary) << bytes;
+    }
+    std::string read(const char* name) const {
+        std::ifstream in(file(name), std::ios::binary);
+        std::ostringstream bytes;
+        bytes << in.rdbuf();
+        return bytes.str();
+    }
+    QStringList names() const { return QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden); }
+
+    QTemporaryDir dir_;
+};
+
+TEST_F(CliTest, BadUsageSaysWhyAndExitsWithTwo) {
+    const QStringList cases[] = {{},
+                                 {"bogus"},
+                                 {"--bogus", "list"},
+                                 {"export"},
+                                 {"export", "a.vcf", "--vcard", "2.1"},
+                                 {"export", "a.vcf", "b.vcf"},
+                                 {"import"},
+                                 {"import", "--merge", "a.vcf"},
+                                 {"query"},
+                                 {"list", "a", "b"},
+                                 {"check", "now"}};
+    for (const QStringList& args : cases) {
+        const Outcome r = run(args);
+        EXPECT_EQ(r.status, 2) << args.join(' ').toStdString();
+        EXPECT_TRUE(r.err.contains("uso: contavio-book")) << args.join(' ').toStdString();
+    }
+    EXPECT_TRUE(names().isEmpty()) << "nothing written";
+    const Outcome help = run({"import", "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_TRUE(help.out.contains("--replace"));
+}
+
+TEST_F(CliTest, EveryCommandOnABookMadeByImport) {
+    EXPECT_EQ(run({"check"}).status, 1) << "no book yet";
+    write("tel.vcf", kCards);
+    Outcome r = run({"import", "tel.vcf"});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, QString::fromUtf8("añadidos 2, combinados 0, sin cambios 0, avisos 0\n"));
+    EXPECT_EQ(run({"import", "tel.vcf"}).out,
+              QString::fromUtf8("añadidos 0, combinados 0, sin cambios 2, avisos 0\n"));
+
+    const struct {
+        QStringList args;
+        int status;
+        QString out;
+    } cases[] = {
+        {{"list"}, 0, QString::fromUtf8("Ana Ruiz Calle Mayor 5, Madrid \nJosé Gómez n/a \n")},
+        {{"list", "MAYOR"}, 0, "Ana Ruiz Calle Mayor 5, Madrid \n"},
+        {{"list", "nadie"}, 1, ""},
+        {{"list", QString::fromUtf8("Ł")}, 1, ""},
+        {{"query", "ruiz"}, 0,
+         "Contavio: 2 e-mails\nana@example.com\tAna Ruiz\t\nana.ruiz@example.org\tAna Ruiz\t\n"},
+        {{"query", "example.org"}, 0, "Contavio: 1 e-mails\nana.ruiz@example.org\tAna Ruiz\t\n"},
+        {{"check"}, 0, QString::fromUtf8("data.vlt: 2 contactos; se leyó completa.\n")},
+        {{"--book", "data.vlt", "check"}, 0,
+         QString::fromUtf8("./data.vlt: 2 contactos; se leyó completa.\n")},
+    };
+    for (const auto& c : cases) {
+        r = run(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args.join(' ').toStdString();
+        EXPECT_EQ(r.out, c.out) << c.args.join(' ').toStdString();
+    }
+
+    r = run({"export", "-", "--vcard", "3.0"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.count("BEGIN:VCARD"), 2);
+    EXPECT_TRUE(r.out.contains("VERSION:3.0"));
+    EXPECT_TRUE(r.out.contains(QString::fromUtf8("NOTE:una nota que sigue en otra línea")));
+    ASSERT_EQ(run({"export", "todo.vcf"}).status, 0);
+    EXPECT_EQ(read("todo.vcf").find("VERSION:4.0\r\n") != std::string::npos, true);
+}
+
+TEST_F(CliTest, WritingRefusesWhileTheWindowHoldsTheBookAndOnBadInput) {
+    write("tel.vcf", kCards);
+    ASSERT_EQ(run({"import", "tel.vcf"}).status, 0);
+    const std::string book = read("data.vlt");
+    {
+        const contavio::BookLock window(dir_.path().toStdString());
+        ASSERT_EQ(window.state(), contavio::BookLock::State::Held);
+        const Outcome r = run({"import", "tel.vcf"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(r.err.contains(QString::fromUtf8("abierta en la ventana"))) << r.err.toStdString();
+        EXPECT_EQ(run({"list"}).status, 0) << "reading needs no lock";
+    }
+    const struct {
+        const char* why;
+        QStringList args;
+    } refused[] = {
+        {"a missing file", {"import", "tel.vcf", "falta.vcf"}},
+        {"a file without cards", {"import", "vacio.vcf"}},
+    };
+    write("vacio.vcf", "esto no es una tarjeta\n");
+    for (const auto& c : refused) {
+        const Outcome r = run(c.args);
+        EXPECT_EQ(r.status, 1) << c.why;
+        EXPECT_FALSE(r.err.isEmpty()) << c.why;
+    }
+    EXPECT_EQ(read("data.vlt"), book) << "the book is unchanged";
+
+    write("data.vlt", book.substr(0, book.size() / 2));
+    const Outcome damaged = run({"import", "tel.vcf"});
+    EXPECT_EQ(damaged.status, 1);
+    EXPECT_EQ(read("data.vlt"), book.substr(0, book.size() / 2)) << "a damaged book is not written";
+    EXPECT_EQ(run({"check"}).status, 1);
+}
+
+}  // namespace
