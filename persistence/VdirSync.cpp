@@ -413,7 +413,9 @@ private:
         if (contact && incoming == *contact) {
             pair(e.file, *contact);  // both sides agree, whatever the state says
         } else if (!contact) {
-            conflict(incoming, kConflictContactGone);
+            // After a kill the book may already hold the card under its new name.
+            const std::optional<ContactData> there = current(contactKeyOf(incoming));
+            if (!there || *there != incoming) conflict(incoming, kConflictContactGone);
             takeCard(e.file, *card, std::move(incoming), std::nullopt);
         } else if (!cardChanged) {
             applyOnto(e.file, std::move(*card), *contact);
