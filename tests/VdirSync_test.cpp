@@ -1,0 +1,573 @@
+#include "persistence/VdirSync.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <random>
+#include <set>
+#include <thread>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "BookFile.h"
+#include "persistence/CardContact.h"
+#include "persistence/VCard.h"
+
+namespace contavio {
+namespace {
+
+namespace fs = std::filesystem;
+using Book = std::map<std::string, ContactData>;
+
+ContactData contact(std::string first, std::string last, std::vector<std::string> phones = {},
+                    std::vector<std::string> emails = {}, std::string address = {}) {
+    ContactData c;
+    c.firstNames = std::move(first);
+    c.surnames = std::move(last);
+    c.phones = std::move(phones);
+    c.emails = std::move(emails);
+    c.address = std::move(address);
+    return c;
+}
+
+void add(Book& book, const ContactData& c) { book[contactKeyOf(c)] = c; }
+
+Book baseBook() {
+    Book book;
+    add(book, contact("Ana", "Garc\xED" "a", {"600 111 222"}, {"ana@example.com"}, "Calle Mayor 5"));
+    add(book, contact("Luis", "P\xE9rez", {"911 000 000"}));
+    add(book, contact("Marta", "", {}, {"marta@example.com"}));
+    return book;
+}
+
+std::string readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void writeAll(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+// The cards of a vdir, by file name, as contacts.
+std::map<std::string, ContactData> cardsIn(const std::string& folder) {
+    std::map<std::string, ContactData> cards;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name[0] == '.' || entry.path().extension() != ".vcf") continue;
+        auto imported = importVCards(readAll(entry.path().string()));
+        EXPECT_EQ(imported.size(), 1u) << name;
+        if (!imported.empty()) cards[name] = imported.front().contact;
+    }
+    return cards;
+}
+
+std::string fileOf(const std::string& folder, const std::string& key) {
+    for (const auto& [name, c] : cardsIn(folder)) {
+        if (contactKeyOf(c) == key) return name;
+    }
+    return {};
+}
+
+// Every contact has exactly one card that reads back as it, and the reverse.
+::testing::AssertionResult inStep(const Book& book, const std::string& folder) {
+    Book fromCards;
+    for (const auto& [name, c] : cardsIn(folder)) {
+        if (!fromCards.emplace(contactKeyOf(c), c).second) {
+            return ::testing::AssertionFailure() << "two cards for " << contactKeyOf(c);
+        }
+    }
+    Book normal;
+    for (const auto& [key, c] : book) normal[key] = normalizedContact(c, nullptr);
+    if (normal != fromCards) {
+        std::ostringstream out;
+        out << "book " << book.size() << " contacts, folder " << fromCards.size() << " cards:";
+        for (const auto& [key, c] : normal) {
+            if (!fromCards.count(key) || fromCards.at(key) != c) out << " book:" << key;
+        }
+        for (const auto& [key, c] : fromCards) {
+            if (!normal.count(key) || normal.at(key) != c) out << " folder:" << key;
+        }
+        return ::testing::AssertionFailure() << out.str();
+    }
+    return ::testing::AssertionSuccess();
+}
+
+void store(Book& book, const BookChanges& changes) {
+    for (const std::string& key : changes.remove) book.erase(key);
+    for (const ContactData& c : changes.put) book[contactKeyOf(c)] = c;
+}
+
+// Where a sync is cut short, as a kill would: after the folder's side, or
+// after the book was saved as well; the next sync then runs whole.
+enum class Cut { None, AfterFolder, AfterBook };
+
+SyncReport sync(Book& book, const std::string& folder, Cut cut = Cut::None) {
+    VdirSync vdir(folder);
+    SyncReport report;
+    const BookChanges changes = vdir.run(book, report);
+    if (cut == Cut::AfterFolder) return report;
+    store(book, changes);
+    if (cut == Cut::AfterBook) return report;
+    vdir.commit();
+    return report;
+}
+
+using Counts = std::tuple<int, int, int, int, int, int, int>;
+Counts counts(const SyncReport& r) {
+    return {r.folderAdded, r.folderChanged, r.folderRemoved, r.bookAdded,
+            r.bookChanged, r.bookRemoved,   r.conflicts};
+}
+
+class VdirSyncTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string tmpl = ::testing::TempDir() + "VdirSync-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl.data()), nullptr) << std::strerror(errno);
+        dir_ = tmpl;
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+    std::string path(const std::string& name) const { return dir_ + "/" + name; }
+    std::string dir_;
+};
+
+// A card as a server sends it: a name of its own, UTF-8, properties the book
+// cannot show.
+const std::string kServerCard =
+    "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:server-0001\r\nN:Ruiz;Pilar;;;\r\nFN:Pilar Ruiz\r\n"
+    "TEL;TYPE=CELL:+34 650 000 001\r\nORG:Acme\r\nBDAY:1980-05-04\r\n"
+    "PHOTO;ENCODING=b;TYPE=JPEG:/9j/4AAQSkZJRgABAQ==\r\nX-CUSTOM:kept\r\nEND:VCARD\r\n";
+
+// Edits a card of the folder as a server would, keeping the file's name.
+void editCard(const std::string& folder, const std::string& key,
+              const std::function<void(VCard&)>& edit) {
+    const std::string file = folder + "/" + fileOf(folder, key);
+    std::vector<VCard> cards = parseVCards(readAll(file));
+    ASSERT_EQ(cards.size(), 1u) << file;
+    edit(cards[0]);
+    writeAll(file, writeVCard(cards[0], VCardVersion::V30));
+}
+
+void setValue(VCard& card, const std::string& name, const std::string& value) {
+    for (VCardProperty& p : card.properties) {
+        if (p.name == name) {
+            p.value = value;
+            return;
+        }
+    }
+    card.properties.push_back({"", name, {}, value});
+}
+
+void dropProperty(VCard& card, const std::string& name) {
+    std::erase_if(card.properties, [&](const VCardProperty& p) { return p.name == name; });
+}
+
+const std::string kAna = "Ana" "Garc\xED" "a";
+const std::string kLuis = "Luis" "P\xE9rez";
+
+struct Row {
+    const char* what;
+    // The changes on either side after a first sync of baseBook().
+    std::function<void(Book&, const std::string& folder)> change;
+    Counts expected;  // folder added/changed/removed, book added/changed/removed, conflicts
+    std::function<void(const Book&, const std::string& folder)> check;
+};
+
+const Row kRows[] = {
+    {"nothing changed", [](Book&, const std::string&) {}, {0, 0, 0, 0, 0, 0, 0}, nullptr},
+    {"contact added in the book",
+     [](Book& b, const std::string&) { add(b, contact("Nuevo", "Contacto", {"1"})); },
+     {1, 0, 0, 0, 0, 0, 0},
+     [](const Book&, const std::string& dir) {
+         EXPECT_EQ(fileOf(dir, "NuevoContacto"),
+                   contactUid("NuevoContacto", VCardVersion::V30) + ".vcf");
+     }},
+    {"contact changed in the book",
+     [](Book& b, const std::string&) { b[kAna].phones.push_back("699"); },
+     {0, 1, 0, 0, 0, 0, 0},
+     nullptr},
+    {"contact deleted in the book", [](Book& b, const std::string&) { b.erase(kLuis); },
+     {0, 0, 1, 0, 0, 0, 0},
+     nullptr},
+    {"contact renamed in the book keeps the old one and its card",
+     [](Book& b, const std::string&) {
+         ContactData renamed = b[kLuis];
+         renamed.firstNames = "Luis Miguel";
+         add(b, renamed);
+     },
+     {1, 0, 0, 0, 0, 0, 0},
+     [](const Book& b, const std::string&) { EXPECT_EQ(b.count(kLuis), 1u); }},
+    {"card added on the server under a name of its own",
+     [](Book&, const std::string& dir) { writeAll(dir + "/server-0001.vcf", kServerCard); },
+     {0, 0, 0, 1, 0, 0, 0},
+     [](const Book& b, const std::string& dir) {
+         ASSERT_EQ(b.count("PilarRuiz"), 1u);
+         EXPECT_EQ(fileOf(dir, "PilarRuiz"), "server-0001.vcf");
+     }},
+    {"card changed on the server: the book takes it, a removed telephone included",
+     [](Book&, const std::string& dir) {
+         editCard(dir, kAna, [](VCard& c) {
+             dropProperty(c, "TEL");
+             setValue(c, "NOTE", "desde el servidor");
+         });
+     },
+     {0, 0, 0, 0, 1, 0, 0},
+     [](const Book& b, const std::string&) {
+         EXPECT_TRUE(b.at(kAna).phones.empty());
+         EXPECT_EQ(b.at(kAna).notes, "desde el servidor");
+     }},
+    {"card deleted on the server",
+     [](Book&, const std::string& dir) { fs::remove(dir + "/" + fileOf(dir, kLuis)); },
+     {0, 0, 0, 0, 0, 1, 0},
+     [](const Book& b, const std::string&) { EXPECT_EQ(b.count(kLuis), 0u); }},
+    {"card renamed on the server moves the contact to the new key",
+     [](Book&, const std::string& dir) {
+         editCard(dir, kLuis, [](VCard& c) {
+             setValue(c, "N", "P\xC3\xA9rez;Luisa;;;");
+             setValue(c, "FN", "Luisa P\xC3\xA9rez");
+         });
+     },
+     {0, 0, 0, 1, 0, 1, 0},
+     [](const Book& b, const std::string&) {
+         EXPECT_EQ(b.count(kLuis), 0u);
+         EXPECT_EQ(b.at("Luisa" "P\xE9rez").phones, std::vector<std::string>{"911 000 000"});
+     }},
+    {"changed on both sides: the book keeps its values and takes the card's telephone",
+     [](Book& b, const std::string& dir) {
+         b[kAna].address = "Calle Nueva 1";
+         editCard(dir, kAna, [](VCard& c) {
+             setValue(c, "ADR", ";;Calle Vieja 9;;;;");
+             c.properties.push_back({"", "TEL", {}, "+34 600 999 999"});
+         });
+     },
+     {0, 1, 0, 0, 1, 0, 1},
+     [](const Book& b, const std::string&) {
+         EXPECT_EQ(b.at(kAna).address, "Calle Nueva 1");
+         EXPECT_EQ(b.at(kAna).phones,
+                   (std::vector<std::string>{"600 111 222", "+34 600 999 999"}));
+     }},
+    {"card deleted on the server while changed in the book: kept, with a new card",
+     [](Book& b, const std::string& dir) {
+         b[kLuis].web = "http://luis.example";
+         fs::remove(dir + "/" + fileOf(dir, kLuis));
+     },
+     {1, 0, 0, 0, 0, 0, 1},
+     [](const Book& b, const std::string&) { EXPECT_EQ(b.count(kLuis), 1u); }},
+    {"contact deleted in the book while its card changed: back in the book",
+     [](Book& b, const std::string& dir) {
+         b.erase(kLuis);
+         editCard(dir, kLuis, [](VCard& c) { setValue(c, "NOTE", "nuevo"); });
+     },
+     {0, 0, 0, 1, 0, 0, 1},
+     [](const Book& b, const std::string&) { EXPECT_EQ(b.at(kLuis).notes, "nuevo"); }},
+    {"a new card with the name of a contact that has a card of its own: marked",
+     [](Book&, const std::string& dir) {
+         writeAll(dir + "/other.vcf",
+                  "BEGIN:VCARD\r\nVERSION:4.0\r\nUID:other\r\nN:P\xC3\xA9rez;Luis;;;\r\n"
+                  "FN:Luis P\xC3\xA9rez\r\nEMAIL:otro@example.com\r\nEND:VCARD\r\n");
+     },
+     {0, 1, 0, 1, 0, 0, 1},
+     [](const Book& b, const std::string& dir) {
+         const std::string marked = "Luis" "P\xE9rez (conflicto)";
+         ASSERT_EQ(b.count(marked), 1u);
+         EXPECT_EQ(b.at(marked).emails, std::vector<std::string>{"otro@example.com"});
+         EXPECT_EQ(fileOf(dir, marked), "other.vcf");
+         EXPECT_EQ(b.at(kLuis).emails, std::vector<std::string>{});
+     }},
+    {"a file without a card is left alone",
+     [](Book&, const std::string& dir) { writeAll(dir + "/empty.vcf", "not a card\r\n"); },
+     {0, 0, 0, 0, 0, 0, 0},
+     [](const Book&, const std::string& dir) { EXPECT_TRUE(fs::exists(dir + "/empty.vcf")); }},
+};
+
+TEST_F(VdirSyncTest, EachChangeTravelsAndASecondSyncFindsNothing) {
+    for (const Row& row : kRows) {
+        for (Cut cut : {Cut::None, Cut::AfterFolder, Cut::AfterBook}) {
+            SCOPED_TRACE(std::string(row.what) + ", cut " + std::to_string(int(cut)));
+            fs::remove_all(dir_);
+            fs::create_directory(dir_);
+            Book book = baseBook();
+            sync(book, dir_);
+            ASSERT_TRUE(inStep(book, dir_));
+            row.change(book, dir_);
+
+            const SyncReport report = sync(book, dir_, cut);
+            if (cut == Cut::None) {
+                EXPECT_EQ(counts(report), row.expected);
+                if (std::get<6>(row.expected) > 0) {
+                    EXPECT_FALSE(report.notes.empty());
+                }
+            } else {
+                // The run after the kill completes the sync; sides that already
+                // agree are no conflict.
+                EXPECT_LE(sync(book, dir_).conflicts, std::get<6>(row.expected));
+            }
+            if (row.check) row.check(book, dir_);
+            if (std::string(row.what) != "a file without a card is left alone") {
+                EXPECT_TRUE(inStep(book, dir_));
+            }
+            EXPECT_EQ(counts(sync(book, dir_)), (Counts{0, 0, 0, 0, 0, 0, 0}))
+                << "the sync after is not idle";
+        }
+    }
+}
+
+TEST_F(VdirSyncTest, WhatTheBookCannotShowSurvivesAnEditInTheBook) {
+    writeAll(path("server-0001.vcf"), kServerCard);
+    Book book;
+    sync(book, dir_);
+    ASSERT_EQ(book.count("PilarRuiz"), 1u);
+    book["PilarRuiz"].phones = {"+34 650 000 002"};
+    book["PilarRuiz"].day = "7";
+    const SyncReport report = sync(book, dir_);
+    EXPECT_EQ(report.folderChanged, 1);
+
+    const std::string text = readAll(path("server-0001.vcf"));
+    for (const char* kept : {"UID:server-0001", "ORG:Acme", "PHOTO;ENCODING=b;TYPE=JPEG:/9j/4AAQ",
+                             "X-CUSTOM:kept", "BDAY:1980-05-07", "TEL:+34 650 000 002"}) {
+        EXPECT_NE(text.find(kept), std::string::npos) << kept << " in\n" << text;
+    }
+    EXPECT_TRUE(inStep(book, dir_));
+}
+
+TEST_F(VdirSyncTest, AFirstSyncPairsByKeyAndMergesWhatDiffers) {
+    Book other = baseBook();
+    other[kAna].phones = {"611 000 000"};  // differs
+    other.erase(kLuis);                     // only in the book
+    add(other, contact("Solo", "Carpeta"));  // only in the folder
+    sync(other, dir_);
+    fs::remove(path(kSyncStateName));
+
+    Book book = baseBook();
+    const SyncReport report = sync(book, dir_);
+    EXPECT_EQ(counts(report), (Counts{1, 1, 0, 1, 1, 0, 1}));
+    EXPECT_EQ(book.at(kAna).phones, (std::vector<std::string>{"600 111 222", "611 000 000"}));
+    EXPECT_EQ(book.count("SoloCarpeta"), 1u);
+    EXPECT_TRUE(inStep(book, dir_));
+}
+
+TEST_F(VdirSyncTest, AnIdleSyncWritesNothing) {
+    Book book = baseBook();
+    sync(book, dir_);
+    std::map<std::string, ino_t> inodes;
+    for (const auto& entry : fs::directory_iterator(dir_)) {
+        struct stat st {};
+        ASSERT_EQ(stat(entry.path().c_str(), &st), 0);
+        inodes[entry.path().filename()] = st.st_ino;
+    }
+    VdirSync vdir(dir_);
+    SyncReport report;
+    const BookChanges changes = vdir.run(book, report);
+    EXPECT_TRUE(changes.put.empty() && changes.remove.empty());
+    for (const auto& [name, inode] : inodes) {
+        struct stat st {};
+        ASSERT_EQ(stat(path(name).c_str(), &st), 0);
+        EXPECT_EQ(st.st_ino, inode) << name << " was rewritten";
+    }
+}
+
+TEST_F(VdirSyncTest, FileSystemFailuresAndDamagedStateAreReported) {
+    Book book = baseBook();
+    SyncReport missing;
+    EXPECT_THROW(VdirSync(path("missing")).run(book, missing), std::runtime_error);
+
+    sync(book, dir_);
+    writeAll(path(kSyncStateName), "contavio-sync 1\nonly two\n");
+    book[kAna].notes = "cambio";
+    const SyncReport report = sync(book, dir_);
+    ASSERT_FALSE(report.notes.empty());
+    EXPECT_NE(report.notes[0].find("ilegible"), std::string::npos);
+    EXPECT_TRUE(inStep(book, dir_));
+
+    if (geteuid() != 0) {
+        book[kAna].notes = "otro cambio";
+        chmod(dir_.c_str(), 0500);
+        SyncReport failed;
+        try {
+            VdirSync(dir_).run(book, failed);
+            ADD_FAILURE() << "writing into a read-only folder did not fail";
+        } catch (const std::runtime_error& e) {
+            EXPECT_NE(std::string(e.what()).find(dir_), std::string::npos) << e.what();
+        }
+        chmod(dir_.c_str(), 0700);
+    }
+}
+
+// Every card of a first sync is synced to disk on its own, which bounds the
+// size of a book that keeps this test to a few seconds.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr int kKillContacts = 500;
+#else
+constexpr int kKillContacts = 1000;
+#endif
+constexpr int kKills = 30;
+
+std::string token(int n) { return "tok-" + std::to_string(n); }
+
+ContactData generated(int i) {
+    ContactData c = contact("Nombre" + std::to_string(i), "Apellido" + std::to_string(i),
+                            {"+34 91 555 " + std::to_string(1000 + i)},
+                            {"n" + std::to_string(i) + "@example.com"},
+                            "Calle " + std::to_string(i) + ", Madrid");
+    c.notes = "Contacto n\xFAmero " + std::to_string(i);
+    return c;
+}
+
+// Runs the sync in a process of its own; kills it after `delay` unless it
+// ended before. True when it ran to its end.
+bool runKiller(const std::string& book, const std::string& folder,
+               std::optional<std::chrono::microseconds> delay) {
+    const pid_t child = fork();
+    if (child == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        execl(CONTAVIO_SYNC_KILLER, CONTAVIO_SYNC_KILLER, book.c_str(), folder.c_str(), nullptr);
+        _exit(127);
+    }
+    int status = 0;
+    if (delay) {
+        const auto deadline = std::chrono::steady_clock::now() + *delay;
+        while (waitpid(child, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() >= deadline) {
+                kill(child, SIGKILL);
+                waitpid(child, &status, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    } else {
+        waitpid(child, &status, 0);
+    }
+    if (WIFEXITED(status)) {
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "the sync failed";
+        return true;
+    }
+    return false;
+}
+
+TEST_F(VdirSyncTest, TheBookFileComesBackAsSaved) {
+    BookMap book = baseBook();
+    book[kAna].phones = {"1", "2", "3"};
+    saveBookFile(path("data.vlt"), book);
+    EXPECT_EQ(loadBookFile(path("data.vlt")), book);
+}
+
+// The sync is killed at random moments, while the book and the folder keep
+// changing between runs; a last run must leave them in step with nothing lost.
+TEST_F(VdirSyncTest, KilledAnywhereTheNextSyncCompletesAndLosesNothing) {
+    const std::string bookPath = path("data.vlt");
+    const std::string folder = path("vdir");
+    fs::create_directory(folder);
+    const unsigned seed = std::random_device{}();
+    RecordProperty("seed", std::to_string(seed));
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 rng(seed);
+
+    // The book, and a folder whose cards share some keys with it.
+    BookMap book;
+    for (int i = 0; i < kKillContacts; ++i) add(book, generated(i));
+    saveBookFile(bookPath, book);
+    int next = kKillContacts;  // contacts and tokens are numbered from here on
+    std::set<std::string> tokens, gone, born;
+    for (int j = 0; j < kKillContacts / 10; ++j) {
+        ContactData c = j % 2 == 0 ? generated(j) : generated(next++);
+        c.emails.push_back(token(next++) + "@example.com");
+        tokens.insert(c.emails.back());
+        born.insert(contactKeyOf(c));
+        writeAll(folder + "/server-" + std::to_string(j) + ".vcf",
+                 exportVCards({c}, VCardVersion::V40).text);
+    }
+
+    // One round of changes on both sides, on contacts no round touched.
+    int untouched = kKillContacts / 10;
+    auto changeBothSides = [&] {
+        BookMap b = loadBookFile(bookPath);
+        for (int n = 0; n < 3; ++n) {
+            const std::string key = contactKeyOf(generated(untouched++));  // edited in the book
+            if (!b.count(key)) continue;
+            b[key].phones.push_back(token(next++));
+            tokens.insert(b[key].phones.back());
+        }
+        for (int n = 0; n < 3; ++n) {  // edited in the folder
+            const std::string key = contactKeyOf(generated(untouched++));
+            const std::string file = folder + "/" + contactUid(key, VCardVersion::V30) + ".vcf";
+            if (!fs::exists(file)) continue;
+            std::vector<VCard> cards = parseVCards(readAll(file));
+            cards[0].properties.push_back({"", "TEL", {}, token(next++)});
+            tokens.insert(cards[0].properties.back().value);
+            writeAll(file, writeVCard(cards[0], VCardVersion::V30));
+        }
+        const std::string inBook = contactKeyOf(generated(untouched++));
+        const std::string inFolder = contactKeyOf(generated(untouched++));
+        const std::string cardGone = folder + "/" + contactUid(inFolder, VCardVersion::V30) + ".vcf";
+        if (b.erase(inBook)) gone.insert(inBook);
+        if (fs::remove(cardGone)) gone.insert(inFolder);
+        ContactData fresh = generated(next++);
+        born.insert(contactKeyOf(fresh));
+        add(b, fresh);
+        saveBookFile(bookPath, b);
+    };
+
+    // Kills land anywhere in a run as long as the last one that ran to its end.
+    using Clock = std::chrono::steady_clock;
+    auto lastRun = std::chrono::microseconds(100000);
+    int completed = 0, killed = 0;
+    for (int round = 0; killed < kKills; ++round) {
+        // Deletions only once a whole sync has paired both sides.
+        if (completed > 0) changeBothSides();
+        const auto delay = std::chrono::microseconds(
+            std::uniform_int_distribution<int64_t>(0, lastRun.count() * 5 / 4)(rng));
+        const auto start = Clock::now();
+        if (runKiller(bookPath, folder, delay)) {
+            ++completed;
+            lastRun = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
+        } else {
+            ++killed;
+        }
+        if (completed == 0 && killed % 10 == 9) {
+            ASSERT_TRUE(runKiller(bookPath, folder, std::nullopt));
+            ++completed;
+        }
+    }
+    ASSERT_TRUE(runKiller(bookPath, folder, std::nullopt));
+    std::printf("[ VdirSync ] %d kills and %d syncs that ran to their end (seed %u)\n", killed,
+                completed, seed);
+
+    book = loadBookFile(bookPath);
+    EXPECT_TRUE(inStep(book, folder));
+    std::set<std::string> items;
+    for (const auto& [key, c] : book) {
+        items.insert(c.phones.begin(), c.phones.end());
+        items.insert(c.emails.begin(), c.emails.end());
+    }
+    for (const std::string& t : tokens) EXPECT_TRUE(items.count(t)) << t << " was lost";
+    for (const std::string& key : gone) EXPECT_FALSE(book.count(key)) << key << " came back";
+    for (const std::string& key : born) EXPECT_TRUE(book.count(key)) << key << " was lost";
+    int leftovers = 0;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        leftovers += entry.path().filename().string().rfind(".contavio-tmp-", 0) == 0;
+    }
+    EXPECT_EQ(leftovers, 0);
+}
+
+}  // namespace
+}  // namespace contavio
