@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <memory>
 
+#include <QFileInfo>
+#include <map>
+
 #include "Ansi.h"
 #include "BookFiles.h"
 #include "ContactBook.h"
@@ -11,6 +14,7 @@
 #include "VCardFiles.h"
 #include "engine/UhashElem.h"
 #include "engine/basicOps.h"
+#include "persistence/VdirSync.h"
 
 namespace contavio::cli {
 
@@ -101,6 +105,16 @@ const char* usageOf(const std::string& command) {
                "TEXTO en nombres, apellidos, dirección o e-mail, tras una primera línea de\n"
                "texto (el formato de query_command de mutt).";
     }
+    if (command == "delete") {
+        return "uso: contavio-book [--book RUTA] delete NOMBRES APELLIDOS\n"
+               "Elimina el contacto con esos nombres y apellidos, como \"Eliminar\" en la ventana.";
+    }
+    if (command == "sync") {
+        return "uso: contavio-book [--book RUTA] sync CARPETA\n"
+               "Sincroniza la agenda con CARPETA, una carpeta de vCards (un .vcf por contacto)\n"
+               "que vdirsyncer mantiene al día con un servidor CardDAV. Lo cambiado de un lado\n"
+               "pasa al otro; un contacto cambiado en los dos lados se combina sin perder nada.";
+    }
     if (command == "check") {
         return "uso: contavio-book [--book RUTA] check\n"
                "Lee la agenda y dice cuántos contactos tiene y si está dañada. No cambia nada.";
@@ -116,6 +130,7 @@ const char* usageOf(const std::string& command) {
                "  list [TEXTO]                      lista los contactos, como \"Buscar\"\n"
                "  query TEXTO                       e-mails para mutt (query_command)\n"
                "  check                             lee la agenda y dice si está sana\n"
+               "  delete NOMBRES APELLIDOS          elimina un contacto\n"
                "  sync CARPETA                      sincroniza con una carpeta de vCards\n"
                "\n"
                "Opciones:\n"
@@ -236,6 +251,111 @@ int exportCommand(const BookPlace& place, const Arguments& args) {
     return book->damage.isEmpty() ? kDone : kFailed;
 }
 
+namespace {
+
+// The book opened for a change: locked, read in full (a damaged book is not
+// written), with its lists in the order of its file. Null when refused (said).
+std::unique_ptr<TConjuntos> openForWriting(BookFiles& files) {
+    if (files.lock() == BookLock::State::Busy) {
+        tell(utf8("La agenda está abierta en la ventana de Contavio: ciérrela y vuelva a intentarlo."));
+        return nullptr;
+    }
+    auto sets = std::make_unique<TConjuntos>(1);
+    if (files.exists()) {
+        TConjuntos probe(1);
+        const QString damage = files.inspect(probe, kContactSlot);
+        if (!damage.isEmpty()) {
+            tell(utf8("La agenda está dañada y no se cambia: ") + damage +
+                 utf8("\nÁbrala en Contavio, que guarda una copia del archivo y muestra lo que se "
+                      "pudo leer."));
+            return nullptr;
+        }
+        const QString told = files.load(*sets, kContactSlot);
+        if (!told.isEmpty()) tell(told);
+        reverseAllLists(*sets, kContactSlot);  // a save keeps the file's order
+    }
+    if (sets->isEmpty(kContactSlot)) {
+        sets->newSet(kContactSlot, kContactBuckets, kContactTag, kContactSetName, kKeyField);
+        sets->setSetProto(kContactSlot, contactProto());
+    }
+    return sets;
+}
+
+// Saves through the same atomic save as the window; false (said) on failure.
+bool saveBook(BookFiles& files, TConjuntos& sets) {
+    try {
+        const QString saved = files.save(sets, kContactSlot);
+        if (!saved.isEmpty()) tell(saved);
+        return true;
+    } catch (const std::exception& error) {
+        tell(utf8("No se pudieron guardar los contactos en %1: %2")
+                 .arg(QString::fromStdString(files.saveTarget()), fromErrorText(error.what())));
+        return false;
+    }
+}
+
+}  // namespace
+
+int deleteCommand(const BookPlace& place, const Arguments& args) {
+    if (args.size() != 2) return badUsage("delete", utf8("hacen falta NOMBRES y APELLIDOS"));
+    const QString first = QString::fromLocal8Bit(args[0]);
+    const QString last = QString::fromLocal8Bit(args[1]);
+    BookFiles files(place.folder, place.dataName);
+    const auto sets = openForWriting(files);
+    if (!sets) return kFailed;
+    const std::string key = contactKey(toAnsi(first), toAnsi(last));
+    ContactData contact;
+    if (!outsideAnsi(first + last).isEmpty() || !readContact(*sets, kContactSlot, key, contact)) {
+        tell(utf8("No hay ningún contacto %1 %2.").arg(first, last));
+        return kFailed;
+    }
+    sets->delObj(kContactSlot, key);
+    if (!saveBook(files, *sets)) return kFailed;
+    printLine(utf8("Contacto eliminado: %1 %2").arg(first, last));
+    return kDone;
+}
+
+int syncCommand(const BookPlace& place, const Arguments& args) {
+    if (args.size() != 1) return badUsage("sync", utf8("hace falta la CARPETA"));
+    const std::string folder = args[0];
+    if (!QFileInfo(QString::fromLocal8Bit(folder)).isDir()) {
+        tell(utf8("%1 no es una carpeta.").arg(QString::fromLocal8Bit(folder)));
+        return kFailed;
+    }
+    BookFiles files(place.folder, place.dataName);
+    const auto sets = openForWriting(files);
+    if (!sets) return kFailed;
+
+    std::map<std::string, ContactData> book;
+    for (const std::string& key : bookKeys(*sets, kContactSlot)) {
+        ContactData contact;
+        if (readContact(*sets, kContactSlot, key, contact, kShown)) book.emplace(key, std::move(contact));
+    }
+    VdirSync sync(folder);
+    SyncReport report;
+    try {
+        const BookChanges changes = sync.run(book, report);
+        for (const std::string& key : changes.remove) sets->delObj(kContactSlot, key);
+        for (const ContactData& contact : changes.put) storeContact(*sets, kContactSlot, contact, kShown);
+        if (!saveBook(files, *sets)) return kFailed;
+        sync.commit();
+    } catch (const std::exception& error) {
+        tellBook(error.what());
+        return kFailed;
+    }
+    for (const std::string& note : report.notes) tellBook(note);
+    printLine(utf8("carpeta: %1 nuevas, %2 cambiadas, %3 borradas; agenda: %4 nuevos, %5 "
+                   "cambiados, %6 borrados; conflictos: %7")
+                  .arg(report.folderAdded)
+                  .arg(report.folderChanged)
+                  .arg(report.folderRemoved)
+                  .arg(report.bookAdded)
+                  .arg(report.bookChanged)
+                  .arg(report.bookRemoved)
+                  .arg(report.conflicts));
+    return kDone;
+}
+
 int importCommand(const BookPlace& place, const Arguments& args) {
     MergeRule rule = MergeRule::KeepStored;
     QStringList sources;
@@ -259,28 +379,9 @@ int importCommand(const BookPlace& place, const Arguments& args) {
     }
 
     BookFiles files(place.folder, place.dataName);
-    if (files.lock() == BookLock::State::Busy) {
-        tell(utf8("La agenda está abierta en la ventana de Contavio: ciérrela y vuelva a intentarlo."));
-        return kFailed;
-    }
-    TConjuntos sets(1);
-    if (files.exists()) {
-        TConjuntos probe(1);
-        const QString damage = files.inspect(probe, kContactSlot);
-        if (!damage.isEmpty()) {
-            tell(utf8("La agenda está dañada y no se cambia: ") + damage +
-                 utf8("\nÁbrala en Contavio, que guarda una copia del archivo y muestra lo que se "
-                      "pudo leer."));
-            return kFailed;
-        }
-        const QString told = files.load(sets, kContactSlot);
-        if (!told.isEmpty()) tell(told);
-        reverseAllLists(sets, kContactSlot);  // a save keeps the file's order
-    }
-    if (sets.isEmpty(kContactSlot)) {
-        sets.newSet(kContactSlot, kContactBuckets, kContactTag, kContactSetName, kKeyField);
-        sets.setSetProto(kContactSlot, contactProto());
-    }
+    const auto book = openForWriting(files);
+    if (!book) return kFailed;
+    TConjuntos& sets = *book;
     ImportReport report;
     {
         Progress progress("Importando", cards.size());
@@ -293,14 +394,7 @@ int importCommand(const BookPlace& place, const Arguments& args) {
             progress.step(end);
         }
     }
-    try {
-        const QString saved = files.save(sets, kContactSlot);
-        if (!saved.isEmpty()) tell(saved);
-    } catch (const std::exception& error) {
-        tell(utf8("No se pudieron guardar los contactos en %1: %2")
-                 .arg(QString::fromStdString(files.saveTarget()), fromErrorText(error.what())));
-        return kFailed;
-    }
+    if (!saveBook(files, sets)) return kFailed;
     for (const std::string& warning : report.warnings) tellBook(warning);
     printLine(importSummary(report));
     return kDone;

@@ -44,7 +44,8 @@ int main(int argc, char** argv) {
 
     const std::map<std::string, int (*)(const BookPlace&, const Arguments&)> commands = {
         {"export", exportCommand}, {"import", importCommand}, {"list", listCommand},
-        {"query", queryCommand},   {"check", checkCommand},
+        {"query", queryCommand},   {"check", checkCommand}, {"delete", deleteCommand},
+        {"sync", syncCommand},
     };
     BookPlace place;
     int i = 1;

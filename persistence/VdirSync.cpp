@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <optional>
@@ -61,8 +62,12 @@ uint64_t contactHash(const ContactData& c) {
         all += *field;
         all += '\x1f';
     }
-    for (const auto* list : {&c.phones, &c.emails}) {
-        for (const std::string& item : *list) {
+    // Order is no content: every save and read of the book turns its lists
+    // round, and a window session is one of each.
+    for (const auto* unsorted : {&c.phones, &c.emails}) {
+        std::vector<std::string> list = *unsorted;
+        std::sort(list.begin(), list.end());
+        for (const std::string& item : list) {
             all += item;
             all += '\x1e';
         }
