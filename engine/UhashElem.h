@@ -33,8 +33,8 @@ struct nodoHash {
     uint32_t cacheEntry = UINT32_MAX;  // this node's entry in the search cache, if any
 };
 
-// Key -> node index of a set filled by string key, and a compact copy of the
-// fields that searches read (both defined in UhashElem.cpp).
+// Key -> node index of a set filled by string key (KeyIndex.h), and a
+// compact copy of the fields that searches read (SearchCache.h).
 struct KeyIndex;
 struct SearchCache;
 
