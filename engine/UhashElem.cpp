@@ -117,7 +117,7 @@ KeyIndex* keyIndex(hashElemR* set) { return set->indexed ? set->index.get() : nu
 std::unique_ptr<SSol> searchCached(hashElemR* set, const KeyIndex& index, const std::string& text,
                                    const iVector& searchFields, const iVector& displayFields) {
     std::unique_ptr<SearchCache>& cache = set->cache;
-    const uint64_t edits = gSetElemEdits;
+    const uint64_t edits = gSetElemEdits.load(std::memory_order_relaxed);
     if (!cache || !cache->serves(searchFields, displayFields, set->keyField) || cache->edits != edits) {
         cache = std::make_unique<SearchCache>(searchFields, displayFields, set->keyField);
         // In memory order, which for a set read from a file is the file's

@@ -9,6 +9,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/Constantes.h"
@@ -355,6 +356,37 @@ TEST_F(HashTest, LongSingleBucketChainIsDestroyedWithoutRecursion) {
     hashElemR* other = newHashElem(1, 0, "otro", 0);
     fillLongChain(other, 200000);
     runOnSmallStack([other] { delete other; });
+}
+
+// Two threads, each with a set of its own: insertions, searches and edits
+// through setStr, which counts every edit of an element in a set. Built with
+// ThreadSanitizer (CONTAVIO_SANITIZE_THREAD), a race on that count shows.
+TEST(HashThreadsTest, TwoThreadsEditAndSearchTwoSets) {
+    const auto work = [](const std::string& prefix, std::vector<std::string>& seen) {
+        hashElemR* own = newHashElem(31, 0, prefix, 0);
+        setProtoHashE(own, recordProto());
+        for (int i = 0; i < 300; ++i) addSHashE(makeElem(prefix + std::to_string(i), "old"), own);
+        for (int round = 0; round < 200; ++round) {
+            const std::string key = prefix + std::to_string(round);
+            getSHashElem(key, 0, own)->setStr(1, "new" + std::to_string(round));
+            auto sol = searchHashE(own, "new" + std::to_string(round), iVector{1}, iVector{0});
+            VectorLineList lines;
+            std::optional<sVector> texts, keys;
+            listSSol(sol.get(), lines, texts, keys);
+            seen.push_back(keys && keys->size() == 1 ? keys->front() : "<none>");
+            getSHashElem(key, 0, own)->setStr(1, "old");
+        }
+        hashElemR* gone = own;
+        delete gone;  // destroyHashE writes the module's status pair, shared by both threads
+    };
+    std::vector<std::string> a, b;
+    std::thread other([&] { work("b", b); });
+    work("a", a);
+    other.join();
+    for (const auto& [prefix, seen] : {std::pair{"a", &a}, std::pair{"b", &b}}) {
+        ASSERT_EQ(seen->size(), 200u);
+        for (int round = 0; round < 200; ++round) EXPECT_EQ((*seen)[round], prefix + std::to_string(round));
+    }
 }
 
 }  // namespace
