@@ -6,7 +6,8 @@
 // Open addressing, linear probing, backward-shift deletion. The key is read
 // through the node, so a node whose element changes (a deletion moves
 // elements) stays findable once re-pointed. The index holds borrowed
-// pointers to the set's nodes; the set keeps it in step with its chains.
+// pointers to the set's nodes; the set keeps it in step with its chains
+// (UhashElem.h says what a caller who edits chains by hand must do for that).
 #pragma once
 
 #include <cstddef>

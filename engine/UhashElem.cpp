@@ -109,8 +109,65 @@ nodoHash* walkForString(const hashElemR* set, int32_t b, size_t field, std::stri
     return node;
 }
 
-// The key index, while every insertion is by string key.
-KeyIndex* keyIndex(hashElemR* set) { return set->indexed ? set->index.get() : nullptr; }
+// Rebuilds the bookkeeping from what the chains hold; see rescanHashE.
+void rescan(hashElemR* set) {
+    set->cache.reset();
+    const bool wanted = set->indexed && set->keyField >= 0;
+    const size_t field = static_cast<size_t>(std::max(set->keyField, 0));
+    auto index = wanted ? std::make_unique<KeyIndex>(field) : nullptr;
+    int32_t nodes = 0;
+    std::vector<nodoHash*> chain;
+    for (size_t b = 0; b < set->table.size(); ++b) {
+        chain.clear();
+        nodoHash* before = nullptr;
+        for (nodoHash* node = set->table[b].get(); node != nullptr; node = node->next.get()) {
+            node->prev = before;
+            node->bucket = static_cast<int32_t>(b);
+            node->cacheEntry = UINT32_MAX;
+            node->elem->inSet = true;
+            chain.push_back(node);
+            before = node;
+            ++nodes;
+        }
+        // Stamps fall from the head of a chain to its tail.
+        for (auto it = chain.rbegin(); it != chain.rend(); ++it) (*it)->stamp = ++set->lastStamp;
+        if (!index) continue;
+        for (nodoHash* node : chain) {
+            // The index may only find what a walk of the key's own bucket
+            // finds: each key once, in its own bucket.
+            const TElem& e = *node->elem;
+            if (field >= e.strs.size() || hashStr(e.strs[field], set->size) != static_cast<int32_t>(b)) {
+                index.reset();
+                break;
+            }
+            KeyIndex::Slot& slot = index->slotFor(e.strs[field]);
+            if (slot.node != nullptr) {
+                index.reset();
+                break;
+            }
+            slot.node = node;
+            ++index->used;
+        }
+    }
+    set->count = nodes;
+    if (wanted && !index) set->indexed = false;  // walks its chains from now on
+    set->index = std::move(index);
+}
+
+// The key index, once it is in step with the set's key field and chains;
+// none when the set walks its chains. The chains changed behind the set's
+// back when count is not the number of nodes the index holds.
+KeyIndex* keyIndex(hashElemR* set) {
+    if (!set->indexed || set->keyField < 0) return nullptr;
+    KeyIndex* index = set->index.get();
+    if (index != nullptr && index->field == static_cast<size_t>(set->keyField) &&
+        index->used == static_cast<size_t>(std::max(set->count, 0)) &&
+        set->count >= 0) {
+        return index;
+    }
+    rescan(set);
+    return set->index.get();
+}
 
 // Search through the cache, made first if there is none for these fields or
 // an element changed since it was made.
@@ -282,6 +339,8 @@ void prefetchHashE(const hashElemR* set, const std::string& key) {
     if (head != nullptr) __builtin_prefetch(head, 1);  // its prev is about to change
 }
 
+void rescanHashE(hashElemR* set) { rescan(set); }
+
 void destroyHashE(hashElemR*& set) {
     if (set == nullptr) {
         setStatus("ERROR @ destroyHashE (hashE): Conjunto vac\xEDo! (Hash = nil).", ERR_NO_SET);
@@ -297,8 +356,7 @@ void destroyHashE(hashElemR*& set) {
 
 std::unique_ptr<SSol> searchHashE(hashElemR* set, const std::string& text,
                                   const iVector& searchFields, const iVector& displayFields) {
-    const KeyIndex* index = keyIndex(set);
-    if (index && index->used == static_cast<size_t>(set->count)) {
+    if (const KeyIndex* index = keyIndex(set)) {
         return searchCached(set, *index, text, searchFields, displayFields);
     }
     auto sol = newSSol();
