@@ -121,6 +121,28 @@ void SearchCache::drop(nodoHash* node) {
     if (i >= entries_.size() || entries_[i].node != node) return;
     entries_[i].node = nullptr;
     ++dead_;
+    // Without a search in between, a set that keeps changing would grow its
+    // cache for ever. Half of it dead: the cost of the copy is spread over
+    // the drops that made it so.
+    if (dead_ * 2 >= entries_.size()) compact();
+}
+
+// Lays out the live entries again: those in listing order in that order,
+// then those that wait, which keep waiting.
+void SearchCache::compact() {
+    std::vector<uint32_t> keep;
+    keep.reserve(entries_.size() - dead_);
+    for (uint32_t i : order_) {
+        if (entries_[i].node != nullptr) keep.push_back(i);
+    }
+    const size_t placedLive = keep.size();
+    for (size_t i = placed_; i < entries_.size(); ++i) {
+        if (entries_[i].node != nullptr) keep.push_back(static_cast<uint32_t>(i));
+    }
+    rebuild(keep);
+    order_.resize(placedLive);
+    placed_ = placedLive;
+    laidOut_ = placedLive;
 }
 
 bool SearchCache::before(size_t a, size_t b) const {

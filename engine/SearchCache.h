@@ -9,7 +9,7 @@
 // entry at the end, and the entry of each element that leaves is marked.
 // Both cost the same whatever the size of the set. New entries wait outside
 // the listing order until the next search places them; entries of elements
-// that left are skipped, and dropped once they are many.
+// that left are skipped, and dropped once they are half of all.
 //
 // The cache borrows the set's nodes: the set drops the cache whenever it can
 // no longer vouch for them (UhashElem.h).
@@ -88,6 +88,7 @@ private:
     void join(const SearchCache& rest);
     void copyOut(const std::vector<uint32_t>& keep, size_t from, size_t to, SearchCache& into) const;
     void rebuild(const std::vector<uint32_t>& keep);
+    void compact();
     std::vector<uint32_t> sortedLive(std::vector<uint32_t> ids) const;
     void sortAll();
     void placeWaiting();
