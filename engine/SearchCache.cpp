@@ -63,6 +63,21 @@ size_t findPair(const char* bytes, size_t pos, size_t n, char a, char b, size_t 
 SearchCache::SearchCache(const iVector& searchFields, const iVector& displayFields, int32_t keyField)
     : searchFields_(searchFields), displayFields_(displayFields), keyField_(keyField) {}
 
+bool SearchCache::add(nodoHash* node) {
+    if (ordered_) {
+        const TElem& e = *node->elem;
+        size_t search = 0, list = 2 + e.str(keyField_).size();
+        for (int32_t f : searchFields_) search += e.str(f).size() + 1;
+        for (int32_t f : displayFields_) list += e.str(f).size() + 1;
+        if (searchBytes_.size() + search > searchBytes_.capacity() ||
+            listBytes_.size() + list > listBytes_.capacity() || entries_.size() == entries_.capacity()) {
+            return false;
+        }
+    }
+    append(node);
+    return true;
+}
+
 void SearchCache::append(nodoHash* node) {
     const TElem& e = *node->elem;
     Entry entry{node->stamp, node, searchBytes_.size(), listBytes_.size(), node->bucket, 0};
@@ -172,10 +187,14 @@ void SearchCache::copyOut(const std::vector<uint32_t>& keep, size_t from, size_t
 // Many are copied by two threads, each half into buffers of its own.
 void SearchCache::rebuild(const std::vector<uint32_t>& keep) {
     const size_t n = keep.size();
+    // Room for an eighth more, so that the insertions before the next
+    // search do not copy a large cache to grow it (a sort lays it out anew
+    // after that many anyway). Pages of room not yet written are seldom resident.
+    const auto roomy = [](size_t size) { return size + size / 8 + 64; };
     SearchCache laid(searchFields_, displayFields_, keyField_);
-    laid.searchBytes_.reserve(searchBytes_.size());
-    laid.listBytes_.reserve(listBytes_.size());
-    laid.entries_.reserve(n);
+    laid.searchBytes_.reserve(roomy(searchBytes_.size()));
+    laid.listBytes_.reserve(roomy(listBytes_.size()));
+    laid.entries_.reserve(roomy(n));
     if (n < kWorthASecondThread) {
         copyOut(keep, 0, n, laid);
     } else {

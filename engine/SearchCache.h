@@ -42,7 +42,11 @@ public:
     void appendAll(const std::vector<nodoHash*>& nodes);
     // An entry for the element that node now holds (it joined the set, or
     // moved into node); the node's stamp and bucket must be its final ones.
-    void append(nodoHash* node);
+    // False, with nothing added, once a searched cache is out of room: it
+    // would have to copy itself whole to grow, and the next search would
+    // sort it whole anyway. The set then drops it, and the next search makes
+    // it anew.
+    bool add(nodoHash* node);
     // The element that node holds leaves the set or the node.
     void drop(nodoHash* node);
 
@@ -85,6 +89,7 @@ private:
     // `order` stays sorted while entries come and go.
     bool before(size_t a, size_t b) const;
 
+    void append(nodoHash* node);
     void join(const SearchCache& rest);
     void copyOut(const std::vector<uint32_t>& keep, size_t from, size_t to, SearchCache& into) const;
     void rebuild(const std::vector<uint32_t>& keep);

@@ -246,7 +246,7 @@ void addSHashE(std::unique_ptr<TElem> element, hashElemR* set) {
         // The replaced node dies inside; the slot is re-pointed without reading it.
         slot.node = insertOrReplace(set, b, std::move(element), found, found ? found->prev : nullptr);
         if (found == nullptr) ++index->used;
-        if (set->cache) set->cache->append(slot.node);
+        if (set->cache && !set->cache->add(slot.node)) set->cache.reset();
         return;
     }
     nodoHash* before = nullptr;
@@ -306,7 +306,8 @@ void delSHashE(const std::string& key, int32_t field, hashElemR* set) {
         if (index) index->repoint(index->keyOf(head.get()), match);
         if (cache) cache->drop(head.get());
         match->elem = std::move(head->elem);
-        if (cache) cache->append(match);  // its place in the listing order changes with its node
+        // Its place in the listing order changes with its node.
+        if (cache && !cache->add(match)) set->cache.reset();
     }
     std::unique_ptr<nodoHash> old = std::move(head);
     head = std::move(old->next);
