@@ -27,6 +27,10 @@ constexpr double kCommitMicros = 2.0;
 constexpr double kCommitVsSqlite = 3.0;
 constexpr double kMemoryPerFileByte = 3.0;
 constexpr double kScaling = 1.5;
+constexpr double kAfterSearchSlowdown = 1.5;
+// Contacts added and deleted by the rows that compare a searched set with an
+// unsearched one (a tenth of smaller books).
+constexpr int64_t kAfterSearchContacts = 10'000;
 
 // Stops the run when two counts that must agree do not.
 void expectSame(const std::string& what, int64_t got, int64_t expected) {
@@ -94,7 +98,8 @@ void Bench::run() {
         "peers: load - read() of the same file into memory; save - write(), fsync() and\n"
         "       rename() of the same bytes; search, commit, memory - SQLite in memory, one row\n"
         "       per contact, key as primary key, LIKE on the three search fields, ORDER BY\n"
-        "       upper() of the display text\n"
+        "       upper() of the display text; commit, delete searched - the same in a set\n"
+        "       loaded from data.vlt and never searched\n"
         "memory: growth of the peak resident size of a fresh process while it loads data.vlt\n"
         "       (SQLite: while it fills the table), per contact in the set (B/c) and against\n"
         "       the size of data.vlt\n");
@@ -177,6 +182,7 @@ void Bench::runSize(int64_t size) {
     const int64_t matches = searchRow(ctx, "search 5%", kFivePercentFragment, 5e-3, 50e-3);
     searchRow(ctx, "search all", "", 20e-3, 250e-3);
     commitRows(ctx);
+    afterSearchRows(ctx);
     memoryRow(ctx);
 
     if (matches >= 0) {
@@ -391,6 +397,87 @@ void Bench::commitRows(const SizeContext& ctx) {
                  formatRatio(r), target, ""},
              met);
     }
+}
+
+// Commit and delete in a set loaded from data.vlt and then searched (the
+// search leaves its cache, which the set keeps up to date), against the same
+// in a set loaded the same way and never searched. Both sides add the same
+// new contacts (some replace contacts of the book) and delete the same keys;
+// loading and searching stay outside the timing.
+void Bench::afterSearchRows(const SizeContext& ctx) {
+    const int64_t extra = std::min<int64_t>(kAfterSearchContacts, std::max<int64_t>(ctx.size / 10, 1));
+    const std::vector<Contact> more = generateBook(extra, options_.seed + 1);
+    sVector doomed;
+    for (int64_t i = 0; i < extra; ++i) doomed.push_back(ctx.book[static_cast<size_t>(i)].fields[kFieldKey]);
+    std::sort(doomed.begin(), doomed.end());
+    doomed.erase(std::unique(doomed.begin(), doomed.end()), doomed.end());
+
+    const auto loaded = [&](bool searched) {
+        auto store = std::make_unique<TConjuntos>(1);
+        store->loadCrypt(ctx.dataPath, kSlot, kCipherKey);
+        expectSame("contacts loaded from data.vlt against distinct keys of the book",
+                   setCount(*store), ctx.expected);
+        if (searched) {
+            StoreListing out;
+            searchAndList(*store, kFivePercentFragment, out);
+        }
+        return store;
+    };
+    const auto perContactCell = [&](const Samples& s, size_t n) {
+        return s.measured() ? formatMicros(s.median() / static_cast<double>(n)) + "/contact"
+                            : skippedCell();
+    };
+    const auto emitRow = [&](const std::string& op, const Samples& after, const Samples& before,
+                             size_t n) {
+        const std::optional<double> r = ratio(after, before);
+        std::optional<bool> met;
+        if (!after.measured()) {
+            met = false;
+        } else if (r) {
+            met = *r >= 1.0 / kAfterSearchSlowdown;
+        }
+        emit(Row{ctx.sizeCell, op, runsCell(after, before), perContactCell(after, n),
+                 perContactCell(before, n), formatRatio(r),
+                 "<= " + formatRatio(kAfterSearchSlowdown) + " unsearched", ""},
+             met);
+    };
+
+    int64_t countAfterCommit = -1;
+    const auto commitSide = [&](bool searched) {
+        const std::string key = searched ? "commit after search" : "commit before search";
+        ctx.progress(key);
+        return side(key, ctx.size, [&, searched](Clock::time_point deadline) -> std::optional<double> {
+            auto store = loaded(searched);
+            const auto start = Clock::now();
+            if (!commitContacts(*store, ctx.proto, more, deadline)) return std::nullopt;
+            const double seconds = secondsSince(start);
+            if (countAfterCommit >= 0) {
+                expectSame(key + ": contacts against the other side", setCount(*store), countAfterCommit);
+            }
+            countAfterCommit = setCount(*store);
+            return seconds;
+        });
+    };
+    const Samples commitBefore = commitSide(false);
+    const Samples commitAfter = commitSide(true);
+    emitRow("commit, searched", commitAfter, commitBefore, more.size());
+
+    const auto deleteSide = [&](bool searched) {
+        const std::string key = searched ? "delete after search" : "delete before search";
+        ctx.progress(key);
+        return side(key, ctx.size, [&, searched](Clock::time_point) -> std::optional<double> {
+            auto store = loaded(searched);
+            const auto start = Clock::now();
+            for (const std::string& k : doomed) store->delObj(kSlot, k);
+            const double seconds = secondsSince(start);
+            expectSame(key + ": contacts left", setCount(*store),
+                       ctx.expected - static_cast<int64_t>(doomed.size()));
+            return seconds;
+        });
+    };
+    const Samples deleteBefore = deleteSide(false);
+    const Samples deleteAfter = deleteSide(true);
+    emitRow("delete, searched", deleteAfter, deleteBefore, doomed.size());
 }
 
 // Memory: the growth of a fresh process around the load, against a fresh

@@ -58,6 +58,7 @@ class Bench {
     int64_t searchRow(SizeContext& ctx, const std::string& op, const std::string& text,
                       double limit100k, double limit1M);
     void commitRows(const SizeContext& ctx);
+    void afterSearchRows(const SizeContext& ctx);
     void memoryRow(const SizeContext& ctx);
     Samples side(const std::string& key, int64_t size, const RunOnce& once);
     std::string runsCell(const Samples& contavio, const Samples& peer) const;

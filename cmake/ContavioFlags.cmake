@@ -16,7 +16,10 @@ target_compile_options(contavio_warnings INTERFACE -Wall -Wextra)
 add_library(contavio_flags INTERFACE)
 target_link_libraries(contavio_flags INTERFACE contavio_warnings)
 
-if(CONTAVIO_SANITIZE)
+if(CONTAVIO_SANITIZE_THREAD)
+    target_compile_options(contavio_flags INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+    target_link_options(contavio_flags INTERFACE -fsanitize=thread)
+elseif(CONTAVIO_SANITIZE)
     target_compile_options(contavio_flags INTERFACE
         -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
     target_link_options(contavio_flags INTERFACE -fsanitize=address,undefined)

@@ -6,7 +6,7 @@
 
 namespace contavio {
 
-uint64_t gSetElemEdits = 0;
+std::atomic<uint64_t> gSetElemEdits{0};
 
 TElem::~TElem() {
     ints.clear();
@@ -52,7 +52,7 @@ float TElem::getFloat(int32_t index) const { return floats[static_cast<size_t>(i
 
 void TElem::setStr(int32_t index, const std::string& text) {
     strs[static_cast<size_t>(index)] = copyStr(text);
-    if (inSet) ++gSetElemEdits;
+    if (inSet) gSetElemEdits.fetch_add(1, std::memory_order_relaxed);
 }
 
 void TElem::setInt(int32_t index, int32_t value) { ints[static_cast<size_t>(index)] = value; }

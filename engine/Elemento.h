@@ -5,6 +5,7 @@
 // stored value ends before the first NUL byte of the text it was made from.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -84,7 +85,10 @@ public:
     bool inSet = false;
 };
 
-// How many times setStr has changed an element owned by a set.
-extern uint64_t gSetElemEdits;
+// How many times setStr has changed an element owned by a set. Threads that
+// work on sets of their own share it, so it is atomic; it only ever rises, and
+// nothing is ordered by it (relaxed): a search compares it with the value its
+// set's search cache was made at.
+extern std::atomic<uint64_t> gSetElemEdits;
 
 }  // namespace contavio

@@ -5,6 +5,27 @@
 //
 // Chain order is observable (the search and the file writer follow it): a
 // node made for an insertion always goes to the head of its bucket's chain.
+//
+// Chains built or edited by hand. table, next, elem and count are open:
+// callers may read the chains, and may build or change them themselves (a
+// tool, a test). Beside the chains the set keeps bookkeeping of its own - a
+// key index and a search cache that point at its nodes, and each node's prev,
+// stamp, bucket and cacheEntry - which a hand edit can leave pointing at
+// nodes that are gone. A caller who edits chains by hand keeps these rules:
+//   1. A node linked by hand is made with std::make_unique<nodoHash>() and
+//      holds an element; the set frees both. Its bookkeeping fields are left
+//      as made.
+//   2. count is equal to the number of nodes in the chains before the next
+//      operation on the set.
+//   3. After the edits - linking or freeing nodes, relinking chains, putting
+//      another element into a node - and before any operation on the set
+//      but destroyHashE and countHashE, rescanHashE is called. (An edit that
+//      changes count is noticed by the next operation, which rescans by
+//      itself; one that keeps count is not.)
+// Chains may hold what the set itself would not make: an element outside
+// its key's bucket, or two elements with equal keys, make the set walk its
+// chains from then on, as an integer-keyed set does, which is what the
+// operations describe.
 #pragma once
 
 #include <cstdint>
@@ -26,15 +47,15 @@ struct nodoHash {
     std::unique_ptr<nodoHash> next;
     int32_t id = 0;
     // Bookkeeping that keeps large sets fast; it never changes what the
-    // chains hold or in which order.
+    // chains hold or in which order. Set by the set alone (see above).
     nodoHash* prev = nullptr;  // previous node of the chain, none at the head
     uint64_t stamp = 0;        // rises with every push: a chain is in falling stamp order
     int32_t bucket = 0;        // the bucket whose chain holds this node
     uint32_t cacheEntry = UINT32_MAX;  // this node's entry in the search cache, if any
 };
 
-// Key -> node index of a set filled by string key, and a compact copy of the
-// fields that searches read (both defined in UhashElem.cpp).
+// Key -> node index of a set filled by string key (KeyIndex.h), and a
+// compact copy of the fields that searches read (SearchCache.h).
 struct KeyIndex;
 struct SearchCache;
 
@@ -53,7 +74,8 @@ struct hashElemR {
     // Side index by key field, kept while every insertion is by string key
     // (addIHashE drops it for good). Lookups, replacements and deletions by
     // the key field use it instead of walking a chain; the byte-sum hash puts
-    // many keys of a large set in few buckets.
+    // many keys of a large set in few buckets. It follows keyField: a key
+    // field changed before the first insertion is the one the set keys by.
     std::unique_ptr<KeyIndex> index;
     // The fields the last search read, for every element, in one buffer;
     // kept up to date by insertions and deletions once a search made it.
@@ -96,6 +118,11 @@ int32_t countHashE(const hashElemR* set);
 // A hint for a caller about to insert under key (a file reader): starts
 // fetching the memory that addSHashE will touch for it. Changes nothing.
 void prefetchHashE(const hashElemR* set, const std::string& key);
+// After chains were built or edited by hand (rules above): rebuilds the
+// bookkeeping from what the chains hold, and sets count to the number of
+// nodes. Chains, ids, lastId and the status pair stay as they are. One walk
+// of every chain.
+void rescanHashE(hashElemR* set);
 // Destroys the set and all it owns and leaves the caller's pointer none.
 // A none pointer sets ERR_NO_SET. Always sets the status pair.
 void destroyHashE(hashElemR*& set);

@@ -394,6 +394,73 @@ TEST_F(SearchTest, LargeSearchesListAsAWalkOfTheChainsSortedByText) {
     }
 }
 
+// A set that was never searched, with the same chains as `set`: each
+// bucket's elements inserted again from the tail of its chain to its head.
+hashElemR* freshCopy(const hashElemR* set) {
+    hashElemR* copy = newHashElem(set->size, set->data, set->name, set->keyField);
+    setProtoHashE(copy, *set->proto);
+    std::vector<const TElem*> chain;
+    for (const auto& head : set->table) {
+        chain.clear();
+        for (const nodoHash* node = head.get(); node != nullptr; node = node->next.get()) {
+            chain.push_back(node->elem.get());
+        }
+        for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+            addSHashE(SearchTest::elemOf((*it)->getStrs(), (*it)->getInt(0)), copy);
+        }
+    }
+    return copy;
+}
+
+// Insertions, replacements and deletions after a search, in batches of
+// every size between two searches (a few, many, mostly deletions), listed
+// as a set built fresh from the same chains lists, and as a walk by hand.
+// Few distinct display texts, so that equal texts keep the walk's order.
+TEST_F(SearchTest, EditsAfterASearchListAsAFreshSetDoes) {
+    make(61);
+    const Lines names = {"Ana", "ana", "Luis", "", "\xC1ngel"};
+    const Lines surnames = {"Ruiz", "RUIZ", "Paz"};
+    uint32_t seed = 7;
+    const auto next = [&seed](uint32_t n) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % n;
+    };
+    const auto randomKey = [&] { return "k" + std::to_string(next(30000)); };
+    const auto addRandom = [&] {
+        add({randomKey(), names[next(5)], surnames[next(3)], next(4) == 0 ? "" : "Sur"});
+    };
+    for (int i = 0; i < 22000; ++i) addRandom();
+    find("an");
+    // Edits in each batch: 0 for a search with nothing new, 40 that wait
+    // for their place, 6000 that are sorted with the rest, then deletions
+    // that leave most entries of the cache dead, then a mixed run.
+    for (const int batch : {0, 40, 6000, 25000, 3000}) {
+        SCOPED_TRACE(batch);
+        for (int i = 0; i < batch; ++i) {
+            const uint32_t op = batch == 25000 ? 2 : next(3);  // 0, 1 insert or replace, 2 delete
+            if (op < 2) {
+                addRandom();
+            } else {
+                delSHashE(randomKey(), 0, set);
+            }
+        }
+        hashElemR* fresh = freshCopy(set);
+        ASSERT_EQ(countHashE(fresh), countHashE(set));
+        for (const std::string text : {"", "an", "ruiz", "\xE1ngel", "sur", "nadie"}) {
+            SCOPED_TRACE(text);
+            const Listing got = find(text, {1, 2, 3}, {1, 2});
+            auto sol = searchHashE(fresh, text, {1, 2, 3}, {1, 2});
+            const Listing want = listOf(sol.get());
+            ASSERT_EQ(got.lines.size(), want.lines.size());
+            EXPECT_TRUE(got.lines == want.lines);
+            EXPECT_TRUE(got.texts == want.texts);
+            EXPECT_TRUE(got.keys == want.keys);
+            EXPECT_TRUE(got.keys == walkAndSort(set, text, {1, 2, 3}, {1, 2}).keys);
+        }
+        destroyHashE(fresh);
+    }
+}
+
 TEST_F(SearchTest, ResultsStayReadableAfterTheSetIsGone) {
     make(16);
     add({"k1", "Ana", "Lopez", "Centro"});

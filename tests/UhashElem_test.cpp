@@ -9,6 +9,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/Constantes.h"
@@ -355,6 +356,193 @@ TEST_F(HashTest, LongSingleBucketChainIsDestroyedWithoutRecursion) {
     hashElemR* other = newHashElem(1, 0, "otro", 0);
     fillLongChain(other, 200000);
     runOnSmallStack([other] { delete other; });
+}
+
+// The key field may be changed after creation, before the first insertion:
+// the set then finds, replaces and deletes by the new one.
+TEST_F(HashTest, KeyFieldChangedBeforeTheFirstInsertionIsTheKey) {
+    for (const int32_t size : {1, 7, 256}) {
+        SCOPED_TRACE(size);
+        if (set != nullptr) destroyHashE(set);
+        make(size, 0);
+        set->keyField = 1;
+        // Field 1 is now the key; field 0 tells the elements apart.
+        add("first", "Ana");
+        add("second", "Bea");
+        add("third", "Ana");
+        EXPECT_EQ(countHashE(set), 2);
+        EXPECT_EQ(set->lastId, 2);
+        EXPECT_EQ(chain(hashStr("Ana", size)).front(), "third/Ana#1");
+        TElem* e = getSHashElem("Ana", 1, set);
+        ASSERT_NE(e, nullptr);
+        EXPECT_EQ(e->str(0), "third");
+        EXPECT_EQ(getSHashElem("third", 0, set) == nullptr, hashStr("third", size) != hashStr("Ana", size));
+        auto sol = searchHashE(set, "a", iVector{1}, iVector{0});
+        VectorLineList lines;
+        std::optional<sVector> texts, keys;
+        listSSol(sol.get(), lines, texts, keys);
+        ASSERT_TRUE(keys.has_value());
+        EXPECT_EQ(*keys, (sVector{"Bea", "Ana"}));  // "second ", "third "
+        delSHashE("Ana", 1, set);
+        expectStatus("", ERR_OK);
+        delSHashE("Ana", 1, set);
+        EXPECT_EQ(hashErrCode, ERR_NOT_FOUND);
+        EXPECT_EQ(countHashE(set), 1);
+        EXPECT_EQ(tagOf("second"), hashStr("second", size) == hashStr("Bea", size) ? "Bea" : "<none>");
+    }
+}
+
+// Chains edited by hand, keeping the rules UhashElem.h states, after the set
+// has built its key index and search cache: every operation afterwards
+// agrees with a walk of the chains. Run under AddressSanitizer, a node the
+// index or cache still pointed at would show as a use after free.
+struct HandEdit {
+    const char* name;
+    std::function<void(hashElemR*)> edit;
+    bool rescan;  // the edit keeps count, so the caller calls rescanHashE
+};
+
+std::unique_ptr<nodoHash> handNode(const std::string& key, const std::string& tag, int32_t id) {
+    auto node = std::make_unique<nodoHash>();
+    node->elem = makeElem(key, tag);
+    node->id = id;
+    return node;
+}
+
+// The chain of bucket b: unlinks and frees its node at position `at`.
+void unlinkByHand(hashElemR* set, size_t b, int at) {
+    std::unique_ptr<nodoHash>* link = &set->table[b];
+    for (int i = 0; i < at; ++i) link = &(*link)->next;
+    std::unique_ptr<nodoHash> gone = std::move(*link);
+    *link = std::move(gone->next);
+    --set->count;
+}
+
+TEST_F(HashTest, HandEditedChainsStaySafe) {
+    const std::vector<HandEdit> edits = {
+        {"node freed from the middle of a chain", [](hashElemR* s) { unlinkByHand(s, 0, 2); }, false},
+        {"head freed", [](hashElemR* s) { unlinkByHand(s, 0, 0); }, false},
+        {"node linked at the head",
+         [](hashElemR* s) {
+             auto node = handNode("hand", "h", 99);
+             node->next = std::move(s->table[0]);
+             s->table[0] = std::move(node);
+             ++s->count;
+         },
+         false},
+        {"node freed and another linked in its place",
+         [](hashElemR* s) {
+             unlinkByHand(s, 0, 1);
+             auto node = handNode("swap", "s", 98);
+             node->next = std::move(s->table[0]->next);
+             s->table[0]->next = std::move(node);
+             ++s->count;
+         },
+         true},
+        {"elements swapped between nodes",
+         [](hashElemR* s) { std::swap(s->table[0]->elem, s->table[0]->next->next->elem); }, true},
+        {"a key twice in one chain",
+         [](hashElemR* s) {
+             auto node = handNode("k3", "twin", 97);
+             node->next = std::move(s->table[0]);
+             s->table[0] = std::move(node);
+             ++s->count;
+         },
+         false},
+    };
+    for (const HandEdit& e : edits) {
+        SCOPED_TRACE(e.name);
+        if (set != nullptr) destroyHashE(set);
+        make(1);
+        for (int i = 0; i < 8; ++i) add("k" + std::to_string(i), "t");
+        searchHashE(set, "k", iVector{0}, iVector{0});  // makes the search cache
+        e.edit(set);
+        if (e.rescan) rescanHashE(set);
+        // What a walk of the chain finds, before and after the operations.
+        const auto walkKeys = [this] {
+            std::vector<std::string> keys;
+            for (const nodoHash* n = set->table[0].get(); n != nullptr; n = n->next.get()) keys.push_back(n->elem->str(0));
+            return keys;
+        };
+        const auto searched = [this] {
+            auto sol = searchHashE(set, "", iVector{0, 1}, iVector{1});
+            VectorLineList lines;
+            std::optional<sVector> texts, keys;
+            listSSol(sol.get(), lines, texts, keys);
+            return keys.value_or(sVector{});
+        };
+        // All display texts are equal ("t ", or the hand tags), so ties list in walk order.
+        std::vector<std::pair<std::string, std::string>> texts;  // display text, key
+        for (const nodoHash* n = set->table[0].get(); n != nullptr; n = n->next.get()) {
+            texts.emplace_back(n->elem->str(1) + " ", n->elem->str(0));
+        }
+        std::stable_sort(texts.begin(), texts.end(), [](const auto& a, const auto& b) {
+            return compareSSolText(a.first, b.first) < 0;
+        });
+        sVector byText;
+        for (const auto& t : texts) byText.push_back(t.second);
+        EXPECT_EQ(searched(), byText);
+        std::vector<std::string> walk = walkKeys();
+        EXPECT_EQ(countHashE(set), static_cast<int32_t>(walk.size()));
+        const std::string present = walk[walk.size() / 2];
+        const std::string& head = walk.front();
+        // A replacement of a present key replaces the first node holding it.
+        const int32_t before = countHashE(set);
+        add(present, "new");
+        EXPECT_EQ(countHashE(set), before);
+        EXPECT_EQ(chain(0).front().substr(0, present.size() + 4), present + "/new");
+        EXPECT_EQ(tagOf(present), "new");
+        delSHashE(present, 0, set);
+        expectStatus("", ERR_OK);
+        if (head != present) {
+            EXPECT_NE(getSHashElem(head, 0, set), nullptr);
+        }
+        for (int i = 0; i < 8; ++i) add("n" + std::to_string(i), "t");
+        // The tail (found through the index) and the head.
+        for (const bool tail : {true, false}) {
+            const std::vector<std::string> keys = walkKeys();
+            delSHashE(tail ? keys.back() : keys.front(), 0, set);
+            expectStatus("", ERR_OK);
+            EXPECT_EQ(walkKeys().size(), keys.size() - 1);
+        }
+        walk = walkKeys();
+        EXPECT_EQ(countHashE(set), static_cast<int32_t>(walk.size()));
+        sVector sortedWalk = walk, found = searched();
+        std::sort(sortedWalk.begin(), sortedWalk.end());
+        std::sort(found.begin(), found.end());
+        EXPECT_EQ(found, sortedWalk);
+    }
+}
+
+// Two threads, each with a set of its own: insertions, searches and edits
+// through setStr, which counts every edit of an element in a set. Built with
+// ThreadSanitizer (CONTAVIO_SANITIZE_THREAD), a race on that count shows.
+TEST(HashThreadsTest, TwoThreadsEditAndSearchTwoSets) {
+    const auto work = [](const std::string& prefix, std::vector<std::string>& seen) {
+        hashElemR* own = newHashElem(31, 0, prefix, 0);
+        setProtoHashE(own, recordProto());
+        for (int i = 0; i < 300; ++i) addSHashE(makeElem(prefix + std::to_string(i), "old"), own);
+        for (int round = 0; round < 200; ++round) {
+            const std::string key = prefix + std::to_string(round);
+            getSHashElem(key, 0, own)->setStr(1, "new" + std::to_string(round));
+            auto sol = searchHashE(own, "new" + std::to_string(round), iVector{1}, iVector{0});
+            VectorLineList lines;
+            std::optional<sVector> texts, keys;
+            listSSol(sol.get(), lines, texts, keys);
+            seen.push_back(keys && keys->size() == 1 ? keys->front() : "<none>");
+            getSHashElem(key, 0, own)->setStr(1, "old");
+        }
+        hashElemR* gone = own;
+        delete gone;  // destroyHashE writes the module's status pair, shared by both threads
+    };
+    std::vector<std::string> a, b;
+    std::thread other([&] { work("b", b); });
+    work("a", a);
+    other.join();
+    for (const auto& [prefix, seen] : {std::pair{"a", &a}, std::pair{"b", &b}}) {
+        ASSERT_EQ(seen->size(), 200u);
+        for (int round = 0; round < 200; ++round) EXPECT_EQ((*seen)[round], prefix + std::to_string(round));
+    }
 }
 
 }  // namespace
