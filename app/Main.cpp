@@ -8,7 +8,9 @@
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
+#include <QListView>
 #include <QListWidget>
+#include <QSignalBlocker>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -29,6 +31,7 @@
 #include "Dialogs.h"
 #include "Keyboard.h"
 #include "Look.h"
+#include "ResultsModel.h"
 #include "Texts.h"
 #include "VCardFiles.h"
 #include "engine/UhashElem.h"
@@ -83,29 +86,40 @@ QPushButton* makeButton(QWidget* parent, const char* name, const char* caption,
     return button;
 }
 
-// A list box that takes the focus without making a line current, so the
-// first Down key selects the first line, not the second.
-class ListBox : public QListWidget {
+// A list that takes the focus without making a line current, so the first
+// Down key selects the first line, not the second.
+template <class View>
+class FocusWithoutCurrent : public View {
   public:
-    using QListWidget::QListWidget;
+    using View::View;
 
   protected:
     void focusInEvent(QFocusEvent* event) override {
-        QListWidget::focusInEvent(event);
-        if (selectedItems().isEmpty()) {
-            selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+        View::focusInEvent(event);
+        if (!this->selectionModel()->hasSelection()) {
+            this->selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
         }
     }
 };
 
-QListWidget* makeListBox(QWidget* parent, const char* name, const QRect& geometry) {
-    auto* list = new ListBox(parent);
+template <class View>
+View* shapeList(View* list, const char* name, const QRect& geometry) {
     list->setObjectName(QString::fromLatin1(name));
     list->setGeometry(geometry);
     list->setSelectionMode(QAbstractItemView::SingleSelection);
     list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);  // long lines are cut
     list->setUniformItemSizes(true);  // one line a row: no measuring of every line
     return list;
+}
+
+QListWidget* makeListBox(QWidget* parent, const char* name, const QRect& geometry) {
+    return shapeList(new FocusWithoutCurrent<QListWidget>(parent), name, geometry);
+}
+
+// The selected row of a list view, or -1.
+int selectedRow(const QAbstractItemView* view) {
+    const QModelIndexList selected = view->selectionModel()->selectedIndexes();
+    return selected.isEmpty() ? -1 : selected.first().row();
 }
 
 QGroupBox* makeGroupBox(QWidget* parent, const char* name, const char* caption,
@@ -216,12 +230,6 @@ void fillListBox(QListWidget* box, const sVector& items) {
         lines.add(item);
     }
     lines.endUpdate();
-}
-
-// The selected line of a list box, or -1.
-int selectedRow(const QListWidget* box) {
-    const QList<QListWidgetItem*> selected = box->selectedItems();
-    return selected.isEmpty() ? -1 : box->row(selected.first());
 }
 
 void removeSelectedLine(QListWidget* box) {
@@ -398,7 +406,10 @@ void TForm1::createPanels(QWidget* client) {
 
 void TForm1::createResults(QWidget* client) {
     Label11 = makeLabel(client, "Label11", text::kCountLabelStart, 512, 8);
-    ListBox3 = makeListBox(client, "ListBox3", QRect(512, 24, 145, 329));
+    ListBox3 = shapeList(new FocusWithoutCurrent<QListView>(client), "ListBox3",
+                         QRect(512, 24, 145, 329));
+    results_ = new ResultsModel(&gResultTexts, ListBox3);
+    ListBox3->setModel(results_);
 
     Label1 = makeLabel(client, "Label1", text::kVersionLabel, 368, 344);
     QFont font = windowFont();
@@ -411,7 +422,7 @@ void TForm1::createResults(QWidget* client) {
     Label1->adjustSize();
 
     // Mouse and keyboard both move the selection; each change opens the line.
-    connect(ListBox3, &QListWidget::itemSelectionChanged, this,
+    connect(ListBox3->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { handle(&TForm1::ListBox3Click); });
 }
 
@@ -566,10 +577,11 @@ void TForm1::refreshResults() {
     // finds nothing, where its '?' would match every '?'.
     const bool findable = outsideAnsi(text).isEmpty();
     gConjuntos->search(kContactSlot, toAnsi(text), findable ? fields : iVector{}, fields);
-    ListBoxLines lines(ListBox3);
-    lines.beginUpdate();
-    gConjuntos->listResults(kContactSlot, lines, gResultTexts, gResultKeys);
-    lines.endUpdate();
+    {
+        // Refilling the list picks nothing.
+        const QSignalBlocker quiet(ListBox3->selectionModel());
+        gConjuntos->listResults(kContactSlot, results_->lines(), gResultTexts, gResultKeys);
+    }
     Label11->setText(ui(text::kSolutions) + QString::number(gConjuntos->resultCount(kContactSlot)));
     Label11->adjustSize();
 }

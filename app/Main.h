@@ -15,6 +15,7 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QListView;
 class QListWidget;
 class QMenu;
 class QPlainTextEdit;
@@ -23,6 +24,7 @@ class QPushButton;
 namespace contavio {
 
 class BookFiles;
+class ResultsModel;
 class TForm2;
 
 // The one set collection, with one slot (the contacts). Made by start-up,
@@ -142,7 +144,8 @@ class TForm1 : public QMainWindow {
 
     // The results.
     QLabel* Label11 = nullptr;
-    QListWidget* ListBox3 = nullptr;
+    QListView* ListBox3 = nullptr;
+    ResultsModel* results_ = nullptr;  // the lines of ListBox3
     QLabel* Label1 = nullptr;
 
     TForm2* credits_ = nullptr;

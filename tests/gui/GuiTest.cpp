@@ -118,19 +118,20 @@ void GuiTest::menu(const char* actionName) {
 }
 
 void GuiTest::clickLine(const char* listName, int row) {
-    QListWidget* box = list(listName);
+    QAbstractItemView* box = view(listName);
     ASSERT_NE(box, nullptr);
-    ASSERT_LT(row, box->count());
-    const QRect rect = box->visualItemRect(box->item(row));
+    ASSERT_LT(row, box->model()->rowCount());
+    const QRect rect = box->visualRect(box->model()->index(row, 0));
     QTest::mouseClick(box->viewport(), Qt::LeftButton, Qt::NoModifier, rect.center());
 }
 
 QStringList GuiTest::lines(const char* listName) {
     QStringList result;
-    QListWidget* box = list(listName);
+    QAbstractItemView* box = view(listName);
     if (box != nullptr) {
-        for (int row = 0; row < box->count(); ++row) {
-            result.append(box->item(row)->text());
+        const QAbstractItemModel* model = box->model();
+        for (int row = 0; row < model->rowCount(); ++row) {
+            result.append(model->index(row, 0).data().toString());
         }
     }
     return result;

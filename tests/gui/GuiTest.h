@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -97,6 +98,8 @@ class GuiTest : public ::testing::Test {
     }
     QLineEdit* edit(const char* name) { return find<QLineEdit>(name); }
     QListWidget* list(const char* name) { return find<QListWidget>(name); }
+    // Any list: the editor's list boxes and the results list.
+    QAbstractItemView* view(const char* name) { return find<QAbstractItemView>(name); }
     QComboBox* combo(const char* name) { return find<QComboBox>(name); }
     QPlainTextEdit* memo() { return find<QPlainTextEdit>("Memo1"); }
     QLabel* label(const char* name) { return find<QLabel>(name); }

@@ -23,7 +23,7 @@ TEST_F(StartupTest, FirstStartInAnEmptyFolderReportsTheMissingDataFile) {
     start();
     EXPECT_EQ(messages(), QStringList{q("No se pudo abrir: data.vlt")});
     EXPECT_EQ(label("Label11")->text(), q("Label11"));
-    EXPECT_EQ(list("ListBox3")->count(), 0);
+    EXPECT_EQ(view("ListBox3")->model()->rowCount(), 0);
     EXPECT_EQ(form().windowTitle(), q("Contavio"));
     EXPECT_EQ(applicationTitle(), q("Tarvel - Brenholt"));
     ASSERT_NE(gConjuntos, nullptr);
