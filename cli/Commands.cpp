@@ -70,14 +70,6 @@ void searchLikeTheWindow(TConjuntos& sets, const QString& text) {
                 fields);
 }
 
-class CollectedLines : public LineList {
-  public:
-    void beginUpdate() override {}
-    void clear() override { lines.clear(); }
-    void add(const std::string& line) override { lines.push_back(line); }
-    void endUpdate() override {}
-    std::vector<std::string> lines;
-};
 
 }  // namespace
 
@@ -169,7 +161,7 @@ int listCommand(const BookPlace& place, const Arguments& args) {
     if (!book) return kFailed;
     if (!book->damage.isEmpty()) tell(utf8("Aviso: la agenda está dañada: ") + book->damage);
     searchLikeTheWindow(*book->sets, args.empty() ? QString() : QString::fromLocal8Bit(args[0]));
-    CollectedLines lines;
+    VectorLineList lines;
     std::optional<sVector> texts;
     std::optional<sVector> keys;
     book->sets->listResults(kContactSlot, lines, texts, keys);

@@ -1,4 +1,5 @@
 #include "DataFiles.h"
+#include "Descriptor.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -42,19 +43,6 @@ constexpr const char* kIsDamaged = " est\xE1 da\xF1" "ado: ";
 
 [[noreturn]] void throwSystemError(int error) { throw FileError(std::strerror(error)); }
 
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 // ---------------------------------------------------------------- reading
 

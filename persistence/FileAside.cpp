@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "DataFiles.h"
+#include "Descriptor.h"
 
 namespace contavio {
 
@@ -17,19 +18,6 @@ namespace {
 
 [[noreturn]] void fail(int error) { throw FileError(std::strerror(error)); }
 
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 std::string stamped(const std::string& base) {
     const std::time_t now = std::time(nullptr);
