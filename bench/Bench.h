@@ -22,7 +22,8 @@ struct Options {
     int runs = 5;
     double budget = 60.0;
     uint64_t seed = kDefaultSeed;
-    std::string dir;  // empty: a temporary folder, removed at the end
+    std::string dir;   // empty: a temporary folder, removed at the end
+    std::string book;  // not empty: this database file instead of generated books
 };
 
 // Both sides of a comparison handed back different results.
@@ -51,15 +52,22 @@ class Bench {
     struct SizeContext;
 
     void runSize(int64_t size);
+    void runBook(const std::string& path);
+    void measure(SizeContext& ctx);
     void loadRow(const SizeContext& ctx);
+    void startupRows(SizeContext& ctx);
     void saveRow(SizeContext& ctx);
     void emitThroughputRow(const SizeContext& ctx, const std::string& op, const Samples& c,
-                           const Samples& p, double targetMBps);
+                           const Samples& p, double bytes, std::optional<double> targetMBps);
     int64_t searchRow(SizeContext& ctx, const std::string& op, const std::string& text,
                       double limit100k, double limit1M);
+    void heldSearchRow(SizeContext& ctx);
     void commitRows(const SizeContext& ctx);
     void afterSearchRows(const SizeContext& ctx);
+    void vcardRows(SizeContext& ctx);
     void memoryRow(const SizeContext& ctx);
+    void startedMemoryRow(const SizeContext& ctx);
+    void printLegend();
     Samples side(const std::string& key, int64_t size, const RunOnce& once);
     std::string runsCell(const Samples& contavio, const Samples& peer) const;
     std::string skippedCell() const;

@@ -1,5 +1,7 @@
 #include "StoreOps.h"
 
+#include <algorithm>
+
 namespace contavio::bench {
 
 namespace {
@@ -49,6 +51,37 @@ int64_t searchAndList(TConjuntos& store, const std::string& text, StoreListing& 
 
 void dropResults(TConjuntos& store) {
     store.search(kSlot, kMatchesNothing, kSearchFields, kDisplayFields);
+}
+
+std::vector<Contact> contactsOf(const TConjuntos& store) {
+    std::vector<Contact> book;
+    if (store.isEmpty(kSlot)) return book;
+    const auto addOrder = [](const strList* list) {
+        sVector items;
+        if (list == nullptr) return items;
+        for (const nodoStrList* n = list->head.get(); n != nullptr; n = n->next.get()) {
+            items.push_back(n->value);
+        }
+        std::reverse(items.begin(), items.end());
+        return items;
+    };
+    const hashElemR* set = store.sets[kSlot];
+    book.reserve(static_cast<size_t>(set->count));
+    for (const auto& head : set->table) {
+        for (const nodoHash* node = head.get(); node != nullptr; node = node->next.get()) {
+            const TElem& e = *node->elem;
+            Contact c;
+            c.fields = e.strs;
+            c.fields.resize(kStringFields);
+            const size_t lists = e.strLists.size();
+            if (lists > static_cast<size_t>(kListEmails))
+                c.emails = addOrder(e.strLists[kListEmails]);
+            if (lists > static_cast<size_t>(kListPhones))
+                c.phones = addOrder(e.strLists[kListPhones]);
+            book.push_back(std::move(c));
+        }
+    }
+    return book;
 }
 
 int64_t setCount(const TConjuntos& store) {

@@ -47,6 +47,11 @@ int64_t searchAndList(TConjuntos& store, const std::string& text, StoreListing& 
 // replaces are small and freeing them costs that search nothing.
 void dropResults(TConjuntos& store);
 
+// Every contact of slot 0 in chain order, with its e-mails and telephones in
+// the order that adds them back as they are (the lists are stacks), so that
+// commitContacts builds the same set again. Reads a book from a file.
+std::vector<Contact> contactsOf(const TConjuntos& store);
+
 // The number of contacts in slot 0, or -1 when the slot is empty.
 int64_t setCount(const TConjuntos& store);
 

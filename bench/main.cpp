@@ -2,8 +2,8 @@
 // plain file I/O and SQLite 3 on synthetic contact books, and prints one
 // table row per measurement with the median of several runs.
 //
-//   contavio_bench [--sizes N...] [--runs N] [--budget S] [--seed N] [--dir PATH]
-//                  [--one-thread]
+//   contavio_bench [--sizes N...] [--book FILE] [--runs N] [--budget S] [--seed N]
+//                  [--dir PATH] [--one-thread]
 //
 // Both sides of a row work on the same data, only the operation itself is
 // timed, and both must hand back the same results: a difference ends the
@@ -23,9 +23,9 @@
 #include <vector>
 
 #include "Bench.h"
-#include "engine/Worker.h"
-#include "MemoryProbe.h"
+#include "FreshProcess.h"
 #include "PlainFiles.h"
+#include "engine/Worker.h"
 
 namespace contavio::bench {
 namespace {
@@ -34,10 +34,12 @@ constexpr int64_t kMaxSize = 20'000'000;
 
 void printUsage(std::FILE* out) {
     std::fprintf(out,
-                 "usage: contavio_bench [--sizes N...] [--runs N] [--budget S] [--seed N] "
-                 "[--dir PATH] [--one-thread]\n"
+                 "usage: contavio_bench [--sizes N...] [--book FILE] [--runs N] [--budget S] "
+                 "[--seed N] [--dir PATH] [--one-thread]\n"
                  "  --sizes N...  books of N generated contacts (default 10000 100000 1000000;\n"
                  "                blanks or commas between sizes; k and m suffixes allowed)\n"
+                 "  --book FILE   measure this data.vlt instead of generated books (it is only\n"
+                 "                read; the rows that write save copies in the work folder)\n"
                  "  --runs N      runs per measurement, the median is shown (default 5)\n"
                  "  --one-thread  the store without second threads, as on a system that\n"
                  "                starts none\n"
@@ -110,6 +112,11 @@ Options parseOptions(int argc, char** argv) {
             if (!(options.budget > 0.0)) usageError("bad --budget: " + v);
         } else if (arg == "--seed") {
             options.seed = std::strtoull(value().c_str(), nullptr, 10);
+        } else if (arg == "--book") {
+            options.book = value();
+            if (::access(options.book.c_str(), R_OK) != 0) {
+                usageError("cannot read " + options.book + ": " + std::strerror(errno));
+            }
         } else if (arg == "--dir") {
             options.dir = value();
         } else if (arg == "--one-thread") {
@@ -190,10 +197,10 @@ int runGuarded(const Options& options, const WorkDir& dir) {
 
 int main(int argc, char** argv) {
     using namespace contavio::bench;
-    const bool memoryChild = argc > 1 && std::string(argv[1]) == kMemoryChildFlag;
-    const Options options = memoryChild ? Options{} : parseOptions(argc, argv);
+    const bool child = argc > 1 && std::string(argv[1]) == kChildFlag;
+    const Options options = child ? Options{} : parseOptions(argc, argv);
     try {
-        if (memoryChild) return memoryChildMain(argc, argv);
+        if (child) return childMain(argc, argv);
         const WorkDir dir(options.dir);
         return dir.temporary() ? runGuarded(options, dir) : runBench(options, dir);
     } catch (const std::exception& e) {
