@@ -67,8 +67,8 @@ QString outsideAnsi(const QString& text) {
         if (text.at(i).isHighSurrogate() && i + 1 < text.size() &&
             text.at(i + 1).isLowSurrogate()) {
             character.append(text.at(++i));
-        } else if (!text.at(i).isSurrogate() && (text.at(i).unicode() == u'?' ||
-                                                  toAnsiChar(text.at(i).unicode()) != '?')) {
+        } else if (!text.at(i).isSurrogate() &&
+                   (text.at(i).unicode() == u'?' || toAnsiChar(text.at(i).unicode()) != '?')) {
             continue;
         }
         if (!found.contains(character)) found.append(character);

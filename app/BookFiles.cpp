@@ -118,9 +118,9 @@ QString BookFiles::load(TConjuntos& sets, int32_t slot) {
             message += ui(text::kDamagedLegacyKept) + shown(legacyAside_) + QLatin1Char('.');
         } else if (replaceable(dataFile_)) {
             const QString kept = keepDataFile(".damaged");
-            message += dataUntouchable_ ? kept
-                                        : ui(text::kDamagedCopied) + kept +
-                                              ui(text::kDamagedReplacedAtClose);
+            message += dataUntouchable_
+                           ? kept
+                           : ui(text::kDamagedCopied) + kept + ui(text::kDamagedReplacedAtClose);
         }
     }
     if (legacySource_ && replaceable(dataFile_)) {

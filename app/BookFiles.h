@@ -79,10 +79,10 @@ class BookFiles {
     std::unique_ptr<BookLock> lock_;
     std::string saveTarget_;
 
-    bool legacySource_ = false;  // the contacts came from "contact.txt"
-    bool sourceDamaged_ = false;  // ... or "data.vlt" and it was not read in full
+    bool legacySource_ = false;     // the contacts came from "contact.txt"
+    bool sourceDamaged_ = false;    // ... or "data.vlt" and it was not read in full
     bool dataUntouchable_ = false;  // "data.vlt" was not read and could not be copied
-    std::string legacyAside_;  // where a damaged "contact.txt" goes after the save
+    std::string legacyAside_;       // where a damaged "contact.txt" goes after the save
 };
 
 }  // namespace contavio

@@ -12,7 +12,7 @@ namespace {
 
 // The lines of a listing are not needed, only its keys.
 class NoLines : public LineList {
-public:
+  public:
     void beginUpdate() override {}
     void clear() override {}
     void add(const std::string&) override {}
@@ -114,8 +114,8 @@ std::string storeContact(TConjuntos& sets, int32_t slot, const ContactData& cont
     strs[kDayField] = isEmptyDay(contact.day) ? std::string(kDayPrompt) : singleLine(contact.day);
     strs[kMonthField] =
         isEmptyMonth(contact.month) ? std::string(kMonthPrompt) : singleLine(contact.month);
-    strs[kNotesField] = contact.notes.empty() ? std::string(kEmptyText)
-                                              : singleLine(flattenLines(contact.notes));
+    strs[kNotesField] =
+        contact.notes.empty() ? std::string(kEmptyText) : singleLine(flattenLines(contact.notes));
     strs[kKeyField] = contactKey(strs[kFirstNamesField], strs[kSurnamesField]);
 
     sets.newObj(contactProto());
@@ -137,15 +137,16 @@ std::string storeContact(TConjuntos& sets, int32_t slot, const ContactData& cont
     return strs[kKeyField];
 }
 
-void importCards(TConjuntos& sets, int32_t slot, std::span<const CardImport> cards,
-                 MergeRule rule, ImportReport& report, ListOrder order) {
+void importCards(TConjuntos& sets, int32_t slot, std::span<const CardImport> cards, MergeRule rule,
+                 ImportReport& report, ListOrder order) {
     for (const CardImport& card : cards) {
         const std::string who = card.contact.firstNames + " " + card.contact.surnames;
-        for (const std::string& warning : card.warnings) report.warnings.push_back(who + ": " + warning);
+        for (const std::string& warning : card.warnings)
+            report.warnings.push_back(who + ": " + warning);
 
         // The key the contact gets once stored, "n/a" for an empty name included.
-        const std::string key =
-            contactKey(orNotAvailable(card.contact.firstNames), orNotAvailable(card.contact.surnames));
+        const std::string key = contactKey(orNotAvailable(card.contact.firstNames),
+                                           orNotAvailable(card.contact.surnames));
         ContactData stored;
         if (!readContact(sets, slot, key, stored, order)) {
             storeContact(sets, slot, card.contact, order);
@@ -153,7 +154,8 @@ void importCards(TConjuntos& sets, int32_t slot, std::span<const CardImport> car
             continue;
         }
         const MergeResult merged = mergeContact(stored, card.contact, rule);
-        for (const std::string& warning : merged.warnings) report.warnings.push_back(who + ": " + warning);
+        for (const std::string& warning : merged.warnings)
+            report.warnings.push_back(who + ": " + warning);
         if (!merged.changed) {
             ++report.unchanged;
             continue;

@@ -53,7 +53,7 @@ struct ImportReport {
 
 // Adds each card's contact, or merges it into the stored contact with the
 // same key; importing the same cards again changes nothing.
-void importCards(TConjuntos& sets, int32_t slot, std::span<const CardImport> cards,
-                 MergeRule rule, ImportReport& report, ListOrder order = ListOrder::HeadFirst);
+void importCards(TConjuntos& sets, int32_t slot, std::span<const CardImport> cards, MergeRule rule,
+                 ImportReport& report, ListOrder order = ListOrder::HeadFirst);
 
 }  // namespace contavio

@@ -58,8 +58,8 @@ QStringList chooseFiles(const FileRequest& request) {
     if (chooserStorage()) return chooserStorage()(request);
     QWidget* parent = QApplication::activeWindow();
     if (request.save) {
-        const QString file =
-            QFileDialog::getSaveFileName(parent, request.caption, request.suggested, request.filter);
+        const QString file = QFileDialog::getSaveFileName(parent, request.caption,
+                                                          request.suggested, request.filter);
         return file.isEmpty() ? QStringList() : QStringList{file};
     }
     return QFileDialog::getOpenFileNames(parent, request.caption, QString(), request.filter);

@@ -10,19 +10,19 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QListWidget>
-#include <QSignalBlocker>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QWheelEvent>
 #include <cstdio>
 #include <limits>
 #include <stdexcept>
 
-#include "Ansi.h"
 #include "Accessibility.h"
+#include "Ansi.h"
 #include "AppIcon.h"
 #include "BookFiles.h"
 #include "BusyNotice.h"
@@ -263,7 +263,6 @@ std::string singleLine(const QString& text) {
     return bytes;
 }
 
-
 }  // namespace
 
 TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
@@ -406,8 +405,8 @@ void TForm1::createPanels(QWidget* client) {
 
 void TForm1::createResults(QWidget* client) {
     Label11 = makeLabel(client, "Label11", text::kCountLabelStart, 512, 8);
-    ListBox3 = shapeList(new FocusWithoutCurrent<QListView>(client), "ListBox3",
-                         QRect(512, 24, 145, 329));
+    ListBox3 =
+        shapeList(new FocusWithoutCurrent<QListView>(client), "ListBox3", QRect(512, 24, 145, 329));
     results_ = new ResultsModel(&gResultTexts, ListBox3);
     ListBox3->setModel(results_);
 
@@ -552,10 +551,9 @@ bool TForm1::saveContacts() {
         } catch (...) {
             reason = ui(text::kUnknownError);
         }
-        const QString question = ui(text::kSaveFailed) +
-                                 QString::fromLocal8Bit(book_->saveTarget()) +
-                                 QStringLiteral(":\n") + reason + QStringLiteral("\n\n") +
-                                 ui(text::kSaveFailedAdvice);
+        const QString question =
+            ui(text::kSaveFailed) + QString::fromLocal8Bit(book_->saveTarget()) +
+            QStringLiteral(":\n") + reason + QStringLiteral("\n\n") + ui(text::kSaveFailedAdvice);
         const int choice =
             presentMessage({question, {ui(text::kRetry), ui(text::kLeaveWithoutSaving)}});
         if (choice != 0) {
@@ -659,8 +657,8 @@ void TForm1::Exportar1Click() {
     }
     const BookExport out = exportBook(*gConjuntos, kContactSlot, VCardVersion::V40);
     writeFileAtomically(files.first(), out.text);
-    QString message = QString::number(out.count) + ui(text::kExportDone) + files.first() +
-                      QLatin1Char('.');
+    QString message =
+        QString::number(out.count) + ui(text::kExportDone) + files.first() + QLatin1Char('.');
     for (const std::string& warning : out.warnings) {
         message += QLatin1Char('\n') + fromAnsi(warning);
     }

@@ -140,20 +140,43 @@ struct ControlDescription {
 inline constexpr std::array<ControlDescription, 18> kControlDescriptions = {{
     {"LabeledEdit1", "Nombres", "Nombres del contacto"},
     {"LabeledEdit2", "Apellidos", "Apellidos del contacto"},
-    {"LabeledEdit3", "Direcci\xF3n", "Direcci\xF3n postal, en una l\xED" "nea"},
+    {"LabeledEdit3", "Direcci\xF3n",
+     "Direcci\xF3n postal, en una l\xED"
+     "nea"},
     {"LabeledEdit5", "Web URL", "Direcci\xF3n de la p\xE1gina web"},
-    {"ComboBox1", "D\xED" "a de cumplea\xF1os", "Elija el d\xED" "a, del 1 al 31"},
+    {"ComboBox1",
+     "D\xED"
+     "a de cumplea\xF1os",
+     "Elija el d\xED"
+     "a, del 1 al 31"},
     {"ComboBox2", "Mes de cumplea\xF1os", "Elija el mes, de Enero a Diciembre"},
-    {"ListBox1", "Tel\xE9" "fonos", "Tel\xE9" "fonos del contacto"},
+    {"ListBox1",
+     "Tel\xE9"
+     "fonos",
+     "Tel\xE9"
+     "fonos del contacto"},
     {"ListBox2", "E-mails", "Direcciones de e-mail del contacto"},
     {"Memo1", "Notas", "Notas sobre el contacto"},
-    {"LabeledEdit4", "Tel\xE9" "fono", "Escriba un tel\xE9" "fono; Intro lo agrega a la lista"},
-    {"Button1", "Agregar tel\xE9" "fono", "Agrega el tel\xE9" "fono escrito a la lista"},
-    {"Button5", "Eliminar tel\xE9" "fono seleccionado", "Quita de la lista el tel\xE9" "fono elegido"},
+    {"LabeledEdit4",
+     "Tel\xE9"
+     "fono",
+     "Escriba un tel\xE9"
+     "fono; Intro lo agrega a la lista"},
+    {"Button1",
+     "Agregar tel\xE9"
+     "fono",
+     "Agrega el tel\xE9"
+     "fono escrito a la lista"},
+    {"Button5",
+     "Eliminar tel\xE9"
+     "fono seleccionado",
+     "Quita de la lista el tel\xE9"
+     "fono elegido"},
     {"LabeledEdit6", "E-mail", "Escriba un e-mail; Intro lo agrega a la lista"},
     {"Button2", "Agregar e-mail", "Agrega el e-mail escrito a la lista"},
     {"Button6", "Eliminar e-mail seleccionado", "Quita de la lista el e-mail elegido"},
-    {"LabeledEdit7", "Buscar por texto", "Texto a buscar en nombres, apellidos y direcci\xF3n; Intro busca"},
+    {"LabeledEdit7", "Buscar por texto",
+     "Texto a buscar en nombres, apellidos y direcci\xF3n; Intro busca"},
     {"Button3", "Buscar", "Busca el texto y muestra los contactos que lo contienen (F5)"},
     {"ListBox3", "Resultados de la b\xFAsqueda", "Elija un contacto para verlo y editarlo"},
 }};

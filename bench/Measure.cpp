@@ -1,10 +1,10 @@
 #include "Measure.h"
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
-
-#include <malloc.h>
 
 namespace contavio::bench {
 

@@ -68,7 +68,8 @@ void fillFolder(const std::string& folder, const std::map<std::string, ContactDa
     VdirSync sync(folder);
     SyncReport report;
     const BookChanges changes = sync.run(book, report);
-    if (!changes.put.empty() || !changes.remove.empty() || report.folderAdded + report.folderChanged > 0) {
+    if (!changes.put.empty() || !changes.remove.empty() ||
+        report.folderAdded + report.folderChanged > 0) {
         throw std::runtime_error("the first sync of the generated folder changed something");
     }
     sync.commit();
@@ -92,9 +93,12 @@ int run(int argc, char** argv) {
     int runs = 5;
     std::string dir;
     for (int i = 1; i + 1 < argc; i += 2) {
-        if (!std::strcmp(argv[i], "--size")) size = std::atoll(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--runs")) runs = std::atoi(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--dir")) dir = argv[i + 1];
+        if (!std::strcmp(argv[i], "--size"))
+            size = std::atoll(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--runs"))
+            runs = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--dir"))
+            dir = argv[i + 1];
     }
     WorkDir work(dir);
     const std::string folder = work.path("vdir");
@@ -110,8 +114,8 @@ int run(int argc, char** argv) {
         SyncReport report;
         const BookChanges changes = sync.run(book, report);
         syncs.push_back(seconds(start));
-        if (!changes.put.empty() || !changes.remove.empty() || report.folderAdded +
-                report.folderChanged + report.folderRemoved > 0) {
+        if (!changes.put.empty() || !changes.remove.empty() ||
+            report.folderAdded + report.folderChanged + report.folderRemoved > 0) {
             throw std::runtime_error("a sync without changes changed something");
         }
         reads.push_back(readFolder(folder, files));
@@ -120,7 +124,8 @@ int run(int argc, char** argv) {
 
     const double contavio = median(syncs), peer = median(reads);
     std::printf("Vdir sync: %s contacts (%s distinct keys), %s; median of %d runs\n",
-                withSeparators(size).c_str(), withSeparators(static_cast<int64_t>(book.size())).c_str(),
+                withSeparators(size).c_str(),
+                withSeparators(static_cast<int64_t>(book.size())).c_str(),
                 fileSystemName(folder).c_str(), runs);
     printTableHeader();
     printRow({withSeparators(size), "sync, nothing changed / read every card",

@@ -1,10 +1,9 @@
 #include "Commands.h"
 
-#include <cstdio>
-#include <memory>
-
 #include <QFileInfo>
+#include <cstdio>
 #include <map>
+#include <memory>
 
 #include "Ansi.h"
 #include "BookFiles.h"
@@ -47,8 +46,7 @@ struct OpenBook {
 std::unique_ptr<OpenBook> readBook(const BookPlace& place) {
     BookFiles files(place.folder, place.dataName);
     if (!files.exists()) {
-        tell(utf8("No hay agenda: no existe %1.")
-                 .arg(QString::fromStdString(files.dataFile())));
+        tell(utf8("No hay agenda: no existe %1.").arg(QString::fromStdString(files.dataFile())));
         return nullptr;
     }
     auto book = std::make_unique<OpenBook>();
@@ -69,7 +67,6 @@ void searchLikeTheWindow(TConjuntos& sets, const QString& text) {
     sets.search(kContactSlot, toAnsi(text), outsideAnsi(text).isEmpty() ? fields : iVector{},
                 fields);
 }
-
 
 }  // namespace
 
@@ -139,7 +136,8 @@ const char* usageOf(const std::string& command) {
 }
 
 int checkCommand(const BookPlace& place, const Arguments& args) {
-    if (!args.empty()) return badUsage("check", utf8("sobra «%1»").arg(QString::fromStdString(args[0])));
+    if (!args.empty())
+        return badUsage("check", utf8("sobra «%1»").arg(QString::fromStdString(args[0])));
     const auto book = readBook(place);
     if (!book) return kFailed;
     const QString name = QString::fromStdString(BookFiles(place.folder, place.dataName).dataFile());
@@ -156,7 +154,8 @@ int checkCommand(const BookPlace& place, const Arguments& args) {
 }
 
 int listCommand(const BookPlace& place, const Arguments& args) {
-    if (args.size() > 1) return badUsage("list", utf8("sobra «%1»").arg(QString::fromStdString(args[1])));
+    if (args.size() > 1)
+        return badUsage("list", utf8("sobra «%1»").arg(QString::fromStdString(args[1])));
     const auto book = readBook(place);
     if (!book) return kFailed;
     if (!book->damage.isEmpty()) tell(utf8("Aviso: la agenda está dañada: ") + book->damage);
@@ -238,7 +237,9 @@ int exportCommand(const BookPlace& place, const Arguments& args) {
             tellBook(error.what());
             return kFailed;
         }
-        tell(utf8("%1 contactos exportados a %2").arg(out.count).arg(QString::fromLocal8Bit(target)));
+        tell(utf8("%1 contactos exportados a %2")
+                 .arg(out.count)
+                 .arg(QString::fromLocal8Bit(target)));
     }
     return book->damage.isEmpty() ? kDone : kFailed;
 }
@@ -249,7 +250,8 @@ namespace {
 // written), with its lists in the order of its file. Null when refused (said).
 std::unique_ptr<TConjuntos> openForWriting(BookFiles& files) {
     if (files.lock() == BookLock::State::Busy) {
-        tell(utf8("La agenda está abierta en la ventana de Contavio: ciérrela y vuelva a intentarlo."));
+        tell(utf8(
+            "La agenda está abierta en la ventana de Contavio: ciérrela y vuelva a intentarlo."));
         return nullptr;
     }
     auto sets = std::make_unique<TConjuntos>(1);
@@ -321,14 +323,16 @@ int syncCommand(const BookPlace& place, const Arguments& args) {
     std::map<std::string, ContactData> book;
     for (const std::string& key : bookKeys(*sets, kContactSlot)) {
         ContactData contact;
-        if (readContact(*sets, kContactSlot, key, contact, kShown)) book.emplace(key, std::move(contact));
+        if (readContact(*sets, kContactSlot, key, contact, kShown))
+            book.emplace(key, std::move(contact));
     }
     VdirSync sync(folder);
     SyncReport report;
     try {
         const BookChanges changes = sync.run(book, report);
         for (const std::string& key : changes.remove) sets->delObj(kContactSlot, key);
-        for (const ContactData& contact : changes.put) storeContact(*sets, kContactSlot, contact, kShown);
+        for (const ContactData& contact : changes.put)
+            storeContact(*sets, kContactSlot, contact, kShown);
         if (!saveBook(files, *sets)) return kFailed;
         sync.commit();
     } catch (const std::exception& error) {
@@ -355,7 +359,8 @@ int importCommand(const BookPlace& place, const Arguments& args) {
         if (arg == "--replace") {
             rule = MergeRule::TakeIncoming;
         } else if (arg.size() > 1 && arg[0] == '-') {
-            return badUsage("import", utf8("opción desconocida: %1").arg(QString::fromStdString(arg)));
+            return badUsage("import",
+                            utf8("opción desconocida: %1").arg(QString::fromStdString(arg)));
         } else {
             sources.append(QString::fromLocal8Bit(arg));
         }

@@ -9,7 +9,7 @@
 namespace contavio::cli {
 
 struct BookPlace {
-    std::string folder;                // "" is the working folder
+    std::string folder;                 // "" is the working folder
     std::string dataName = "data.vlt";  // the encrypted file in it
 };
 

@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
 
     const std::map<std::string, int (*)(const BookPlace&, const Arguments&)> commands = {
         {"export", exportCommand}, {"import", importCommand}, {"list", listCommand},
-        {"query", queryCommand},   {"check", checkCommand}, {"delete", deleteCommand},
+        {"query", queryCommand},   {"check", checkCommand},   {"delete", deleteCommand},
         {"sync", syncCommand},
     };
     BookPlace place;
@@ -64,7 +64,8 @@ int main(int argc, char** argv) {
         } else if (option.rfind("--book=", 0) == 0) {
             place = placeOf(option.substr(7));
         } else {
-            std::fprintf(stderr, "contavio-book: opción desconocida: %s\n%s\n", argv[i], usageOf(""));
+            std::fprintf(stderr, "contavio-book: opción desconocida: %s\n%s\n", argv[i],
+                         usageOf(""));
             return 2;
         }
     }
@@ -80,7 +81,8 @@ int main(int argc, char** argv) {
     }
     const auto found = commands.find(command);
     if (found == commands.end()) {
-        std::fprintf(stderr, "contavio-book: orden desconocida: %s\n%s\n", command.c_str(), usageOf(""));
+        std::fprintf(stderr, "contavio-book: orden desconocida: %s\n%s\n", command.c_str(),
+                     usageOf(""));
         return 2;
     }
     Arguments args(argv + i, argv + argc);

@@ -27,7 +27,7 @@
 namespace contavio {
 
 class TConjuntos {
-public:
+  public:
     explicit TConjuntos(int32_t nSets);
     TConjuntos(const TConjuntos&) = delete;
     TConjuntos& operator=(const TConjuntos&) = delete;
@@ -67,8 +67,8 @@ public:
     // Lookups by key, compared with string field `field` of the slot's set.
     // Found: the outputs get new copies and the result is true. Not found:
     // errMsg/errCode report it, the outputs are untouched, the result false.
-    bool sObjInfo(const std::string& key, int32_t field, int32_t slot, iVector& ints,
-                  sVector& strs, fVector& floats);
+    bool sObjInfo(const std::string& key, int32_t field, int32_t slot, iVector& ints, sVector& strs,
+                  fVector& floats);
     bool sObjLists(const std::string& key, int32_t field, int32_t slot, iVector& counts,
                    sMatrix& lists);
 
@@ -81,12 +81,12 @@ public:
 
     std::vector<hashElemR*> sets;  // owned; nullptr is an empty slot
     int32_t nSets = 0;
-    TElem* obj = nullptr;          // the staging element, or none
+    TElem* obj = nullptr;                        // the staging element, or none
     std::vector<std::unique_ptr<SSol>> results;  // per slot, none before a search
     std::string errMsg;
     int32_t errCode;
 
-private:
+  private:
     bool validSlot(int32_t slot) const;
     // The slot's set, or nullptr for an empty or invalid slot.
     hashElemR* setAt(int32_t slot) const;

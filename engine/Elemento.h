@@ -24,7 +24,7 @@ using BoolVector = std::vector<uint8_t>;  // one byte per flag
 using sMatrix = std::vector<sVector>;
 
 class TElem {
-public:
+  public:
     TElem() = default;
     TElem(const TElem&) = delete;
     TElem& operator=(const TElem&) = delete;
@@ -75,7 +75,7 @@ public:
     fVector floats;
     int32_t nStrList = 0;
     int32_t nIntList = 0;
-    int32_t nFloatList = 0;        // counted only; no storage
+    int32_t nFloatList = 0;          // counted only; no storage
     std::vector<strList*> strLists;  // owned, one per string-list field
     std::vector<intList*> intLists;  // owned, one per integer-list field
 

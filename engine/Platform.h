@@ -9,7 +9,7 @@
 namespace contavio {
 
 class MessageSink {
-public:
+  public:
     virtual ~MessageSink() = default;
     // Shows text to the user and returns when the user has seen it.
     virtual void show(const std::string& text) = 0;

@@ -10,7 +10,7 @@
 namespace contavio {
 
 class RawBuffer {
-public:
+  public:
     const char* data() const { return data_.get(); }
     char* data() { return data_.get(); }
     size_t size() const { return size_; }
@@ -21,7 +21,7 @@ public:
     // Empty, keeping the memory for what comes next.
     void clear() { size_ = 0; }
 
-private:
+  private:
     std::unique_ptr<char[]> data_;
     size_t size_ = 0;
     size_t capacity_ = 0;

@@ -31,9 +31,7 @@ inline unsigned char lowerAZ(unsigned char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
 }
 
-char otherCase(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - ('a' - 'A')) : c;
-}
+char otherCase(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - ('a' - 'A')) : c; }
 
 // The first position p in [pos, n) where bytes[p] is a or b and
 // bytes[p + gap] is c or d, or n. The caller keeps p + gap inside the bytes.
@@ -45,8 +43,9 @@ size_t findPair(const char* bytes, size_t pos, size_t n, char a, char b, size_t 
     for (; pos + 16 <= n; pos += 16) {
         const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + pos));
         const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + pos + gap));
-        const __m128i hit = _mm_and_si128(_mm_or_si128(_mm_cmpeq_epi8(x, va), _mm_cmpeq_epi8(x, vb)),
-                                          _mm_or_si128(_mm_cmpeq_epi8(y, vc), _mm_cmpeq_epi8(y, vd)));
+        const __m128i hit =
+            _mm_and_si128(_mm_or_si128(_mm_cmpeq_epi8(x, va), _mm_cmpeq_epi8(x, vb)),
+                          _mm_or_si128(_mm_cmpeq_epi8(y, vc), _mm_cmpeq_epi8(y, vd)));
         const int mask = _mm_movemask_epi8(hit);
         if (mask != 0) return pos + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
     }
@@ -60,7 +59,8 @@ size_t findPair(const char* bytes, size_t pos, size_t n, char a, char b, size_t 
 
 }  // namespace
 
-SearchCache::SearchCache(const iVector& searchFields, const iVector& displayFields, int32_t keyField)
+SearchCache::SearchCache(const iVector& searchFields, const iVector& displayFields,
+                         int32_t keyField)
     : searchFields_(searchFields), displayFields_(displayFields), keyField_(keyField) {}
 
 bool SearchCache::add(nodoHash* node) {
@@ -70,7 +70,8 @@ bool SearchCache::add(nodoHash* node) {
         for (int32_t f : searchFields_) search += e.str(f).size() + 1;
         for (int32_t f : displayFields_) list += e.str(f).size() + 1;
         if (searchBytes_.size() + search > searchBytes_.capacity() ||
-            listBytes_.size() + list > listBytes_.capacity() || entries_.size() == entries_.capacity()) {
+            listBytes_.size() + list > listBytes_.capacity() ||
+            entries_.size() == entries_.capacity()) {
             return false;
         }
     }
@@ -109,8 +110,13 @@ void SearchCache::appendAll(const std::vector<nodoHash*>& nodes) {
     rest.entryBase_ = static_cast<uint32_t>(half);
     entries_.reserve(n);
     rest.entries_.reserve(n - half);
-    runBoth([&] { for (size_t k = 0; k < half; ++k) append(nodes[k]); },
-            [&] { for (size_t k = half; k < n; ++k) rest.append(nodes[k]); });
+    runBoth(
+        [&] {
+            for (size_t k = 0; k < half; ++k) append(nodes[k]);
+        },
+        [&] {
+            for (size_t k = half; k < n; ++k) rest.append(nodes[k]);
+        });
     join(rest);
 }
 
@@ -175,7 +181,8 @@ void SearchCache::copyOut(const std::vector<uint32_t>& keep, size_t from, size_t
         Entry entry = entries_[i];
         entry.searchAt = into.searchBytes_.size();
         entry.listAt = into.listBytes_.size();
-        into.searchBytes_.append(searchBytes_, entries_[i].searchAt, searchEnd(i) - entries_[i].searchAt);
+        into.searchBytes_.append(searchBytes_, entries_[i].searchAt,
+                                 searchEnd(i) - entries_[i].searchAt);
         into.listBytes_.append(listBytes_, entries_[i].listAt, listEnd(i) - entries_[i].listAt);
         entry.node->cacheEntry = static_cast<uint32_t>(k);
         into.entries_.push_back(entry);
@@ -228,8 +235,8 @@ std::vector<uint32_t> SearchCache::sortedLive(std::vector<uint32_t> ids) const {
     for (uint32_t i : ids) {
         if (entries_[i].node == nullptr) continue;
         const std::string_view display = displayOf(i);
-        keys.push_back(Key{{foldedBytes(display, 0), foldedBytes(display, 8), foldedBytes(display, 16),
-                            foldedBytes(display, 24)},
+        keys.push_back(Key{{foldedBytes(display, 0), foldedBytes(display, 8),
+                            foldedBytes(display, 16), foldedBytes(display, 24)},
                            i});
     }
     const auto less = [this](const Key& a, const Key& b) {
@@ -310,7 +317,8 @@ std::vector<uint8_t> SearchCache::matches(std::string_view pattern) const {
         // Every element with a non-empty search field; an empty value never matches.
         const size_t separators = searchFields_.size();
         for (size_t i = 0; i < entries_.size(); ++i) {
-            hit[i] = entries_[i].node != nullptr && searchEnd(i) - entries_[i].searchAt > separators;
+            hit[i] =
+                entries_[i].node != nullptr && searchEnd(i) - entries_[i].searchAt > separators;
         }
         return hit;
     }
@@ -349,7 +357,8 @@ std::vector<uint8_t> SearchCache::matches(std::string_view pattern) const {
                     std::upper_bound(entries_.begin() + static_cast<ptrdiff_t>(lo),
                                      entries_.begin() + static_cast<ptrdiff_t>(hi), pos,
                                      [](size_t p, const Entry& e) { return p < e.searchAt; }) -
-                    entries_.begin()) - 1;
+                    entries_.begin()) -
+                1;
         hit[entry] = entries_[entry].node != nullptr;
         pos = searchEnd(entry);  // one result per element
     }

@@ -29,7 +29,7 @@
 namespace contavio {
 
 struct SearchCache {
-public:
+  public:
     SearchCache(const iVector& searchFields, const iVector& displayFields, int32_t keyField);
 
     // Whether searches over these fields, in a set keyed by keyField, may use it.
@@ -59,7 +59,7 @@ public:
     // element of some set changed behind the cache's back.
     uint64_t edits = 0;
 
-private:
+  private:
     struct Entry {
         uint64_t stamp;        // the holding node's stamp: its place in the chain
         nodoHash* node;        // none once the element has left the set or node
@@ -91,7 +91,8 @@ private:
 
     void append(nodoHash* node);
     void join(const SearchCache& rest);
-    void copyOut(const std::vector<uint32_t>& keep, size_t from, size_t to, SearchCache& into) const;
+    void copyOut(const std::vector<uint32_t>& keep, size_t from, size_t to,
+                 SearchCache& into) const;
     void rebuild(const std::vector<uint32_t>& keep);
     void compact();
     std::vector<uint32_t> sortedLive(std::vector<uint32_t> ids) const;

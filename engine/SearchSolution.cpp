@@ -30,8 +30,8 @@ std::unique_ptr<SSol> newSSol() { return std::make_unique<SSol>(); }
 
 void SSol::append(std::string_view key, std::string_view text) {
     if (sorted && !items.empty() && compareSSolText(textOf(items.back()), text) > 0) sorted = false;
-    items.push_back(Item{bytes.size(), static_cast<uint32_t>(key.size()),
-                         static_cast<uint32_t>(text.size())});
+    items.push_back(
+        Item{bytes.size(), static_cast<uint32_t>(key.size()), static_cast<uint32_t>(text.size())});
     bytes.append(key);
     bytes.append(text);
     ++count;
@@ -78,7 +78,8 @@ void listSSol(SSol* sol, LineList& lines, std::optional<sVector>& texts,
             const size_t share = n / 2;
             runBoth(
                 [&] {
-                    for (size_t k = 0; k < share; ++k) textsOut[k].assign(sol->textOf(sol->items[k]));
+                    for (size_t k = 0; k < share; ++k)
+                        textsOut[k].assign(sol->textOf(sol->items[k]));
                     std::string line;
                     for (size_t k = 0; k < n; ++k) {
                         if (k < share) {
@@ -90,7 +91,8 @@ void listSSol(SSol* sol, LineList& lines, std::optional<sVector>& texts,
                     }
                 },
                 [&] {
-                    for (size_t k = share; k < n; ++k) textsOut[k].assign(sol->textOf(sol->items[k]));
+                    for (size_t k = share; k < n; ++k)
+                        textsOut[k].assign(sol->textOf(sol->items[k]));
                     keys.emplace(n);
                     sVector& keysOut = *keys;
                     for (size_t k = 0; k < n; ++k) keysOut[k].assign(sol->keyOf(sol->items[k]));

@@ -19,7 +19,7 @@ namespace contavio {
 // The lines of a list box, as the listing writes them. A window fills this in
 // with its own list widget; VectorLineList serves callers without a window.
 class LineList {
-public:
+  public:
     virtual ~LineList() = default;
     virtual void beginUpdate() = 0;
     virtual void clear() = 0;
@@ -28,7 +28,7 @@ public:
 };
 
 class VectorLineList : public LineList {
-public:
+  public:
     void beginUpdate() override {}
     void clear() override { lines.clear(); }
     void add(const std::string& line) override { lines.push_back(line); }
@@ -53,13 +53,15 @@ struct SSol {
         uint32_t keySize;
         uint32_t textSize;  // the text follows the key in `bytes`
     };
-    RawBuffer bytes;           // every result's key then its text (a large result is
-                               // filled at once, by two threads)
-    std::vector<Item> items;   // in the order added, or in text order once sorted
+    RawBuffer bytes;          // every result's key then its text (a large result is
+                              // filled at once, by two threads)
+    std::vector<Item> items;  // in the order added, or in text order once sorted
     int32_t count = 0;
-    bool sorted = true;        // items already in text order
+    bool sorted = true;  // items already in text order
 
-    std::string_view keyOf(const Item& item) const { return {bytes.data() + item.keyAt, item.keySize}; }
+    std::string_view keyOf(const Item& item) const {
+        return {bytes.data() + item.keyAt, item.keySize};
+    }
     std::string_view textOf(const Item& item) const {
         return {bytes.data() + item.keyAt + item.keySize, item.textSize};
     }

@@ -136,7 +136,8 @@ void rescan(hashElemR* set) {
             // The index may only find what a walk of the key's own bucket
             // finds: each key once, in its own bucket.
             const TElem& e = *node->elem;
-            if (field >= e.strs.size() || hashStr(e.strs[field], set->size) != static_cast<int32_t>(b)) {
+            if (field >= e.strs.size() ||
+                hashStr(e.strs[field], set->size) != static_cast<int32_t>(b)) {
                 index.reset();
                 break;
             }
@@ -161,8 +162,7 @@ KeyIndex* keyIndex(hashElemR* set) {
     if (!set->indexed || set->keyField < 0) return nullptr;
     KeyIndex* index = set->index.get();
     if (index != nullptr && index->field == static_cast<size_t>(set->keyField) &&
-        index->used == static_cast<size_t>(std::max(set->count, 0)) &&
-        set->count >= 0) {
+        index->used == static_cast<size_t>(std::max(set->count, 0)) && set->count >= 0) {
         return index;
     }
     rescan(set);
@@ -175,7 +175,8 @@ std::unique_ptr<SSol> searchCached(hashElemR* set, const KeyIndex& index, const 
                                    const iVector& searchFields, const iVector& displayFields) {
     std::unique_ptr<SearchCache>& cache = set->cache;
     const uint64_t edits = gSetElemEdits.load(std::memory_order_relaxed);
-    if (!cache || !cache->serves(searchFields, displayFields, set->keyField) || cache->edits != edits) {
+    if (!cache || !cache->serves(searchFields, displayFields, set->keyField) ||
+        cache->edits != edits) {
         cache = std::make_unique<SearchCache>(searchFields, displayFields, set->keyField);
         // In memory order, which for a set read from a file is the file's
         // order: the elements are then read from front to back, not at
@@ -191,7 +192,8 @@ std::unique_ptr<SSol> searchCached(hashElemR* set, const KeyIndex& index, const 
     }
     const void* nul = std::memchr(text.data(), '\0', text.size());
     return cache->search(std::string_view(
-        text.data(), nul ? static_cast<size_t>(static_cast<const char*>(nul) - text.data()) : text.size()));
+        text.data(),
+        nul ? static_cast<size_t>(static_cast<const char*>(nul) - text.data()) : text.size()));
 }
 
 bool matchesAny(const TElem& e, const std::string& text, const iVector& searchFields) {
@@ -244,7 +246,8 @@ void addSHashE(std::unique_ptr<TElem> element, hashElemR* set) {
         nodoHash* found = slot.node;
         if (found && set->cache) set->cache->drop(found);
         // The replaced node dies inside; the slot is re-pointed without reading it.
-        slot.node = insertOrReplace(set, b, std::move(element), found, found ? found->prev : nullptr);
+        slot.node =
+            insertOrReplace(set, b, std::move(element), found, found ? found->prev : nullptr);
         if (found == nullptr) ++index->used;
         if (set->cache && !set->cache->add(slot.node)) set->cache.reset();
         return;
@@ -319,9 +322,9 @@ void delSHashE(const std::string& key, int32_t field, hashElemR* set) {
 TElem* getSHashElem(const std::string& key, int32_t field, hashElemR* set) {
     const int32_t b = hashStr(key, set->size);
     if (!set->table[static_cast<size_t>(b)]) {
-        setStatus("WARNING @ getSHashElem (UhashElem): Elemento solicitado no encontrado (" + key +
-                      ")",
-                  ERR_NOT_FOUND);
+        setStatus(
+            "WARNING @ getSHashElem (UhashElem): Elemento solicitado no encontrado (" + key + ")",
+            ERR_NOT_FOUND);
         return nullptr;
     }
     KeyIndex* index = keyIndex(set);

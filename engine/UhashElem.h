@@ -48,9 +48,9 @@ struct nodoHash {
     int32_t id = 0;
     // Bookkeeping that keeps large sets fast; it never changes what the
     // chains hold or in which order. Set by the set alone (see above).
-    nodoHash* prev = nullptr;  // previous node of the chain, none at the head
-    uint64_t stamp = 0;        // rises with every push: a chain is in falling stamp order
-    int32_t bucket = 0;        // the bucket whose chain holds this node
+    nodoHash* prev = nullptr;          // previous node of the chain, none at the head
+    uint64_t stamp = 0;                // rises with every push: a chain is in falling stamp order
+    int32_t bucket = 0;                // the bucket whose chain holds this node
     uint32_t cacheEntry = UINT32_MAX;  // this node's entry in the search cache, if any
 };
 
@@ -63,12 +63,12 @@ struct SearchCache;
 // Made by newHashElem, released by destroyHashE.
 struct hashElemR {
     std::vector<std::unique_ptr<nodoHash>> table;  // size bucket heads
-    int32_t size = 0;     // number of buckets, >= 1, fixed
-    int32_t count = 0;    // number of elements (nodes)
-    int32_t data = 0;     // caller's tag, stored in the files, not used here
-    int32_t lastId = 1;   // id given to the most recent new key
+    int32_t size = 0;                              // number of buckets, >= 1, fixed
+    int32_t count = 0;                             // number of elements (nodes)
+    int32_t data = 0;    // caller's tag, stored in the files, not used here
+    int32_t lastId = 1;  // id given to the most recent new key
     std::string name;
-    int32_t keyField = 0;  // string- or integer-field index of the key
+    int32_t keyField = 0;               // string- or integer-field index of the key
     std::unique_ptr<TprotoData> proto;  // none until setProtoHashE
 
     // Side index by key field, kept while every insertion is by string key

@@ -14,8 +14,8 @@ inline unsigned char lowerAZ(unsigned char c) {
 
 inline std::string_view upToNul(const std::string& text) {
     const void* nul = std::memchr(text.data(), '\0', text.size());
-    const size_t n = nul ? static_cast<size_t>(static_cast<const char*>(nul) - text.data())
-                         : text.size();
+    const size_t n =
+        nul ? static_cast<size_t>(static_cast<const char*>(nul) - text.data()) : text.size();
     return std::string_view(text.data(), n);
 }
 

@@ -8,7 +8,7 @@
 namespace contavio {
 
 class TprotoData {
-public:
+  public:
     TprotoData() = default;
     TprotoData(const TprotoData&) = default;
     TprotoData& operator=(const TprotoData&) = default;

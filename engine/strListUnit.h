@@ -9,8 +9,8 @@
 namespace contavio {
 
 struct nodoStrList {
-    std::string value;                   // a copy made by copyStr
-    std::unique_ptr<nodoStrList> next;   // owned; none at the oldest node
+    std::string value;                  // a copy made by copyStr
+    std::unique_ptr<nodoStrList> next;  // owned; none at the oldest node
 };
 
 // The header owns its nodes. Invariants: count is the number of nodes

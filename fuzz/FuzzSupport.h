@@ -25,13 +25,13 @@ namespace contavio::fuzz {
 // The readers' message boxes ("No se pudo abrir", the float-list warning)
 // are expected and would only flood the log.
 class QuietSink : public MessageSink {
-public:
+  public:
     void show(const std::string&) override {}
 };
 
 // Durability is not under test here: skipping the flush keeps runs fast.
 class NoSyncLayer : public FileLayer {
-public:
+  public:
     int fsync(int) override { return 0; }
 };
 

@@ -13,9 +13,8 @@
 #include <cstring>
 #include <string>
 
-#include "persistence/UEncrypt.h"
-
 #include "FuzzSupport.h"
+#include "persistence/UEncrypt.h"
 
 using namespace contavio;
 using namespace contavio::fuzz;
@@ -23,7 +22,6 @@ using namespace contavio::fuzz;
 namespace {
 
 constexpr int64_t kSymbols = 224;
-
 
 int64_t reduce(int64_t value) {
     const int64_t r = value % kSymbols;

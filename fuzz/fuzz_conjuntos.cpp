@@ -28,14 +28,13 @@
 #include <utility>
 #include <vector>
 
+#include "FuzzSupport.h"
 #include "engine/Conjuntos.h"
 #include "engine/Constantes.h"
 #include "engine/Platform.h"
 #include "engine/SearchSolution.h"
 #include "engine/basicOps.h"
 #include "persistence/DataFiles.h"
-
-#include "FuzzSupport.h"
 
 using namespace contavio;
 using namespace contavio::fuzz;
@@ -49,10 +48,6 @@ constexpr int kLists = 2;
 constexpr int kMaxSaves = 3;  // file round trips per input, to keep runs fast
 const iVector kSearchFields{1, 2, 3};
 const iVector kDisplayFields{1, 2, 3};
-
-
-
-
 
 // ---- The model -----------------------------------------------------------
 
@@ -114,7 +109,7 @@ std::string throughCipher(const std::string& text) {
 // ---- The input -----------------------------------------------------------
 
 class Input {
-public:
+  public:
     Input(const uint8_t* data, size_t size) : data_(data), size_(size) {}
     bool more() const { return pos_ < size_; }
     uint8_t byte() { return pos_ < size_ ? data_[pos_++] : 0; }
@@ -144,7 +139,7 @@ public:
         return text();
     }
 
-private:
+  private:
     const uint8_t* data_;
     size_t size_;
     size_t pos_ = 0;
@@ -206,8 +201,7 @@ void checkLoadedEqualsModel(const hashElemR& set, const Model& model) {
     CHECK(set.name == "Contacto" && set.data == kData && set.keyField == 0);
     CHECK(set.proto != nullptr);
     CHECK(set.proto->nStr == kFields && set.proto->nInt == 0 && set.proto->nFloat == 0);
-    CHECK(set.proto->nStrList == kLists && set.proto->nIntList == 0 &&
-          set.proto->nFloatList == 0);
+    CHECK(set.proto->nStrList == kLists && set.proto->nIntList == 0 && set.proto->nFloatList == 0);
     CHECK(set.size == 2 * static_cast<int32_t>(model.size()) + 1);
 
     std::map<std::string, std::vector<const Contact*>> groups;
@@ -248,7 +242,7 @@ Listing list(TConjuntos& conj) {
 }
 
 class Session {
-public:
+  public:
     Session(Input& in, int32_t buckets) : in_(in), conj_(1) {
         proto_.setData(0, kFields, 0);
         proto_.setListData(0, kLists, 0);
@@ -270,20 +264,34 @@ public:
         while (in_.more()) {
             switch (in_.byte() % 8) {
                 case 0:
-                case 1: add(); break;
-                case 2: remove(); break;
-                case 3: search(); break;
-                case 4: lookup(); break;
-                case 5: saveAndReload(); break;
-                case 6: stageWithoutCommit(); break;
-                case 7: relist(); break;
+                case 1:
+                    add();
+                    break;
+                case 2:
+                    remove();
+                    break;
+                case 3:
+                    search();
+                    break;
+                case 4:
+                    lookup();
+                    break;
+                case 5:
+                    saveAndReload();
+                    break;
+                case 6:
+                    stageWithoutCommit();
+                    break;
+                case 7:
+                    relist();
+                    break;
             }
             CHECK(countHashE(conj_.sets[0]) == static_cast<int32_t>(model_.size()));
         }
         checkSetEqualsModel(*conj_.sets[0], model_);
     }
 
-private:
+  private:
     Contact readContact() {
         Contact c;
         c.fields[0] = in_.key(model_);

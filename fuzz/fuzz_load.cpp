@@ -22,13 +22,12 @@
 #include <stdexcept>
 #include <string>
 
+#include "FuzzSupport.h"
 #include "engine/Constantes.h"
 #include "engine/Platform.h"
 #include "engine/UhashElem.h"
 #include "engine/basicOps.h"
 #include "persistence/DataFiles.h"
-
-#include "FuzzSupport.h"
 
 using namespace contavio;
 using namespace contavio::fuzz;
@@ -36,10 +35,6 @@ using namespace contavio::fuzz;
 namespace {
 
 constexpr int32_t kKey = 853;
-
-
-
-
 
 void writeFile(const std::string& path, const uint8_t* data, size_t size) {
     FILE* f = std::fopen(path.c_str(), "wb");

@@ -19,12 +19,11 @@
 #include <string_view>
 #include <vector>
 
+#include "FuzzSupport.h"
 #include "persistence/CardContact.h"
 #include "persistence/ContactMerge.h"
 #include "persistence/VCard.h"
 #include "persistence/VCardText.h"
-
-#include "FuzzSupport.h"
 
 using namespace contavio;
 

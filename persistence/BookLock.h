@@ -9,7 +9,7 @@
 namespace contavio {
 
 class BookLock {
-public:
+  public:
     enum class State {
         Held,         // this object holds the lock
         Busy,         // another program (or another BookLock) holds it
@@ -27,7 +27,7 @@ public:
     // The system's message when the lock is unavailable; empty otherwise.
     const std::string& reason() const { return reason_; }
 
-private:
+  private:
     int fd_ = -1;
     State state_ = State::Unavailable;
     std::string reason_;

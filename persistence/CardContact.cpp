@@ -24,7 +24,9 @@ constexpr char kSurnamesLabel[] = "Apellidos";
 constexpr char kAddressLabel[] = "Direcci\xF3n";
 constexpr char kWebLabel[] = "Web URL";
 constexpr char kNotesLabel[] = "Notas";
-constexpr char kPhonesLabel[] = "Tel\xE9" "fonos";
+constexpr char kPhonesLabel[] =
+    "Tel\xE9"
+    "fonos";
 constexpr char kEmailsLabel[] = "E-mails";
 
 // A value quoted in a warning is cut to this many characters.
@@ -155,9 +157,9 @@ std::string birthdayValue(int day, int month, const std::string& year, VCardVers
 }
 
 bool isQuiet(const std::string& name) {
-    for (const char* quiet : {"PRODID", "REV", "UID", "KIND", "SOURCE", "NAME", "CLIENTPIDMAP",
-                              "SORT-STRING", "CLASS", "PROFILE", "X-PHONETIC-FIRST-NAME",
-                              "X-PHONETIC-LAST-NAME"}) {
+    for (const char* quiet :
+         {"PRODID", "REV", "UID", "KIND", "SOURCE", "NAME", "CLIENTPIDMAP", "SORT-STRING", "CLASS",
+          "PROFILE", "X-PHONETIC-FIRST-NAME", "X-PHONETIC-LAST-NAME"}) {
         if (name == quiet) return true;
     }
     return name.starts_with("X-AB") || name.starts_with("X-APPLE");
@@ -165,7 +167,7 @@ bool isQuiet(const std::string& name) {
 
 // Reads one card into a contact, collecting warnings.
 class CardReader {
-public:
+  public:
     explicit CardReader(const VCard& card) : card_(card) {}
 
     CardImport read() {
@@ -175,7 +177,7 @@ public:
         return std::move(result_);
     }
 
-private:
+  private:
     void warn(std::string text) {
         if (warned_.insert(text).second) result_.warnings.push_back(std::move(text));
     }
@@ -207,9 +209,9 @@ private:
         ContactData& c = result_.contact;
         if (const VCardProperty* n = first("N")) {
             const std::vector<std::string> parts = splitEscaped(n->value, ';');
-            c.firstNames = field(joinNonEmpty({component(parts, 1, " "), component(parts, 2, " ")},
-                                              " "),
-                                 kNamesLabel);
+            c.firstNames =
+                field(joinNonEmpty({component(parts, 1, " "), component(parts, 2, " ")}, " "),
+                      kNamesLabel);
             c.surnames = field(component(parts, 0, " "), kSurnamesLabel);
             if (const std::string prefix = component(parts, 3, " "); !prefix.empty()) {
                 warnAbout("tratamiento no importado", prefix);
@@ -249,8 +251,10 @@ private:
             }
         }
         if (words.back().empty()) words.pop_back();
-        const size_t given = words.size() <= 2 ? std::min<size_t>(words.size(), 1) : words.size() - 2;
-        c.firstNames = field(joinNonEmpty({words.begin(), words.begin() + given}, " "), kNamesLabel);
+        const size_t given =
+            words.size() <= 2 ? std::min<size_t>(words.size(), 1) : words.size() - 2;
+        c.firstNames =
+            field(joinNonEmpty({words.begin(), words.begin() + given}, " "), kNamesLabel);
         c.surnames = field(joinNonEmpty({words.begin() + given, words.end()}, " "), kSurnamesLabel);
     }
 
@@ -276,7 +280,8 @@ private:
         if (name == "N" || name == "FN" || name == "ADR" || name == "LABEL" || isQuiet(name)) {
             return;
         } else if (name == "TEL") {
-            if (std::string t = field(phoneText(p), kPhonesLabel); !t.empty()) c.phones.push_back(t);
+            if (std::string t = field(phoneText(p), kPhonesLabel); !t.empty())
+                c.phones.push_back(t);
         } else if (name == "EMAIL") {
             std::string e = field(unescapeText(p.value), kEmailsLabel);
             if (!e.empty()) c.emails.push_back(e);
@@ -310,11 +315,19 @@ private:
         } else if (name == "ANNIVERSARY") {
             warnAbout("aniversario no importado", p.value);
         } else if (name == "CATEGORIES") {
-            warnAbout("categor\xED" "as no importadas", unescapeText(p.value));
+            warnAbout(
+                "categor\xED"
+                "as no importadas",
+                unescapeText(p.value));
         } else if (name == "IMPP") {
-            warnAbout("mensajer\xED" "a instant\xE1nea no importada", unescapeText(p.value));
+            warnAbout(
+                "mensajer\xED"
+                "a instant\xE1nea no importada",
+                unescapeText(p.value));
         } else if (name == "GEO") {
-            warn("posici\xF3n geogr\xE1" "fica no importada");
+            warn(
+                "posici\xF3n geogr\xE1"
+                "fica no importada");
         } else {
             warn("propiedad " + utf8ToCp1252(name) + " no importada");
         }
@@ -383,7 +396,8 @@ VCardProperty makeProperty(std::string name, std::string value) {
     return VCardProperty{{}, std::move(name), {}, std::move(value)};
 }
 
-std::vector<VCardProperty>::iterator find(std::vector<VCardProperty>& props, std::string_view name) {
+std::vector<VCardProperty>::iterator find(std::vector<VCardProperty>& props,
+                                          std::string_view name) {
     return std::find_if(props.begin(), props.end(),
                         [&](const VCardProperty& p) { return p.name == name; });
 }
@@ -435,7 +449,8 @@ void setList(std::vector<VCardProperty>& props, std::string_view name,
             used[j] = true;
             list.push_back(old[j]);
         } else {
-            list.push_back(makeProperty(std::string(name), asUri ? uriValue(item) : textValue(item)));
+            list.push_back(
+                makeProperty(std::string(name), asUri ? uriValue(item) : textValue(item)));
         }
     }
     props.insert(props.begin() + static_cast<std::ptrdiff_t>(at), list.begin(), list.end());
@@ -492,8 +507,10 @@ VCard cardFromContact(const ContactData& contact, VCardVersion version,
     props.push_back(makeProperty("UID", contactUid(contactKeyOf(contact), card.version)));
     props.push_back(makeProperty("N", nameValue(c)));
     props.push_back(makeProperty("FN", formattedName(c)));
-    for (const std::string& phone : c.phones) props.push_back(makeProperty("TEL", textValue(phone)));
-    for (const std::string& email : c.emails) props.push_back(makeProperty("EMAIL", textValue(email)));
+    for (const std::string& phone : c.phones)
+        props.push_back(makeProperty("TEL", textValue(phone)));
+    for (const std::string& email : c.emails)
+        props.push_back(makeProperty("EMAIL", textValue(email)));
     if (!c.address.empty()) props.push_back(makeProperty("ADR", adrValue(c.address)));
     if (!c.web.empty()) props.push_back(makeProperty("URL", uriValue(c.web)));
     if (!c.day.empty()) {
@@ -572,8 +589,8 @@ std::vector<std::string> applyContact(const ContactData& contact, VCard& card) {
                 const int y = std::stoi(year);
                 if (y % 4 != 0 || (y % 100 == 0 && y % 400 != 0)) year.clear();
             }
-            bday->value = birthdayValue(dayNumber(want.day), monthNumber(want.month), year,
-                                        card.version);
+            bday->value =
+                birthdayValue(dayNumber(want.day), monthNumber(want.month), year, card.version);
             eraseParam(*bday, "VALUE");
             eraseParam(*bday, "X-APPLE-OMIT-YEAR");
         }
@@ -586,13 +603,15 @@ std::vector<std::string> applyContact(const ContactData& contact, VCard& card) {
             --it;
             if (it->name == "NOTE") it = props.erase(it);
         }
-        setFirst(props, "NOTE", want.notes.empty() ? std::nullopt : std::optional(textValue(want.notes)));
+        setFirst(props, "NOTE",
+                 want.notes.empty() ? std::nullopt : std::optional(textValue(want.notes)));
     }
 
     if (want.phones != have.phones) setList(props, "TEL", want.phones, phoneText, false);
     if (want.emails != have.emails) {
-        setList(props, "EMAIL", want.emails, [](const VCardProperty& p) { return unescapeText(p.value); },
-                false);
+        setList(
+            props, "EMAIL", want.emails,
+            [](const VCardProperty& p) { return unescapeText(p.value); }, false);
     }
     return warnings;
 }

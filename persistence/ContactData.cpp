@@ -13,9 +13,7 @@ bool isEmptyText(std::string_view text) {
     return text.empty() || text == kEmptyText;
 }
 
-bool isEmptyDay(std::string_view day) {
-    return isEmptyText(day) || trimBlanks(day) == kDayPrompt;
-}
+bool isEmptyDay(std::string_view day) { return isEmptyText(day) || trimBlanks(day) == kDayPrompt; }
 
 bool isEmptyMonth(std::string_view month) {
     return isEmptyText(month) || trimBlanks(month) == kMonthPrompt;

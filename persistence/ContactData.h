@@ -26,7 +26,9 @@ struct ContactData {
 
 // The editor's text for an empty field, and the pickers' prompts ("Día").
 inline constexpr std::string_view kEmptyText = "n/a";
-inline constexpr std::string_view kDayPrompt = "D\xED" "a";
+inline constexpr std::string_view kDayPrompt =
+    "D\xED"
+    "a";
 inline constexpr std::string_view kMonthPrompt = "Mes";
 
 // The month picker's items; the ninth month is spelled "Setiembre".

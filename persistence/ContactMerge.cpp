@@ -11,8 +11,8 @@ namespace {
 
 using IsEmpty = bool (*)(std::string_view);
 
-void mergeField(std::string& field, const std::string& incoming, IsEmpty isEmpty,
-                const char* label, MergeRule rule, std::vector<std::string>& warnings) {
+void mergeField(std::string& field, const std::string& incoming, IsEmpty isEmpty, const char* label,
+                MergeRule rule, std::vector<std::string>& warnings) {
     if (isEmpty(incoming)) return;
     if (isEmpty(field)) {
         field = std::string(trimBlanks(incoming));
@@ -50,7 +50,10 @@ MergeResult mergeContact(const ContactData& stored, const ContactData& incoming,
     mergeField(c.surnames, incoming.surnames, isEmptyText, "Apellidos", rule, w);
     mergeField(c.address, incoming.address, isEmptyText, "Direcci\xF3n", rule, w);
     mergeField(c.web, incoming.web, isEmptyText, "Web URL", rule, w);
-    mergeField(c.day, incoming.day, isEmptyDay, "D\xED" "a", rule, w);
+    mergeField(c.day, incoming.day, isEmptyDay,
+               "D\xED"
+               "a",
+               rule, w);
     mergeField(c.month, incoming.month, isEmptyMonth, "Mes", rule, w);
     mergeField(c.notes, incoming.notes, isEmptyText, "Notas", rule, w);
     mergeList(c.phones, incoming.phones);

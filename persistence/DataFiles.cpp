@@ -1,5 +1,4 @@
 #include "DataFiles.h"
-#include "Descriptor.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -23,6 +22,7 @@
 #include "../engine/Platform.h"
 #include "../engine/Worker.h"
 #include "../engine/basicOps.h"
+#include "Descriptor.h"
 #include "LineFeed.h"
 #include "LineSpool.h"
 
@@ -39,10 +39,11 @@ FileLayer gPosixLayer;
 FileLayer* gLayer = &gPosixLayer;
 
 constexpr const char* kFloatListNotice = "OJO Entra a leer las listas de floats!";
-constexpr const char* kIsDamaged = " est\xE1 da\xF1" "ado: ";
+constexpr const char* kIsDamaged =
+    " est\xE1 da\xF1"
+    "ado: ";
 
 [[noreturn]] void throwSystemError(int error) { throw FileError(std::strerror(error)); }
-
 
 // ---------------------------------------------------------------- reading
 
@@ -111,8 +112,9 @@ std::string quoted(std::string_view text) {
 // The value lines of one database file, deciphered when the file is
 // enciphered; both readers share everything else.
 class ValueReader {
-public:
-    ValueReader(LineFeed& lines, const std::string& fileName) : lines_(lines), fileName_(fileName) {}
+  public:
+    ValueReader(LineFeed& lines, const std::string& fileName)
+        : lines_(lines), fileName_(fileName) {}
 
     // The next line, valid until the next read. It holds no NUL byte.
     std::string_view view() {
@@ -150,7 +152,7 @@ public:
     void skipSeparator() { lines_.next(); }
     LineFeed& lines() { return lines_; }
 
-private:
+  private:
     LineFeed& lines_;
     const std::string& fileName_;
     std::string text_;
@@ -240,9 +242,8 @@ void loadHashE(const std::string& fileName, hashElemR*& set, std::optional<int32
         int64_t perElement = 1;
         for (const int32_t count : counts) perElement += count;
         const uint64_t room = lines.bytesLeft();
-        const uint64_t fits = static_cast<uint64_t>(perElement) > room
-                                  ? 0
-                                  : room / static_cast<uint64_t>(perElement);
+        const uint64_t fits =
+            static_cast<uint64_t>(perElement) > room ? 0 : room / static_cast<uint64_t>(perElement);
         const uint64_t allowed = std::max(kCutFileSlack * fits, kCutFileFloor);
         if (fits == 0 || static_cast<uint64_t>(n) > allowed || n > (INT32_MAX - 1) / 2) {
             throwDamaged(fileName, "anuncia " + std::to_string(n) +
@@ -267,7 +268,7 @@ void loadHashE(const std::string& fileName, hashElemR*& set, std::optional<int32
 // Formats the values of a set as lines for the spool, which enciphers them
 // and writes them.
 class LineWriter {
-public:
+  public:
     LineWriter(int fd, int32_t key, bool large) : spool_(fd, *gLayer, key, large) {}
 
     void text(std::string_view value) { spool_.line(value); }
@@ -294,7 +295,7 @@ public:
 
     void flush() { spool_.finish(); }
 
-private:
+  private:
     LineSpool spool_;
 };
 
@@ -360,7 +361,8 @@ std::vector<const TElem*> chainOrder(const hashElemR& set) {
                 ++busy;
             }
         }
-        for (size_t k = 0; k < lanes; ++k) elems.insert(elems.end(), runs[k].begin(), runs[k].end());
+        for (size_t k = 0; k < lanes; ++k)
+            elems.insert(elems.end(), runs[k].begin(), runs[k].end());
     }
     return elems;
 }
@@ -413,7 +415,7 @@ std::string saveTarget(const std::string& fileName) {
 
 // A save's temporary file: it goes away with this object unless committed.
 class TempFile {
-public:
+  public:
     explicit TempFile(std::string pathTemplate) : path_(std::move(pathTemplate)) {
         // mkostemp opens with O_CREAT | O_EXCL: it never follows a link.
         fd_ = ::mkostemp(path_.data(), O_CLOEXEC);
@@ -436,7 +438,7 @@ public:
     }
     void commit() { committed_ = true; }
 
-private:
+  private:
     std::string path_;
     int fd_ = -1;
     bool committed_ = false;

@@ -25,19 +25,19 @@ namespace contavio {
 // value" or "'%s' is not a valid floating point value" with the line's text
 // (its first 80 bytes followed by "..." when it is longer).
 class ConvertError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 // The file system refused: what() is the system's own message.
 class FileError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 // A header that cannot describe a real set (negative or impossible counts).
 class DamagedFileError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -46,7 +46,7 @@ public:
 // (-1 with errno set). Tests install a layer of their own to make a call fail
 // as a full or broken disk would.
 class FileLayer {
-public:
+  public:
     virtual ~FileLayer() = default;
     virtual ssize_t read(int fd, void* data, size_t size);
     virtual ssize_t write(int fd, const void* data, size_t size);

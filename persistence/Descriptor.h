@@ -6,7 +6,7 @@
 namespace contavio {
 
 class Descriptor {
-public:
+  public:
     explicit Descriptor(int fd) : fd_(fd) {}
     Descriptor(const Descriptor&) = delete;
     Descriptor& operator=(const Descriptor&) = delete;
@@ -15,7 +15,7 @@ public:
     }
     int get() const { return fd_; }
 
-private:
+  private:
     int fd_;
 };
 

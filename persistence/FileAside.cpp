@@ -18,7 +18,6 @@ namespace {
 
 [[noreturn]] void fail(int error) { throw FileError(std::strerror(error)); }
 
-
 std::string stamped(const std::string& base) {
     const std::time_t now = std::time(nullptr);
     std::tm local{};

@@ -5,18 +5,18 @@
 #include <cstring>
 #include <system_error>
 
+#include "../engine/Worker.h"
 #include "DataFiles.h"
 #include "UEncrypt.h"
-#include "../engine/Worker.h"
 
 namespace contavio {
 
 namespace {
 
-constexpr size_t kReadSize = size_t{1} << 20;     // bytes per read(2)
-constexpr size_t kBatchBytes = size_t{1} << 18;   // text per batch, about
-constexpr size_t kBatchesInFlight = 4;            // read ahead, at most
-constexpr uint64_t kSmallFile = kReadSize;  // one read: no second thread
+constexpr size_t kReadSize = size_t{1} << 20;    // bytes per read(2)
+constexpr size_t kBatchBytes = size_t{1} << 18;  // text per batch, about
+constexpr size_t kBatchesInFlight = 4;           // read ahead, at most
+constexpr uint64_t kSmallFile = kReadSize;       // one read: no second thread
 
 }  // namespace
 
@@ -80,9 +80,8 @@ void LineFeed::takeNext() {
 
 std::unique_ptr<LineFeed::Batch> LineFeed::freeBatch() {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] {
-        return stop_ || !spare_.empty() || inFlight_ < kBatchesInFlight;
-    });
+    changed_.wait(lock,
+                  [this] { return stop_ || !spare_.empty() || inFlight_ < kBatchesInFlight; });
     if (stop_) return nullptr;
     std::unique_ptr<Batch> batch;
     if (!spare_.empty()) {
@@ -113,7 +112,8 @@ void LineFeed::add(Batch& batch, const char* line, size_t size, uint64_t rawSize
     } else if (size > 0) {
         std::memcpy(text, line, size);
     }
-    batch.lines.push_back(Line{static_cast<size_t>(text - batch.text.data()), size, rawSize, hasNul});
+    batch.lines.push_back(
+        Line{static_cast<size_t>(text - batch.text.data()), size, rawSize, hasNul});
 }
 
 // Reads the next block behind the unread bytes; false at the end of the file.
@@ -152,9 +152,9 @@ bool LineFeed::readBatch() {
         if (!batch) return false;
         for (;;) {
             const char* start = buf_.data() + begin_;
-            const auto* lf = end_ > begin_ ? static_cast<const char*>(
-                                                 std::memchr(start, '\n', end_ - begin_))
-                                           : nullptr;
+            const auto* lf = end_ > begin_
+                                 ? static_cast<const char*>(std::memchr(start, '\n', end_ - begin_))
+                                 : nullptr;
             if (lf != nullptr) {
                 const size_t raw = static_cast<size_t>(lf - start) + 1;
                 const size_t size = raw > 1 && lf[-1] == '\r' ? raw - 2 : raw - 1;

@@ -29,7 +29,7 @@ namespace contavio {
 class FileLayer;
 
 class LineFeed {
-public:
+  public:
     // Reads the open file fd (borrowed) through layer (borrowed), from its
     // current offset; fileSize is its size when opened. With a key every line
     // is deciphered, without one it is handed on as it stands. A small file
@@ -52,7 +52,7 @@ public:
     uint64_t bytesLeft() const { return fileSize_ > consumed_ ? fileSize_ - consumed_ : 0; }
     int64_t lineNumber() const { return lineNumber_; }
 
-private:
+  private:
     struct Line {
         size_t at;         // where its text starts in the batch
         size_t size;       // its text's size
@@ -82,9 +82,9 @@ private:
     std::condition_variable changed_;
     std::deque<std::unique_ptr<Batch>> ready_;
     std::vector<std::unique_ptr<Batch>> spare_;
-    size_t inFlight_ = 0;  // batches made and not yet given back
-    bool stop_ = false;      // the caller is done: the reading thread ends
-    bool finished_ = false;  // the reading thread has handed its last batch
+    size_t inFlight_ = 0;         // batches made and not yet given back
+    bool stop_ = false;           // the caller is done: the reading thread ends
+    bool finished_ = false;       // the reading thread has handed its last batch
     std::exception_ptr failure_;  // why it stopped before the end of the file
 
     // The reading thread's own (the caller's, when no thread could be had).

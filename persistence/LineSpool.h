@@ -21,7 +21,7 @@ namespace contavio {
 class FileLayer;
 
 class LineSpool {
-public:
+  public:
     // Writes to the open file fd (borrowed) through layer (borrowed); on a
     // second thread when `large` (for a few lines the hand-over between two
     // threads costs more than it saves).
@@ -38,9 +38,9 @@ public:
     // Writes whatever is left and returns once every line is in the file.
     void finish();
 
-private:
+  private:
     struct Batch {
-        std::string text;             // the plain lines, one after another
+        std::string text;           // the plain lines, one after another
         std::vector<size_t> sizes;  // their sizes, in order
     };
 
@@ -66,10 +66,10 @@ private:
     std::condition_variable changed_;
     std::deque<std::unique_ptr<Batch>> ready_;
     std::vector<std::unique_ptr<Batch>> spare_;
-    size_t inFlight_ = 0;    // batches handed and not yet written
-    bool closing_ = false;   // no batch follows those in ready_
-    bool stop_ = false;      // the caller gave up: drop the rest
-    bool done_ = false;      // the writing thread has ended
+    size_t inFlight_ = 0;   // batches handed and not yet written
+    bool closing_ = false;  // no batch follows those in ready_
+    bool stop_ = false;     // the caller gave up: drop the rest
+    bool done_ = false;     // the writing thread has ended
     std::exception_ptr failure_;
 
     std::thread writer_;  // last: starts once everything above is set up

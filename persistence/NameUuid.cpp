@@ -11,7 +11,8 @@ std::array<uint8_t, 20> sha1(std::string_view data) {
     const uint64_t bits = static_cast<uint64_t>(data.size()) * 8;
     message.push_back(0x80);
     while (message.size() % 64 != 56) message.push_back(0);
-    for (int shift = 56; shift >= 0; shift -= 8) message.push_back(static_cast<uint8_t>(bits >> shift));
+    for (int shift = 56; shift >= 0; shift -= 8)
+        message.push_back(static_cast<uint8_t>(bits >> shift));
 
     for (size_t block = 0; block < message.size(); block += 64) {
         uint32_t w[80];
@@ -19,7 +20,8 @@ std::array<uint8_t, 20> sha1(std::string_view data) {
             const uint8_t* b = &message[block + 4 * i];
             w[i] = (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
         }
-        for (int i = 16; i < 80; ++i) w[i] = std::rotl(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
+        for (int i = 16; i < 80; ++i)
+            w[i] = std::rotl(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
         uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4];
         for (int i = 0; i < 80; ++i) {
             uint32_t f, k;

@@ -37,7 +37,8 @@ struct KeyTables {
 
     void prepare(int k) {
         if (key == k) return;
-        for (int c = 0; c < 256; ++c) step[c] = static_cast<uint8_t>((c - 32 + kSymbols + k) % kSymbols);
+        for (int c = 0; c < 256; ++c)
+            step[c] = static_cast<uint8_t>((c - 32 + kSymbols + k) % kSymbols);
         for (int d = -255; d <= 255; ++d) plain[d + 255] = plainFrom(d, k);
         key = k;
     }

@@ -61,8 +61,8 @@ VCardParam parseParam(std::string_view text) {
     if (eq == std::string_view::npos) {
         // 2.1 allows the value alone; the encodings are told apart by name.
         const std::string upper = upperAscii(text);
-        const bool encoding = upper == "QUOTED-PRINTABLE" || upper == "BASE64" ||
-                              upper == "7BIT" || upper == "8BIT";
+        const bool encoding =
+            upper == "QUOTED-PRINTABLE" || upper == "BASE64" || upper == "7BIT" || upper == "8BIT";
         return {encoding ? "ENCODING" : "TYPE", lenientUtf8(text)};
     }
     return {lenientUtf8(upperAscii(trimBlanks(text.substr(0, eq)))),
@@ -189,8 +189,8 @@ std::vector<std::string> contentLines(std::string_view text) {
 }
 
 bool isTextOf21(const std::string& name) {
-    for (const char* other : {"URL", "PHOTO", "LOGO", "SOUND", "KEY", "BDAY", "REV", "GEO", "TZ",
-                              "UID", "AGENT"}) {
+    for (const char* other :
+         {"URL", "PHOTO", "LOGO", "SOUND", "KEY", "BDAY", "REV", "GEO", "TZ", "UID", "AGENT"}) {
         if (name == other) return false;
     }
     return true;

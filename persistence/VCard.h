@@ -28,8 +28,8 @@ struct VCardParam {
 };
 
 struct VCardProperty {
-    std::string group;  // "item1" of "item1.TEL", or empty
-    std::string name;   // upper case: "TEL", "X-ABLABEL"
+    std::string group;               // "item1" of "item1.TEL", or empty
+    std::string name;                // upper case: "TEL", "X-ABLABEL"
     std::vector<VCardParam> params;  // in the order written
     std::string value;               // see the top of this file
 };

@@ -28,7 +28,8 @@ constexpr VCardVersion kNewCardVersion = VCardVersion::V30;
 // Spanish texts of the report, Windows-1252.
 constexpr char kMarkText[] = "conflicto";
 constexpr char kConflictBoth[] =
-    "cambi\xF3 en la libreta y en la carpeta: se mantiene la libreta y se a\xF1" "aden los datos "
+    "cambi\xF3 en la libreta y en la carpeta: se mantiene la libreta y se a\xF1"
+    "aden los datos "
     "de la tarjeta";
 constexpr char kConflictCardGone[] =
     "se borr\xF3 en la carpeta pero cambi\xF3 en la libreta: se conserva con una tarjeta nueva";
@@ -40,8 +41,8 @@ constexpr char kDamagedState[] =
     "estado de la sincronizaci\xF3n ilegible: se emparejan tarjetas y contactos por nombre";
 
 [[noreturn]] void fail(const std::string& what, const std::string& path) {
-    throw std::runtime_error("No se pudo " + what + " \xAB" + path + "\xBB: " +
-                             std::strerror(errno));
+    throw std::runtime_error("No se pudo " + what + " \xAB" + path +
+                             "\xBB: " + std::strerror(errno));
 }
 
 // FNV-1a, 64 bits: tells a changed file or contact from the one of the last
@@ -287,7 +288,7 @@ struct FolderCard {
 
 // One run of the sync over the book, the folder's cards and the last state.
 class SyncPass {
-public:
+  public:
     SyncPass(const std::string& folder, const std::map<std::string, ContactData>& book,
              SyncReport& report)
         : folder_(folder), book_(book), report_(report) {}
@@ -304,7 +305,8 @@ public:
             card.hash = hashBytes(card.bytes);
             files_.emplace(std::move(name), std::move(card));
         }
-        const std::vector<StateEntry> entries = state ? std::move(*state) : std::vector<StateEntry>();
+        const std::vector<StateEntry> entries =
+            state ? std::move(*state) : std::vector<StateEntry>();
         for (const StateEntry& e : entries) pending_.insert(e.key);
         for (const StateEntry& e : entries) {
             pending_.erase(pending_.find(e.key));
@@ -327,7 +329,7 @@ public:
 
     std::string stateText() const { return kStateHeader + std::string("\n") + stateLines_; }
 
-private:
+  private:
     // --- the book as this sync leaves it ---
     std::optional<ContactData> current(const std::string& key) const {
         if (auto it = overlay_.find(key); it != overlay_.end()) return it->second;
@@ -379,7 +381,8 @@ private:
                   const std::vector<std::string>& details = {}) {
         ++report_.conflicts;
         report_.notes.push_back(displayName(contact) + ": " + what);
-        for (const std::string& d : details) report_.notes.push_back(displayName(contact) + ": " + d);
+        for (const std::string& d : details)
+            report_.notes.push_back(displayName(contact) + ": " + d);
     }
 
     void syncPair(const StateEntry& e) {
@@ -496,7 +499,8 @@ private:
         for (VCardProperty& p : card.properties) {
             if (p.name == "UID") p.value = uid;
         }
-        for (const std::string& w : warnings) report_.notes.push_back(displayName(contact) + ": " + w);
+        for (const std::string& w : warnings)
+            report_.notes.push_back(displayName(contact) + ": " + w);
         writeCard(name, writeVCard(card, kNewCardVersion));
         pair(name, contact);
     }
@@ -538,9 +542,10 @@ private:
     SyncReport& report_;
     std::map<std::string, FolderCard> files_;
     std::set<std::string> seenFiles_;
-    std::multiset<std::string> pending_;                       // keys of pairs not handled yet
-    std::map<std::string, std::string> owner_;                 // key -> its card in the new state
-    std::map<std::string, std::optional<ContactData>> overlay_;  // changes of the book; none: removed
+    std::multiset<std::string> pending_;        // keys of pairs not handled yet
+    std::map<std::string, std::string> owner_;  // key -> its card in the new state
+    std::map<std::string, std::optional<ContactData>>
+        overlay_;  // changes of the book; none: removed
     std::map<std::string, std::optional<std::string>> writes_;  // file -> new bytes; none: removed
     std::string stateLines_;
 };

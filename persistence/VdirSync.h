@@ -68,7 +68,7 @@ struct BookChanges {
 };
 
 class VdirSync {
-public:
+  public:
     // folder: the vdir; it must exist.
     explicit VdirSync(std::string folder);
 
@@ -84,7 +84,7 @@ public:
     // commit(). Throws std::runtime_error as run() does.
     void commit();
 
-private:
+  private:
     std::string folder_;
     std::string nextState_;  // the state file's text that commit() writes
     bool ran_ = false;

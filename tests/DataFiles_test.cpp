@@ -30,19 +30,21 @@ namespace fs = std::filesystem;
 constexpr int32_t kKey = 853;
 const std::string kCrLf = "\r\n";
 const std::string kFloatNotice = "OJO Entra a leer las listas de floats!";
-const std::string kIsDamaged = " est\xE1 da\xF1" "ado: ";
+const std::string kIsDamaged =
+    " est\xE1 da\xF1"
+    "ado: ";
 
 // ------------------------------------------------------------- test doubles
 
 class RecordingSink : public MessageSink {
-public:
+  public:
     void show(const std::string& text) override { shown.push_back(text); }
     std::vector<std::string> shown;
 };
 
 // Writes fail from the (failAt + 1)-th call on, as on a full disk.
 class FullDisk : public FileLayer {
-public:
+  public:
     explicit FullDisk(int failAt) : failAt_(failAt) {}
     ssize_t write(int fd, const void* data, size_t size) override {
         if (calls_++ >= failAt_) {
@@ -52,14 +54,14 @@ public:
         return FileLayer::write(fd, data, size);
     }
 
-private:
+  private:
     int failAt_;
     int calls_ = 0;
 };
 
 // Takes at most a few bytes per call, as a slow pipe or a signal would.
 class ShortWrites : public FileLayer {
-public:
+  public:
     ssize_t write(int fd, const void* data, size_t size) override {
         ++calls;
         if (calls % 3 == 0) {
@@ -72,7 +74,7 @@ public:
 };
 
 class BrokenSync : public FileLayer {
-public:
+  public:
     int fsync(int) override {
         errno = EIO;
         return -1;
@@ -81,12 +83,12 @@ public:
 
 // Skips syncing, for tests about contents that save many times.
 class NoSync : public FileLayer {
-public:
+  public:
     int fsync(int) override { return 0; }
 };
 
 class CrossDeviceRename : public FileLayer {
-public:
+  public:
     int rename(const char*, const char*) override {
         errno = EXDEV;
         return -1;
@@ -95,7 +97,7 @@ public:
 
 // Looks at the temporary file just before it replaces the target.
 class WatchedRename : public FileLayer {
-public:
+  public:
     int rename(const char* from, const char* to) override {
         this->from = from;
         this->to = to;
@@ -109,7 +111,7 @@ public:
 
 // Hands out one to seven bytes per call, and is interrupted now and then.
 class ShortReads : public FileLayer {
-public:
+  public:
     ssize_t read(int fd, void* data, size_t size) override {
         ++calls;
         if (calls % 4 == 0) {
@@ -122,7 +124,7 @@ public:
 };
 
 class BrokenRead : public FileLayer {
-public:
+  public:
     ssize_t read(int, void*, size_t) override {
         errno = EIO;
         return -1;
@@ -257,7 +259,7 @@ std::vector<std::string> splitCrLf(const std::string& bytes) {
 // ------------------------------------------------------------------ fixture
 
 class DataFilesTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::string pattern = (fs::temp_directory_path() / "contavio-datafiles-XXXXXX").string();
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
@@ -834,7 +836,8 @@ TEST_F(DataFilesTest, BookCutAnywhereYieldsEveryWholeContactBeforeTheCut) {
         // A block counts once its last value line (before the separator) is in.
         const size_t whole = kept < kHeader ? 0 : (kept - kHeader + 1) / kBlock;
         SetRef back;
-        EXPECT_THROW(loadCryptHashE(path("cut.vlt"), back.set, kKey), std::runtime_error) << percent;
+        EXPECT_THROW(loadCryptHashE(path("cut.vlt"), back.set, kKey), std::runtime_error)
+            << percent;
         ASSERT_NE(back.set, nullptr) << percent << "%: no set";
         EXPECT_EQ(back.set->count, static_cast<int32_t>(whole)) << percent << "%";
         EXPECT_EQ(back.set->size, 2 * 300 + 1) << "the table the header asks for";
@@ -1014,7 +1017,7 @@ TEST_F(DataFilesTest, LegacyHeaderOnlyGivesAnEmptySet) {
 // ----------------------------------------------------------- atomic saving
 
 class FailedSaveTest : public DataFilesTest {
-protected:
+  protected:
     void SetUp() override {
         DataFilesTest::SetUp();
         old_ = std::make_unique<SetRef>(
@@ -1282,7 +1285,11 @@ TEST_F(DataFilesTest, LargeSetsComeBackWholeAndFileBytesMatchAPlainWriter) {
     std::vector<Contents> elems;
     for (int i = 0; i < 60000; ++i) {
         Contents c;
-        c.strs = {"clave " + std::to_string(i), "Mar\xED" "a Garc\xED" "a " + std::to_string(i % 977),
+        c.strs = {"clave " + std::to_string(i),
+                  "Mar\xED"
+                  "a Garc\xED"
+                  "a " +
+                      std::to_string(i % 977),
                   std::string(static_cast<size_t>(i % 90), static_cast<char>('a' + i % 26))};
         c.ints = {i * 7 - 30000};
         c.strLists = {{}};
@@ -1300,10 +1307,10 @@ TEST_F(DataFilesTest, LargeSetsComeBackWholeAndFileBytesMatchAPlainWriter) {
     std::string plain;
     const auto line = [&](const std::string& text) { plain += encryptStr(text, kKey) + "\r\n"; };
     const auto separator = [&] { plain += "\r\n"; };
-    for (const std::string& v : {std::string("60000"), std::string("5"), std::string("Libro"),
-                                 std::string("0"), std::string("3"), std::string("1"),
-                                 std::string("0"), std::string("1"), std::string("1"),
-                                 std::string("0")}) {
+    for (const std::string& v :
+         {std::string("60000"), std::string("5"), std::string("Libro"), std::string("0"),
+          std::string("3"), std::string("1"), std::string("0"), std::string("1"), std::string("1"),
+          std::string("0")}) {
         line(v);
     }
     separator();

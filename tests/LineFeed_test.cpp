@@ -1,8 +1,7 @@
 #include "persistence/LineFeed.h"
 
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
@@ -23,7 +22,7 @@ namespace {
 
 // A file in a folder of its own, removed with the object.
 class ScratchFile {
-public:
+  public:
     explicit ScratchFile(const std::string& bytes) {
         char folder[] = "/tmp/LineFeed_test-XXXXXX";
         if (::mkdtemp(folder) == nullptr) std::abort();
@@ -43,18 +42,18 @@ public:
     const std::string& path() const { return path_; }
     uint64_t size() const { return size_; }
 
-private:
+  private:
     std::string folder_, path_;
     uint64_t size_ = 0;
 };
 
 class OpenFile {
-public:
+  public:
     explicit OpenFile(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
     ~OpenFile() { ::close(fd_); }
     int get() const { return fd_; }
 
-private:
+  private:
     int fd_;
 };
 
@@ -91,7 +90,9 @@ std::string randomLines(std::mt19937& rng, size_t bytes) {
     std::string out;
     while (out.size() < bytes) {
         const int kind = percent(rng);
-        size_t length = kind < 90 ? percent(rng) / 3 : kind < 99 ? 200 + percent(rng) * 40 : 1500000;
+        size_t length = kind < 90   ? percent(rng) / 3
+                        : kind < 99 ? 200 + percent(rng) * 40
+                                    : 1500000;
         for (size_t i = 0; i < length; ++i) {
             const int p = percent(rng);
             out += p == 0 ? '\r' : p == 1 ? '\0' : static_cast<char>(textByte(rng));
@@ -131,7 +132,7 @@ void expectSameLines(const std::string& bytes, FileLayer& layer, std::optional<i
 
 // Hands out a few bytes per call, and is interrupted now and then.
 class ShortReads : public FileLayer {
-public:
+  public:
     ssize_t read(int fd, void* data, size_t size) override {
         ++calls;
         if (calls % 5 == 0) {
@@ -145,7 +146,7 @@ public:
 
 // Reads normally up to `limit` bytes, then fails with EIO.
 class FailsAfter : public FileLayer {
-public:
+  public:
     explicit FailsAfter(size_t limit) : limit_(limit) {}
     ssize_t read(int fd, void* data, size_t size) override {
         if (given_ >= limit_) {
@@ -157,7 +158,7 @@ public:
         return got;
     }
 
-private:
+  private:
     size_t limit_;
     size_t given_ = 0;
 };
@@ -195,23 +196,23 @@ TEST(LineFeedSplit, ShortAndInterruptedReads) {
 TEST(LineFeedFailure, LinesBeforeAReadErrorComeFirstThenTheError) {
     // A small file is read on the caller's thread, a large one on another.
     for (const int count : {50000, 600000}) {
-    SCOPED_TRACE(count);
-    std::string bytes;
-    for (int i = 0; i < count; ++i) bytes += "line " + std::to_string(i) + "\r\n";
-    const size_t limit = bytes.size() / 2 + 3;  // inside a line
-    const std::vector<Expected> lines = splitLines(bytes.substr(0, limit));
-    const ScratchFile file(bytes);
-    const OpenFile fd(file.path());
-    FailsAfter layer(limit);
-    LineFeed feed(fd.get(), file.size(), layer, std::nullopt);
-    // Every complete line before the failure, not the cut one.
-    for (size_t i = 0; i + 1 < lines.size(); ++i) ASSERT_EQ(feed.next(), lines[i].text);
-    try {
-        feed.next();
-        FAIL() << "no error after " << lines.size() - 1 << " lines";
-    } catch (const FileError& error) {
-        EXPECT_STREQ(error.what(), std::strerror(EIO));
-    }
+        SCOPED_TRACE(count);
+        std::string bytes;
+        for (int i = 0; i < count; ++i) bytes += "line " + std::to_string(i) + "\r\n";
+        const size_t limit = bytes.size() / 2 + 3;  // inside a line
+        const std::vector<Expected> lines = splitLines(bytes.substr(0, limit));
+        const ScratchFile file(bytes);
+        const OpenFile fd(file.path());
+        FailsAfter layer(limit);
+        LineFeed feed(fd.get(), file.size(), layer, std::nullopt);
+        // Every complete line before the failure, not the cut one.
+        for (size_t i = 0; i + 1 < lines.size(); ++i) ASSERT_EQ(feed.next(), lines[i].text);
+        try {
+            feed.next();
+            FAIL() << "no error after " << lines.size() - 1 << " lines";
+        } catch (const FileError& error) {
+            EXPECT_STREQ(error.what(), std::strerror(EIO));
+        }
     }
 }
 
@@ -225,7 +226,7 @@ TEST(LineFeedFailure, ErrorOnTheFirstRead) {
 
 // Counts the bytes the reading thread takes from the file.
 class CountingReads : public FileLayer {
-public:
+  public:
     ssize_t read(int fd, void* data, size_t size) override {
         const ssize_t got = FileLayer::read(fd, data, size);
         if (got > 0) given += static_cast<size_t>(got);
@@ -260,7 +261,7 @@ TEST(LineFeedStop, ReadsBoundedAheadAndStopsWithItsCaller) {
 
 // Records whether the reading thread runs with every signal blocked.
 class MaskProbe : public FileLayer {
-public:
+  public:
     ssize_t read(int fd, void* data, size_t size) override {
         sigset_t mask;
         pthread_sigmask(SIG_SETMASK, nullptr, &mask);

@@ -1,8 +1,7 @@
 #include "persistence/LineSpool.h"
 
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
@@ -28,7 +27,7 @@ constexpr int32_t kKey = 853;
 
 // A new file in a folder of its own, open for writing; both go with the object.
 class ScratchOutput {
-public:
+  public:
     ScratchOutput() {
         char folder[] = "/tmp/LineSpool_test-XXXXXX";
         if (::mkdtemp(folder) == nullptr) std::abort();
@@ -50,7 +49,7 @@ public:
         return all.str();
     }
 
-private:
+  private:
     std::string folder_, path_;
     int fd_ = -1;
 };
@@ -70,7 +69,9 @@ std::vector<std::string> randomLines(std::mt19937& rng, size_t bytes) {
     size_t total = 0;
     while (total < bytes) {
         const int kind = percent(rng);
-        const size_t length = kind < 10 ? 0 : kind < 98 ? percent(rng) / 2 : 300000 + percent(rng) * 20000;
+        const size_t length = kind < 10   ? 0
+                              : kind < 98 ? percent(rng) / 2
+                                          : 300000 + percent(rng) * 20000;
         std::string line(length, ' ');
         for (char& c : line) c = static_cast<char>(byte(rng));
         total += line.size() + 2;
@@ -82,25 +83,25 @@ std::vector<std::string> randomLines(std::mt19937& rng, size_t bytes) {
 TEST(LineSpoolWrite, EveryLineEncipheredAndEndedInOrder) {
     std::mt19937 rng(5);
     for (const size_t bytes : {size_t{0}, size_t{100}, size_t{5} << 20})
-    for (const bool large : {true, false}) {
-        SCOPED_TRACE(large);
-        const std::vector<std::string> lines = randomLines(rng, bytes);
-        ScratchOutput file;
-        FileLayer posix;
-        {
-            LineSpool spool(file.fd(), posix, kKey, large);
-            for (const std::string& line : lines) spool.line(line);
-            spool.finish();
+        for (const bool large : {true, false}) {
+            SCOPED_TRACE(large);
+            const std::vector<std::string> lines = randomLines(rng, bytes);
+            ScratchOutput file;
+            FileLayer posix;
+            {
+                LineSpool spool(file.fd(), posix, kKey, large);
+                for (const std::string& line : lines) spool.line(line);
+                spool.finish();
+            }
+            const std::string written = file.contents();
+            ASSERT_EQ(written.size(), enciphered(lines).size()) << bytes;
+            EXPECT_TRUE(written == enciphered(lines)) << bytes;
         }
-        const std::string written = file.contents();
-        ASSERT_EQ(written.size(), enciphered(lines).size()) << bytes;
-        EXPECT_TRUE(written == enciphered(lines)) << bytes;
-    }
 }
 
 // Takes at most a few bytes per call, and is interrupted now and then.
 class ShortWrites : public FileLayer {
-public:
+  public:
     ssize_t write(int fd, const void* data, size_t size) override {
         ++calls;
         if (calls % 3 == 0) {
@@ -132,7 +133,7 @@ TEST(LineSpoolWrite, ShortAndInterruptedWrites) {
 // Writes normally up to `limit` bytes; then fails with `error`, or writes
 // nothing at all when error is 0.
 class FailsAfter : public FileLayer {
-public:
+  public:
     FailsAfter(size_t limit, int error) : limit_(limit), error_(error) {}
     ssize_t write(int fd, const void* data, size_t size) override {
         if (given_ >= limit_) {
@@ -145,38 +146,41 @@ public:
         return done;
     }
 
-private:
+  private:
     size_t limit_;
     int error_;
     size_t given_ = 0;
 };
 
 TEST(LineSpoolFailure, AFailedWriteReachesTheCaller) {
-    const std::vector<std::string> lines(400000, "Mar\xED" "a Garc\xED" "a L\xF3pez");
+    const std::vector<std::string> lines(400000,
+                                         "Mar\xED"
+                                         "a Garc\xED"
+                                         "a L\xF3pez");
     for (const auto& [limit, error, message] :
          {std::tuple{size_t{0}, EIO, std::strerror(EIO)},
           std::tuple{size_t{3} << 20, ENOSPC, std::strerror(ENOSPC)},
           std::tuple{size_t{5} << 20, 0, std::strerror(ENOSPC)},
           std::tuple{size_t{7}, EROFS, std::strerror(EROFS)}})
-    for (const bool large : {true, false}) {
-        SCOPED_TRACE(limit);
-        SCOPED_TRACE(large);
-        ScratchOutput file;
-        FailsAfter layer(limit, error);
-        LineSpool spool(file.fd(), layer, kKey, large);
-        try {
-            for (const std::string& line : lines) spool.line(line);
-            spool.finish();
-            FAIL() << "the failure was not reported";
-        } catch (const FileError& failure) {
-            EXPECT_STREQ(failure.what(), message);
+        for (const bool large : {true, false}) {
+            SCOPED_TRACE(limit);
+            SCOPED_TRACE(large);
+            ScratchOutput file;
+            FailsAfter layer(limit, error);
+            LineSpool spool(file.fd(), layer, kKey, large);
+            try {
+                for (const std::string& line : lines) spool.line(line);
+                spool.finish();
+                FAIL() << "the failure was not reported";
+            } catch (const FileError& failure) {
+                EXPECT_STREQ(failure.what(), message);
+            }
         }
-    }
 }
 
 // Counts what reaches the file, and whether signals are blocked there.
 class WriteProbe : public FileLayer {
-public:
+  public:
     ssize_t write(int fd, const void* data, size_t size) override {
         sigset_t mask;
         pthread_sigmask(SIG_SETMASK, nullptr, &mask);

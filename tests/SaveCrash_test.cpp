@@ -96,7 +96,7 @@ hashElemR* makeBook(Book which) {
 int32_t contactsIn(Book which) { return kContacts + (which == Book::A ? 1 : 2); }
 
 class SaveCrashTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::string tmpl = ::testing::TempDir() + "SaveCrash-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl.data()), nullptr) << std::strerror(errno);
@@ -230,9 +230,10 @@ TEST_F(SaveCrashTest, KillingARepeatedSaveAnywhereLeavesOneOfTheTwoBooks) {
         ASSERT_TRUE(loadsAs(&which));
         ++seen[which == Book::A ? 0 : 1];
     }
-    std::printf("[ SaveCrash ] %d kills (seed %u): book A %d times, book B %d times; "
-                "%d saves completed\n",
-                kKills, seed, seen[0], seen[1], savesCompleted);
+    std::printf(
+        "[ SaveCrash ] %d kills (seed %u): book A %d times, book B %d times; "
+        "%d saves completed\n",
+        kKills, seed, seen[0], seen[1], savesCompleted);
 
     // Whatever the kills left behind, one normal save leaves data.vlt alone.
     saveCryptHashE(path_, bookB_, kKey);
@@ -247,10 +248,14 @@ enum class Death { HalfwayThroughWriting, AtSync, BeforeRename, AfterRename };
 
 const char* stepName(Death when) {
     switch (when) {
-        case Death::HalfwayThroughWriting: return "HalfwayThroughWriting";
-        case Death::AtSync: return "AtSync";
-        case Death::BeforeRename: return "BeforeRename";
-        case Death::AfterRename: return "AfterRename";
+        case Death::HalfwayThroughWriting:
+            return "HalfwayThroughWriting";
+        case Death::AtSync:
+            return "AtSync";
+        case Death::BeforeRename:
+            return "BeforeRename";
+        case Death::AfterRename:
+            return "AfterRename";
     }
     return "Unknown";
 }
@@ -259,7 +264,7 @@ void PrintTo(Death when, std::ostream* os) { *os << stepName(when); }
 
 // A file layer that kills its own process at one step of a save.
 class DyingLayer : public FileLayer {
-public:
+  public:
     explicit DyingLayer(Death when) : when_(when) {}
 
     ssize_t write(int fd, const void* data, size_t size) override {
@@ -280,7 +285,7 @@ public:
         return rc;
     }
 
-private:
+  private:
     Death when_;
 };
 

@@ -10,9 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/UhashElem.h"
-
 #include "SmallStack.h"
+#include "engine/UhashElem.h"
 
 namespace contavio {
 using testing::runOnSmallStack;
@@ -332,7 +331,8 @@ Listing walkAndSort(const hashElemR* set, const std::string& text, const iVector
             const TElem& e = *node->elem;
             bool hit = false;
             for (int32_t f : searchFields) {
-                hit = hit || (!e.str(f).empty() && fold(e.str(f)).find(fold(text)) != std::string::npos);
+                hit = hit ||
+                      (!e.str(f).empty() && fold(e.str(f)).find(fold(text)) != std::string::npos);
             }
             if (!hit) continue;
             std::string display;
@@ -362,13 +362,28 @@ Listing walkAndSort(const hashElemR* set, const std::string& text, const iVector
 // insertions, replacements and deletions, against a search by hand.
 TEST_F(SearchTest, LargeSearchesListAsAWalkOfTheChainsSortedByText) {
     make(97);
-    const Lines names = {"Ana", "ana", "Jos\xE9", "Mar\xED" "a", "", "Zoe", "\xC1ngel", "luis"};
-    const Lines surnames = {"L\xF3pez", "Garc\xED" "a", "", "Ruiz", "ruiz", "P\xE9rez"};
+    const Lines names = {"Ana",
+                         "ana",
+                         "Jos\xE9",
+                         "Mar\xED"
+                         "a",
+                         "",
+                         "Zoe",
+                         "\xC1ngel",
+                         "luis"};
+    const Lines surnames = {"L\xF3pez",
+                            "Garc\xED"
+                            "a",
+                            "",
+                            "Ruiz",
+                            "ruiz",
+                            "P\xE9rez"};
     int next = 0;
     const auto addSome = [&](int count) {
         for (int i = 0; i < count; ++i, ++next) {
             add({"k" + std::to_string(next * 7919 % 100003), names[next % names.size()],
-                 surnames[next / 3 % surnames.size()], next % 5 == 0 ? "" : "Centro " + std::to_string(next % 13)});
+                 surnames[next / 3 % surnames.size()],
+                 next % 5 == 0 ? "" : "Centro " + std::to_string(next % 13)});
         }
     };
     addSome(45000);

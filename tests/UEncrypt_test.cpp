@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include "persistence/DataFiles.h"
-
 #include <cstdint>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "persistence/DataFiles.h"
 
 namespace contavio {
 namespace {

@@ -12,10 +12,9 @@
 #include <thread>
 #include <vector>
 
+#include "SmallStack.h"
 #include "engine/Constantes.h"
 #include "engine/basicOps.h"
-
-#include "SmallStack.h"
 
 namespace contavio {
 using testing::runOnSmallStack;
@@ -376,7 +375,8 @@ TEST_F(HashTest, KeyFieldChangedBeforeTheFirstInsertionIsTheKey) {
         TElem* e = getSHashElem("Ana", 1, set);
         ASSERT_NE(e, nullptr);
         EXPECT_EQ(e->str(0), "third");
-        EXPECT_EQ(getSHashElem("third", 0, set) == nullptr, hashStr("third", size) != hashStr("Ana", size));
+        EXPECT_EQ(getSHashElem("third", 0, set) == nullptr,
+                  hashStr("third", size) != hashStr("Ana", size));
         auto sol = searchHashE(set, "a", iVector{1}, iVector{0});
         VectorLineList lines;
         std::optional<sVector> texts, keys;
@@ -388,7 +388,8 @@ TEST_F(HashTest, KeyFieldChangedBeforeTheFirstInsertionIsTheKey) {
         delSHashE("Ana", 1, set);
         EXPECT_EQ(hashErrCode, ERR_NOT_FOUND);
         EXPECT_EQ(countHashE(set), 1);
-        EXPECT_EQ(tagOf("second"), hashStr("second", size) == hashStr("Bea", size) ? "Bea" : "<none>");
+        EXPECT_EQ(tagOf("second"),
+                  hashStr("second", size) == hashStr("Bea", size) ? "Bea" : "<none>");
     }
 }
 
@@ -420,7 +421,8 @@ void unlinkByHand(hashElemR* set, size_t b, int at) {
 
 TEST_F(HashTest, HandEditedChainsStaySafe) {
     const std::vector<HandEdit> edits = {
-        {"node freed from the middle of a chain", [](hashElemR* s) { unlinkByHand(s, 0, 2); }, false},
+        {"node freed from the middle of a chain", [](hashElemR* s) { unlinkByHand(s, 0, 2); },
+         false},
         {"head freed", [](hashElemR* s) { unlinkByHand(s, 0, 0); }, false},
         {"node linked at the head",
          [](hashElemR* s) {
@@ -461,7 +463,8 @@ TEST_F(HashTest, HandEditedChainsStaySafe) {
         // What a walk of the chain finds, before and after the operations.
         const auto walkKeys = [this] {
             std::vector<std::string> keys;
-            for (const nodoHash* n = set->table[0].get(); n != nullptr; n = n->next.get()) keys.push_back(n->elem->str(0));
+            for (const nodoHash* n = set->table[0].get(); n != nullptr; n = n->next.get())
+                keys.push_back(n->elem->str(0));
             return keys;
         };
         const auto searched = [this] {
@@ -541,7 +544,8 @@ TEST(HashThreadsTest, TwoThreadsEditAndSearchTwoSets) {
     other.join();
     for (const auto& [prefix, seen] : {std::pair{"a", &a}, std::pair{"b", &b}}) {
         ASSERT_EQ(seen->size(), 200u);
-        for (int round = 0; round < 200; ++round) EXPECT_EQ((*seen)[round], prefix + std::to_string(round));
+        for (int round = 0; round < 200; ++round)
+            EXPECT_EQ((*seen)[round], prefix + std::to_string(round));
     }
 }
 
@@ -569,7 +573,8 @@ struct ChainModel {
 
     void add(const std::string& key, const std::string& tag) {
         auto& c = chainOf(key);
-        auto it = std::find_if(c.begin(), c.end(), [&](const ModelEntry& e) { return e.key == key; });
+        auto it =
+            std::find_if(c.begin(), c.end(), [&](const ModelEntry& e) { return e.key == key; });
         int32_t id;
         if (it == c.end()) {
             id = ++count;
@@ -669,7 +674,8 @@ TEST(HashModelTest, RandomOperationsMatchThePlainChains) {
             if (step % 97 == 0 || step == 3999) {
                 for (int32_t b = 0; b < size; ++b) {
                     std::vector<std::string> chain, want;
-                    for (nodoHash* n = set->table[static_cast<size_t>(b)].get(); n; n = n->next.get())
+                    for (nodoHash* n = set->table[static_cast<size_t>(b)].get(); n;
+                         n = n->next.get())
                         chain.push_back(n->elem->str(0) + "/" + n->elem->str(1) + "#" +
                                         std::to_string(n->id));
                     for (const ModelEntry& e : model.buckets[static_cast<size_t>(b)])
@@ -680,7 +686,8 @@ TEST(HashModelTest, RandomOperationsMatchThePlainChains) {
                 std::vector<std::pair<std::string, std::string>> walk;
                 for (const auto& c : model.buckets)
                     for (const ModelEntry& e : c)
-                        if (containsText(e.key, "a")) walk.emplace_back(e.tag + " " + e.key + " ", e.key);
+                        if (containsText(e.key, "a"))
+                            walk.emplace_back(e.tag + " " + e.key + " ", e.key);
                 std::stable_sort(walk.begin(), walk.end(), [](const auto& x, const auto& y) {
                     return compareSSolText(x.first, y.first) < 0;
                 });
@@ -689,7 +696,8 @@ TEST(HashModelTest, RandomOperationsMatchThePlainChains) {
                 std::optional<sVector> texts, keys;
                 listSSol(sol.get(), lines, texts, keys);
                 std::vector<std::pair<std::string, std::string>> got;
-                for (size_t i = 0; texts && i < texts->size(); ++i) got.emplace_back((*texts)[i], (*keys)[i]);
+                for (size_t i = 0; texts && i < texts->size(); ++i)
+                    got.emplace_back((*texts)[i], (*keys)[i]);
                 ASSERT_EQ(got, walk) << "step " << step;
             }
         }

@@ -48,19 +48,32 @@ TEST(VCardImport, SamplesFromPhonesAndAddressBooks) {
          "nea, fin\r\n"
          "PHOTO;ENCODING=BASE64;JPEG:/9j/4AAQSkZJRgABAQ\r\nAAAQABAAD/2wBDAAgGBgcGBQgHBwcJ\r\n\r\n"
          "END:VCARD\r\n",
-         {.firstNames = "Jos\xE9", .surnames = "P\xE9rez Garc\xED" "a",
-          .notes = "Primera l\xED" "nea  Segunda l\xED" "nea, fin",
-          .phones = {"+34 600 111 222", "91 555 12 34"}, .emails = {"jose@example.com"}},
+         {.firstNames = "Jos\xE9",
+          .surnames = "P\xE9rez Garc\xED"
+                      "a",
+          .notes = "Primera l\xED"
+                   "nea  Segunda l\xED"
+                   "nea, fin",
+          .phones = {"+34 600 111 222", "91 555 12 34"},
+          .emails = {"jose@example.com"}},
          {"foto no importada"}},
         {"2.1 with ISO-8859-1 bytes and quoted-printable, year in BDAY",
          "BEGIN:VCARD\r\nVERSION:2.1\r\n"
          "N;CHARSET=ISO-8859-1;ENCODING=QUOTED-PRINTABLE:Mu=F1oz;Ana=20Mar=EDa\r\n"
          "TEL;HOME:+34-91-000\r\n"
-         "ADR;HOME;CHARSET=ISO-8859-1:;;Calle Ma\xF1" "ana 3;Le\xF3n;;24001;Espa\xF1" "a\r\n"
+         "ADR;HOME;CHARSET=ISO-8859-1:;;Calle Ma\xF1"
+         "ana 3;Le\xF3n;;24001;Espa\xF1"
+         "a\r\n"
          "BDAY:19850312\r\nEND:VCARD\r\n",
-         {.firstNames = "Ana Mar\xED" "a", .surnames = "Mu\xF1oz",
-          .address = "Calle Ma\xF1" "ana 3, 24001 Le\xF3n, Espa\xF1" "a", .day = "12",
-          .month = "Marzo", .phones = {"+34-91-000"}},
+         {.firstNames = "Ana Mar\xED"
+                        "a",
+          .surnames = "Mu\xF1oz",
+          .address = "Calle Ma\xF1"
+                     "ana 3, 24001 Le\xF3n, Espa\xF1"
+                     "a",
+          .day = "12",
+          .month = "Marzo",
+          .phones = {"+34-91-000"}},
          {"a\xF1o de nacimiento descartado (1985)"}},
         {"3.0 address book: BOM, LF only, groups, folded note, second ADR",
          "\xEF\xBB\xBF"
@@ -73,11 +86,15 @@ TEST(VCardImport, SamplesFromPhonesAndAddressBooks) {
          "ADR;TYPE=WORK:;;2 Work Rd;Springfield;;;\n"
          "URL:https://example.org/a\\,b\nBDAY;VALUE=date:1970-01-31T00:00:00Z\n"
          "NOTE:Long note that is folded over\n  two lines\\, with a comma\nEND:VCARD\n",
-         {.firstNames = "John Q.", .surnames = "Smith",
+         {.firstNames = "John Q.",
+          .surnames = "Smith",
           .address = "1 Main St Apt 2, 62701 Springfield, IL, USA",
-          .web = "https://example.org/a,b", .day = "31", .month = "Enero",
+          .web = "https://example.org/a,b",
+          .day = "31",
+          .month = "Enero",
           .notes = "Long note that is folded over two lines, with a comma",
-          .phones = {"+1 555 0100", "+1 555 0101"}, .emails = {"john@example.org"}},
+          .phones = {"+1 555 0100", "+1 555 0101"},
+          .emails = {"john@example.org"}},
          {"tratamiento no importado (Dr.)",
           "direcci\xF3n adicional no importada (2 Work Rd, Springfield)",
           "organizaci\xF3n no importada (Acme, Inc.;Ventas)", "cargo no importado (Jefe)",
@@ -87,9 +104,14 @@ TEST(VCardImport, SamplesFromPhonesAndAddressBooks) {
          "TEL;VALUE=uri;TYPE=\"voice,home\":tel:+48-22-123\r\nEMAIL;PREF=1:l@example.pl\r\n"
          "BDAY:--0229\r\nADR;LABEL=\"ul. Długa 1\\nWarszawa\":;;ul. Długa 1;Warszawa;;00-001;"
          "Polska\r\nNOTE:emoji 😀 €\r\nX-CUSTOM:1\r\nEND:VCARD\r\n",
-         {.firstNames = "?ukasz", .surnames = "?mega",
-          .address = "ul. D?uga 1, 00-001 Warszawa, Polska", .day = "29", .month = "Febrero",
-          .notes = "emoji ? \x80", .phones = {"+48-22-123"}, .emails = {"l@example.pl"}},
+         {.firstNames = "?ukasz",
+          .surnames = "?mega",
+          .address = "ul. D?uga 1, 00-001 Warszawa, Polska",
+          .day = "29",
+          .month = "Febrero",
+          .notes = "emoji ? \x80",
+          .phones = {"+48-22-123"},
+          .emails = {"l@example.pl"}},
          {"caracteres fuera de Windows-1252 cambiados por '?' en Nombres",
           "caracteres fuera de Windows-1252 cambiados por '?' en Apellidos",
           "caracteres fuera de Windows-1252 cambiados por '?' en Direcci\xF3n",
@@ -98,8 +120,13 @@ TEST(VCardImport, SamplesFromPhonesAndAddressBooks) {
         {"no N: FN of four words ends in two surnames; LABEL for the address",
          "BEGIN:VCARD\nVERSION:3.0\nFN:María José García López\nLABEL:Calle 1\\nMadrid\n"
          "BDAY:--09-30\nEND:VCARD\n",
-         {.firstNames = "Mar\xED" "a Jos\xE9", .surnames = "Garc\xED" "a L\xF3pez",
-          .address = "Calle 1, Madrid", .day = "30", .month = "Setiembre"},
+         {.firstNames = "Mar\xED"
+                        "a Jos\xE9",
+          .surnames = "Garc\xED"
+                      "a L\xF3pez",
+          .address = "Calle 1, Madrid",
+          .day = "30",
+          .month = "Setiembre"},
          {}},
         {"no N: 'surnames, first names'; unreadable BDAY",
          "BEGIN:VCARD\nVERSION:3.0\nFN:Pérez, Juan\nBDAY:circa 1900\nEND:VCARD\n",
@@ -129,17 +156,21 @@ TEST(VCardImport, FileStructure) {
         std::string text;
         std::vector<std::string> firstNames;
     } rows[] = {
-        {"junk between cards, lower-case BEGIN", "junk\r\nbegin:vcard\r\nN:;A\r\nend:vcard\r\n"
-                                                 "more junk: x\r\nBEGIN:VCARD\nN:;B\nEND:VCARD\n",
+        {"junk between cards, lower-case BEGIN",
+         "junk\r\nbegin:vcard\r\nN:;A\r\nend:vcard\r\n"
+         "more junk: x\r\nBEGIN:VCARD\nN:;B\nEND:VCARD\n",
          {"A", "B"}},
         {"CR only", "BEGIN:VCARD\rN:;A\rEND:VCARD\rBEGIN:VCARD\rN:;B\rEND:VCARD\r", {"A", "B"}},
         {"card cut off by the end", "BEGIN:VCARD\nN:;A\nEND:VCARD\nBEGIN:VCARD\nN:;B", {"A", "B"}},
         {"missing END: the next BEGIN starts a card",
-         "BEGIN:VCARD\nN:;A\nBEGIN:VCARD\nN:;B\nEND:VCARD\n", {"A", "B"}},
+         "BEGIN:VCARD\nN:;A\nBEGIN:VCARD\nN:;B\nEND:VCARD\n",
+         {"A", "B"}},
         {"card nested in AGENT is skipped",
-         "BEGIN:VCARD\nN:;A\nAGENT:\nBEGIN:VCARD\nN:;X\nEND:VCARD\nTEL:1\nEND:VCARD\n", {"A"}},
+         "BEGIN:VCARD\nN:;A\nAGENT:\nBEGIN:VCARD\nN:;X\nEND:VCARD\nTEL:1\nEND:VCARD\n",
+         {"A"}},
         {"lines without ':' and empty names are skipped",
-         "BEGIN:VCARD\nnonsense\n:x\nitem1.:y\nN:;A\nEND:VCARD\n", {"A"}},
+         "BEGIN:VCARD\nnonsense\n:x\nitem1.:y\nN:;A\nEND:VCARD\n",
+         {"A"}},
         {"nothing but junk", "hello\n=\n\xFF\xFE", {}},
         {"QP soft break right before END does not swallow it",
          "BEGIN:VCARD\nVERSION:2.1\nNOTE;ENCODING=QUOTED-PRINTABLE:x=\nEND:VCARD\n"
@@ -174,9 +205,21 @@ TEST(VCardFormat, EscapesAndCharsets) {
 
 TEST(VCardFormat, FoldsAt75OctetsWithoutSplittingCharacters) {
     const std::string rows[] = {std::string(200, 'a'), "x" + std::string(150, ' '),
-                                [] { std::string s; for (int i = 0; i < 60; ++i) s += "é"; return s; }(),
-                                [] { std::string s; for (int i = 0; i < 50; ++i) s += "€"; return s; }(),
-                                [] { std::string s; for (int i = 0; i < 45; ++i) s += "😀a"; return s; }()};
+                                [] {
+                                    std::string s;
+                                    for (int i = 0; i < 60; ++i) s += "é";
+                                    return s;
+                                }(),
+                                [] {
+                                    std::string s;
+                                    for (int i = 0; i < 50; ++i) s += "€";
+                                    return s;
+                                }(),
+                                [] {
+                                    std::string s;
+                                    for (int i = 0; i < 45; ++i) s += "😀a";
+                                    return s;
+                                }()};
     for (const std::string& value : rows) {
         VCard card;
         card.properties.push_back({"", "NOTE", {}, value});
@@ -214,9 +257,18 @@ TEST(VCardFormat, VersionsAndBase64) {
 
 TEST(VCardExport, RoundTripThroughBothVersions) {
     const ContactData rows[] = {
-        {.firstNames = "Jos\xE9 Mar\xED" "a", .surnames = "N\xFA\xF1" "ez", .address = "C/ Real 5, 3\xBA",
-         .web = "http://x.es/a,b;c\\d", .day = "29", .month = "Febrero",
-         .notes = "l\xED" "nea uno  l\xED" "nea dos; \\ fin", .phones = {"+34 1", "+34 1", "2"},
+        {.firstNames = "Jos\xE9 Mar\xED"
+                       "a",
+         .surnames = "N\xFA\xF1"
+                     "ez",
+         .address = "C/ Real 5, 3\xBA",
+         .web = "http://x.es/a,b;c\\d",
+         .day = "29",
+         .month = "Febrero",
+         .notes = "l\xED"
+                  "nea uno  l\xED"
+                  "nea dos; \\ fin",
+         .phones = {"+34 1", "+34 1", "2"},
          .emails = {"a@b.es"}},
         {.firstNames = "\x80\x81\x8D\x9D\xFF", .surnames = "", .day = "1", .month = "Setiembre"},
         {.firstNames = "", .surnames = "Solo,Apellido;x"},
@@ -243,7 +295,9 @@ TEST(VCardExport, BirthdaysAndPlaceholders) {
     } rows[] = {
         {"12", "Marzo", "BDAY:--0312", "BDAY:--03-12", false},
         {"1", "Setiembre", "BDAY:--0901", "BDAY:--09-01", false},
-        {"D\xED" "a", "Mes", "", "", false},
+        {"D\xED"
+         "a",
+         "Mes", "", "", false},
         {"n/a", "n/a", "", "", false},
         {"", "", "", "", false},
         {"31", "Febrero", "", "", true},
@@ -253,8 +307,14 @@ TEST(VCardExport, BirthdaysAndPlaceholders) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.day) + " " + row.month);
-        const ContactData c{.firstNames = "Ana", .surnames = "n/a", .address = "n/a", .web = " n/a ",
-                            .day = row.day, .month = row.month, .notes = "n/a", .phones = {"n/a", ""}};
+        const ContactData c{.firstNames = "Ana",
+                            .surnames = "n/a",
+                            .address = "n/a",
+                            .web = " n/a ",
+                            .day = row.day,
+                            .month = row.month,
+                            .notes = "n/a",
+                            .phones = {"n/a", ""}};
         for (VCardVersion v : {VCardVersion::V40, VCardVersion::V30}) {
             const VCardExport out = exportVCards({c}, v);
             const std::string expected = v == VCardVersion::V40 ? row.v4 : row.v3;
@@ -281,7 +341,8 @@ TEST(VCardExport, UidDependsOnTheKeyAlone) {
 
     EXPECT_EQ(contactUid("Jos\xE9P\xE9rez", VCardVersion::V40),
               "urn:uuid:da54ca5e-23bd-5520-8fe1-54ab1ba064ca");
-    EXPECT_EQ(contactUid("Jos\xE9P\xE9rez", VCardVersion::V30), "da54ca5e-23bd-5520-8fe1-54ab1ba064ca");
+    EXPECT_EQ(contactUid("Jos\xE9P\xE9rez", VCardVersion::V30),
+              "da54ca5e-23bd-5520-8fe1-54ab1ba064ca");
     const ContactData a{.firstNames = "Jos\xE9", .surnames = "P\xE9rez", .notes = "uno"};
     ContactData b = a;
     b.notes = "otro";
@@ -290,7 +351,8 @@ TEST(VCardExport, UidDependsOnTheKeyAlone) {
     for (const ContactData& c : {a, b, split}) {
         EXPECT_NE(exportVCards({c}, VCardVersion::V40).text.find(uid), std::string::npos);
     }
-    EXPECT_EQ(exportVCards({a, b}, VCardVersion::V40).text, exportVCards({a, b}, VCardVersion::V40).text);
+    EXPECT_EQ(exportVCards({a, b}, VCardVersion::V40).text,
+              exportVCards({a, b}, VCardVersion::V40).text);
 }
 
 TEST(VCardApply, ChangesOnlyWhatDiffers) {
@@ -325,7 +387,9 @@ TEST(VCardApply, ChangesOnlyWhatDiffers) {
 
     ContactData cleared = read;
     cleared.firstNames = "Eva";
-    cleared.day = "D\xED" "a";
+    cleared.day =
+        "D\xED"
+        "a";
     cleared.month = "Mes";
     cleared.web = "http://e.es";
     VCard renamed = card;
@@ -333,13 +397,22 @@ TEST(VCardApply, ChangesOnlyWhatDiffers) {
     const std::string out2 = writeVCard(renamed, VCardVersion::V40);
     EXPECT_NE(out2.find("\r\nN:Ruiz;Eva;;Dra.;\r\nFN:Eva Ruiz\r\n"), std::string::npos) << out2;
     EXPECT_EQ(out2.find("BDAY"), std::string::npos);
-    EXPECT_NE(out2.find("\r\nX-FOO:bar\r\nURL:http://e.es\r\nEND:VCARD"), std::string::npos) << out2;
+    EXPECT_NE(out2.find("\r\nX-FOO:bar\r\nURL:http://e.es\r\nEND:VCARD"), std::string::npos)
+        << out2;
 }
 
 TEST(ContactMergeTest, FillsKeepsOrReplaces) {
-    const ContactData stored{.firstNames = "Ana", .surnames = "Ruiz", .address = "n/a",
-                             .web = "http://a.es", .day = "D\xED" "a", .month = "Mes",
-                             .notes = "", .phones = {"600 1"}, .emails = {"a@a.es"}};
+    const ContactData stored{.firstNames = "Ana",
+                             .surnames = "Ruiz",
+                             .address = "n/a",
+                             .web = "http://a.es",
+                             .day =
+                                 "D\xED"
+                                 "a",
+                             .month = "Mes",
+                             .notes = "",
+                             .phones = {"600 1"},
+                             .emails = {"a@a.es"}};
     const struct {
         const char* what;
         ContactData incoming;
@@ -349,18 +422,37 @@ TEST(ContactMergeTest, FillsKeepsOrReplaces) {
     } rows[] = {
         {"same contact: nothing changes", stored, MergeRule::KeepStored, stored, 0},
         {"empty and placeholder fields are filled, new items added",
-         {.address = "Calle 1", .day = "3", .month = "Mayo", .notes = "x",
-          .phones = {" 600 1 ", "700", "n/a", ""}, .emails = {"b@b.es", "a@a.es"}},
+         {.address = "Calle 1",
+          .day = "3",
+          .month = "Mayo",
+          .notes = "x",
+          .phones = {" 600 1 ", "700", "n/a", ""},
+          .emails = {"b@b.es", "a@a.es"}},
          MergeRule::KeepStored,
-         {.firstNames = "Ana", .surnames = "Ruiz", .address = "Calle 1", .web = "http://a.es",
-          .day = "3", .month = "Mayo", .notes = "x", .phones = {"600 1", "700"},
+         {.firstNames = "Ana",
+          .surnames = "Ruiz",
+          .address = "Calle 1",
+          .web = "http://a.es",
+          .day = "3",
+          .month = "Mayo",
+          .notes = "x",
+          .phones = {"600 1", "700"},
           .emails = {"a@a.es", "b@b.es"}},
          0},
         {"a differing field keeps the stored value and is reported",
-         {.web = "http://b.es", .day = "n/a"}, MergeRule::KeepStored, stored, 1},
+         {.web = "http://b.es", .day = "n/a"},
+         MergeRule::KeepStored,
+         stored,
+         1},
         {"or takes the incoming one",
-         {.web = " http://b.es ", .month = "Mes"}, MergeRule::TakeIncoming,
-         [&] { ContactData c = stored; c.web = "http://b.es"; return c; }(), 1},
+         {.web = " http://b.es ", .month = "Mes"},
+         MergeRule::TakeIncoming,
+         [&] {
+             ContactData c = stored;
+             c.web = "http://b.es";
+             return c;
+         }(),
+         1},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);

@@ -10,9 +10,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <random>
-#include <set>
-#include <thread>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -20,8 +17,11 @@
 #include <iterator>
 #include <map>
 #include <optional>
+#include <random>
+#include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -50,7 +50,10 @@ void add(Book& book, const ContactData& c) { book[contactKeyOf(c)] = c; }
 
 Book baseBook() {
     Book book;
-    add(book, contact("Ana", "Garc\xED" "a", {"600 111 222"}, {"ana@example.com"}, "Calle Mayor 5"));
+    add(book, contact("Ana",
+                      "Garc\xED"
+                      "a",
+                      {"600 111 222"}, {"ana@example.com"}, "Calle Mayor 5"));
     add(book, contact("Luis", "P\xE9rez", {"911 000 000"}));
     add(book, contact("Marta", "", {}, {"marta@example.com"}));
     return book;
@@ -136,7 +139,7 @@ Counts counts(const SyncReport& r) {
 }
 
 class VdirSyncTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::string tmpl = ::testing::TempDir() + "VdirSync-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl.data()), nullptr) << std::strerror(errno);
@@ -181,8 +184,13 @@ void dropProperty(VCard& card, const std::string& name) {
     std::erase_if(card.properties, [&](const VCardProperty& p) { return p.name == name; });
 }
 
-const std::string kAna = "Ana" "Garc\xED" "a";
-const std::string kLuis = "Luis" "P\xE9rez";
+const std::string kAna =
+    "Ana"
+    "Garc\xED"
+    "a";
+const std::string kLuis =
+    "Luis"
+    "P\xE9rez";
 
 struct Row {
     const char* what;
@@ -205,7 +213,8 @@ const Row kRows[] = {
      [](Book& b, const std::string&) { b[kAna].phones.push_back("699"); },
      {0, 1, 0, 0, 0, 0, 0},
      nullptr},
-    {"contact deleted in the book", [](Book& b, const std::string&) { b.erase(kLuis); },
+    {"contact deleted in the book",
+     [](Book& b, const std::string&) { b.erase(kLuis); },
      {0, 0, 1, 0, 0, 0, 0},
      nullptr},
     {"contact renamed in the book keeps the old one and its card",
@@ -249,7 +258,10 @@ const Row kRows[] = {
      {0, 0, 0, 1, 0, 1, 0},
      [](const Book& b, const std::string&) {
          EXPECT_EQ(b.count(kLuis), 0u);
-         EXPECT_EQ(b.at("Luisa" "P\xE9rez").phones, std::vector<std::string>{"911 000 000"});
+         EXPECT_EQ(b.at("Luisa"
+                        "P\xE9rez")
+                       .phones,
+                   std::vector<std::string>{"911 000 000"});
      }},
     {"changed on both sides: the book keeps its values and takes the card's telephone",
      [](Book& b, const std::string& dir) {
@@ -262,8 +274,7 @@ const Row kRows[] = {
      {0, 1, 0, 0, 1, 0, 1},
      [](const Book& b, const std::string&) {
          EXPECT_EQ(b.at(kAna).address, "Calle Nueva 1");
-         EXPECT_EQ(b.at(kAna).phones,
-                   (std::vector<std::string>{"600 111 222", "+34 600 999 999"}));
+         EXPECT_EQ(b.at(kAna).phones, (std::vector<std::string>{"600 111 222", "+34 600 999 999"}));
      }},
     {"card deleted on the server while changed in the book: kept, with a new card",
      [](Book& b, const std::string& dir) {
@@ -287,7 +298,9 @@ const Row kRows[] = {
      },
      {0, 1, 0, 1, 0, 0, 1},
      [](const Book& b, const std::string& dir) {
-         const std::string marked = "Luis" "P\xE9rez (conflicto)";
+         const std::string marked =
+             "Luis"
+             "P\xE9rez (conflicto)";
          ASSERT_EQ(b.count(marked), 1u);
          EXPECT_EQ(b.at(marked).emails, std::vector<std::string>{"otro@example.com"});
          EXPECT_EQ(fileOf(dir, marked), "other.vcf");
@@ -351,8 +364,8 @@ TEST_F(VdirSyncTest, WhatTheBookCannotShowSurvivesAnEditInTheBook) {
 
 TEST_F(VdirSyncTest, AFirstSyncPairsByKeyAndMergesWhatDiffers) {
     Book other = baseBook();
-    other[kAna].phones = {"611 000 000"};  // differs
-    other.erase(kLuis);                     // only in the book
+    other[kAna].phones = {"611 000 000"};    // differs
+    other.erase(kLuis);                      // only in the book
     add(other, contact("Solo", "Carpeta"));  // only in the folder
     sync(other, dir_);
     fs::remove(path(kSyncStateName));
@@ -518,7 +531,8 @@ TEST_F(VdirSyncTest, KilledAnywhereTheNextSyncCompletesAndLosesNothing) {
         }
         const std::string inBook = contactKeyOf(generated(untouched++));
         const std::string inFolder = contactKeyOf(generated(untouched++));
-        const std::string cardGone = folder + "/" + contactUid(inFolder, VCardVersion::V30) + ".vcf";
+        const std::string cardGone =
+            folder + "/" + contactUid(inFolder, VCardVersion::V30) + ".vcf";
         if (b.erase(inBook)) gone.insert(inBook);
         if (fs::remove(cardGone)) gone.insert(inFolder);
         ContactData fresh = generated(next++);

@@ -1,7 +1,6 @@
 #include "engine/Worker.h"
 
 #include <gtest/gtest.h>
-
 #include <pthread.h>
 #include <signal.h>
 
@@ -16,7 +15,15 @@ namespace {
 TEST(RunBoth, BothPartsRunOnTwoThreads) {
     pthread_t mine{}, theirs{};
     std::atomic<int> done{0};
-    runBoth([&] { mine = pthread_self(); ++done; }, [&] { theirs = pthread_self(); ++done; });
+    runBoth(
+        [&] {
+            mine = pthread_self();
+            ++done;
+        },
+        [&] {
+            theirs = pthread_self();
+            ++done;
+        });
     EXPECT_EQ(done.load(), 2);
     EXPECT_TRUE(pthread_equal(mine, pthread_self()));
     EXPECT_FALSE(pthread_equal(theirs, pthread_self()));
@@ -25,8 +32,12 @@ TEST(RunBoth, BothPartsRunOnTwoThreads) {
 TEST(RunBoth, AFailureOfEitherPartReachesTheCallerAfterBothEnded) {
     std::atomic<bool> otherEnded{false};
     try {
-        runBoth([&] { otherEnded = false; throw std::runtime_error("mine"); },
-                [&] { otherEnded = true; });
+        runBoth(
+            [&] {
+                otherEnded = false;
+                throw std::runtime_error("mine");
+            },
+            [&] { otherEnded = true; });
         FAIL() << "no exception";
     } catch (const std::runtime_error& e) {
         EXPECT_STREQ(e.what(), "mine");
@@ -39,7 +50,8 @@ TEST(RunBoth, AFailureOfEitherPartReachesTheCallerAfterBothEnded) {
     }
     // Both fail: the caller's own comes first.
     try {
-        runBoth([&] { throw std::runtime_error("mine"); }, [&] { throw std::runtime_error("theirs"); });
+        runBoth([&] { throw std::runtime_error("mine"); },
+                [&] { throw std::runtime_error("theirs"); });
         FAIL() << "no exception";
     } catch (const std::runtime_error& e) {
         EXPECT_STREQ(e.what(), "mine");
@@ -57,7 +69,11 @@ TEST(RunBoth, WithoutASecondThreadBothPartsRunHereInTurn) {
     EXPECT_THROW(startWorker([] {}), std::system_error);
     std::string trace;
     pthread_t theirs{};
-    runBoth([&] { trace += "mine "; }, [&] { trace += "theirs"; theirs = pthread_self(); });
+    runBoth([&] { trace += "mine "; },
+            [&] {
+                trace += "theirs";
+                theirs = pthread_self();
+            });
     EXPECT_EQ(trace, "mine theirs");
     EXPECT_TRUE(pthread_equal(theirs, pthread_self()));
     try {

@@ -94,11 +94,13 @@ TEST_F(CliTest, EveryCommandOnABookMadeByImport) {
         {{"list", "MAYOR"}, 0, "Ana Ruiz Calle Mayor 5, Madrid \n"},
         {{"list", "nadie"}, 1, ""},
         {{"list", QString::fromUtf8("Ł")}, 1, ""},
-        {{"query", "ruiz"}, 0,
+        {{"query", "ruiz"},
+         0,
          "Contavio: 2 e-mails\nana@example.com\tAna Ruiz\t\nana.ruiz@example.org\tAna Ruiz\t\n"},
         {{"query", "example.org"}, 0, "Contavio: 1 e-mails\nana.ruiz@example.org\tAna Ruiz\t\n"},
         {{"check"}, 0, QString::fromUtf8("data.vlt: 2 contactos; se leyó completa.\n")},
-        {{"--book", "data.vlt", "check"}, 0,
+        {{"--book", "data.vlt", "check"},
+         0,
          QString::fromUtf8("./data.vlt: 2 contactos; se leyó completa.\n")},
     };
     for (const auto& c : cases) {
@@ -125,7 +127,8 @@ TEST_F(CliTest, WritingRefusesWhileTheWindowHoldsTheBookAndOnBadInput) {
         ASSERT_EQ(window.state(), contavio::BookLock::State::Held);
         const Outcome r = run({"import", "tel.vcf"});
         EXPECT_EQ(r.status, 1);
-        EXPECT_TRUE(r.err.contains(QString::fromUtf8("abierta en la ventana"))) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(QString::fromUtf8("abierta en la ventana")))
+            << r.err.toStdString();
         EXPECT_EQ(run({"list"}).status, 0) << "reading needs no lock";
     }
     const struct {

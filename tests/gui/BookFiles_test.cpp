@@ -1,11 +1,12 @@
 // The rules of the book's files without a window: a book in a folder of its
 // own, its lock, and what start-up keeps and close-down writes.
+#include "BookFiles.h"
+
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
 #include <filesystem>
 
-#include "BookFiles.h"
 #include "ContactProto.h"
 #include "GuiTest.h"
 

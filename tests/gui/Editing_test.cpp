@@ -80,8 +80,8 @@ TEST_F(EditingTest, WheelChangesABirthdayPickerOnlyOnceItHasTheFocus) {
         const QString prompt = picker->currentText();
         const auto turn = [picker] {
             const QPoint at = picker->rect().center();
-            QWheelEvent wheel(at, picker->mapToGlobal(at), QPoint(), QPoint(0, -120),
-                              Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QWheelEvent wheel(at, picker->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
+                              Qt::NoModifier, Qt::NoScrollPhase, false);
             QApplication::sendEvent(picker, &wheel);
         };
         edit("LabeledEdit1")->setFocus();

@@ -298,8 +298,10 @@ TEST_F(FaultsTest, FilesNotReadInFullSurviveUnderTheNamesTheUserIsTold) {
         std::filesystem::remove_all("contact.txt");
         for (const std::string& old : filesStartingWith("data.vlt")) std::filesystem::remove(old);
         writeBytes("data.vlt", c.data);
-        if (c.folder) std::filesystem::create_directory("contact.txt");
-        else if (c.legacy != "-") writeBytes("contact.txt", c.legacy);
+        if (c.folder)
+            std::filesystem::create_directory("contact.txt");
+        else if (c.legacy != "-")
+            writeBytes("contact.txt", c.legacy);
         const std::map<std::string, std::string> original = {{"data.vlt", c.data},
                                                              {"contact.txt", c.legacy}};
         forgetMessages();

@@ -55,10 +55,13 @@ TEST_F(VCardMenuTest, ImportReportsAndListsTheCardsAndASecondImportChangesNothin
     EXPECT_FALSE(requests[0].save);
     ASSERT_EQ(messages().size(), 1);
     const QString report = messages().first();
-    EXPECT_TRUE(report.startsWith(q("Importaci\xF3n de vCard: a\xF1" "adidos 2, combinados 0, "
-                                    "sin cambios 0, avisos 2.")))
+    EXPECT_TRUE(
+        report.startsWith(q("Importaci\xF3n de vCard: a\xF1"
+                            "adidos 2, combinados 0, "
+                            "sin cambios 0, avisos 2.")))
         << report.toStdString();
-    EXPECT_TRUE(report.contains(q("a\xF1o de nacimiento descartado (1980)"))) << report.toStdString();
+    EXPECT_TRUE(report.contains(q("a\xF1o de nacimiento descartado (1980)")))
+        << report.toStdString();
     EXPECT_EQ(lines("ListBox3"), (QStringList{"Ana Ruiz n/a ", q("Jos\xE9 G\xF3mez n/a ")}));
 
     Contact jose;
