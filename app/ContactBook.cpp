@@ -19,13 +19,6 @@ class NoLines : public LineList {
     void endUpdate() override {}
 };
 
-std::string singleLine(std::string text) {
-    for (char& c : text) {
-        if (static_cast<unsigned char>(c) < 0x20) c = ' ';
-    }
-    return text;
-}
-
 std::string orNotAvailable(const std::string& text) {
     return text.empty() ? std::string(kEmptyText) : singleLine(text);
 }
@@ -45,6 +38,13 @@ void reverse(strList* list) {
 }
 
 }  // namespace
+
+std::string singleLine(std::string text) {
+    for (char& c : text) {
+        if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+    }
+    return text;
+}
 
 void reverseAllLists(TConjuntos& sets, int32_t slot) {
     if (sets.isEmpty(slot)) return;

@@ -28,6 +28,10 @@ enum class ListOrder { HeadFirst, TailFirst };
 // back in the order of the file, so a save without changes keeps them so.
 void reverseAllLists(TConjuntos& sets, int32_t slot);
 
+// A single-line value as the store keeps it: each control character (a
+// pasted line break or tab) becomes a blank, as the notes' line breaks do.
+std::string singleLine(std::string text);
+
 // Every key of the book: first in the order "Buscar" lists an empty search,
 // then the contacts that such a search does not list, in chain order.
 std::vector<std::string> bookKeys(TConjuntos& sets, int32_t slot);

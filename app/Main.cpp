@@ -26,6 +26,7 @@
 #include "AppIcon.h"
 #include "BookFiles.h"
 #include "BusyNotice.h"
+#include "ContactBook.h"
 #include "ContactProto.h"
 #include "Credits.h"
 #include "Dialogs.h"
@@ -251,16 +252,6 @@ std::string memoText(const QPlainTextEdit* memo) {
 const std::string& fieldOf(const sVector& fields, int32_t index) {
     static const std::string none;
     return static_cast<size_t>(index) < fields.size() ? fields[static_cast<size_t>(index)] : none;
-}
-
-// A single-line value as the store keeps it: a control character (a pasted
-// line break or tab) becomes a blank, as the notes' line breaks do.
-std::string singleLine(const QString& text) {
-    std::string bytes = toAnsi(text);
-    for (char& c : bytes) {
-        if (static_cast<unsigned char>(c) < 0x20) c = ' ';
-    }
-    return bytes;
 }
 
 }  // namespace
@@ -688,21 +679,21 @@ void TForm1::Agregar1Click() {
     }
 
     sVector strs(kContactStrings);
-    strs[kFirstNamesField] = singleLine(LabeledEdit1->text());
-    strs[kSurnamesField] = singleLine(LabeledEdit2->text());
-    strs[kAddressField] = singleLine(LabeledEdit3->text());
-    strs[kWebField] = singleLine(LabeledEdit5->text());
-    strs[kDayField] = singleLine(ComboBox1->currentText());
-    strs[kMonthField] = singleLine(ComboBox2->currentText());
+    strs[kFirstNamesField] = singleLine(toAnsi(LabeledEdit1->text()));
+    strs[kSurnamesField] = singleLine(toAnsi(LabeledEdit2->text()));
+    strs[kAddressField] = singleLine(toAnsi(LabeledEdit3->text()));
+    strs[kWebField] = singleLine(toAnsi(LabeledEdit5->text()));
+    strs[kDayField] = singleLine(toAnsi(ComboBox1->currentText()));
+    strs[kMonthField] = singleLine(toAnsi(ComboBox2->currentText()));
     strs[kNotesField] = flattenLines(memoText(Memo1));
     strs[kKeyField] = contactKey(strs[kFirstNamesField], strs[kSurnamesField]);
     gConjuntos->setObjData(iVector{}, strs, fVector{});
 
     for (int row = 0; row < ListBox1->count(); ++row) {
-        gConjuntos->addObjListItem(kPhoneList, singleLine(ListBox1->item(row)->text()));
+        gConjuntos->addObjListItem(kPhoneList, singleLine(toAnsi(ListBox1->item(row)->text())));
     }
     for (int row = 0; row < ListBox2->count(); ++row) {
-        gConjuntos->addObjListItem(kEmailList, singleLine(ListBox2->item(row)->text()));
+        gConjuntos->addObjListItem(kEmailList, singleLine(toAnsi(ListBox2->item(row)->text())));
     }
     gConjuntos->commitObj(kContactSlot, kCommitByString);
     gConjuntos->releaseObj();

@@ -56,14 +56,14 @@ size_t decodeUtf8(std::string_view text, size_t pos, char32_t& cp) {
     return length;
 }
 
+}  // namespace
+
 int hexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     return -1;
 }
-
-}  // namespace
 
 void appendUtf8(std::string& out, char32_t cp) {
     if (cp < 0x80) {

@@ -14,6 +14,9 @@ namespace contavio {
 // Appends the code point cp (at most U+10FFFF) to out in UTF-8.
 void appendUtf8(std::string& out, char32_t cp);
 
+// The value of a hexadecimal digit (either case), or -1.
+int hexValue(char c);
+
 // Reads bytes as UTF-8. A byte that does not begin a well-formed sequence
 // (stray continuation, overlong form, surrogate, beyond U+10FFFF, cut short)
 // is taken as one Windows-1252 character instead, so any input gives valid

@@ -15,6 +15,7 @@
 #include "persistence/CardContact.h"
 #include "persistence/ContactMerge.h"
 #include "persistence/VCard.h"
+#include "persistence/VCardText.h"
 
 namespace contavio {
 
@@ -99,13 +100,6 @@ std::string escapeField(std::string_view text) {
     return out;
 }
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
 std::optional<std::string> unescapeField(std::string_view text) {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
@@ -114,7 +108,7 @@ std::optional<std::string> unescapeField(std::string_view text) {
             continue;
         }
         if (i + 2 >= text.size()) return std::nullopt;
-        const int hi = hexDigit(text[i + 1]), lo = hexDigit(text[i + 2]);
+        const int hi = hexValue(text[i + 1]), lo = hexValue(text[i + 2]);
         if (hi < 0 || lo < 0) return std::nullopt;
         out += static_cast<char>(hi * 16 + lo);
         i += 2;
@@ -126,7 +120,7 @@ std::optional<uint64_t> parseHex64(std::string_view text) {
     if (text.size() != 16) return std::nullopt;
     uint64_t v = 0;
     for (char c : text) {
-        const int d = hexDigit(c);
+        const int d = hexValue(c);
         if (d < 0) return std::nullopt;
         v = v * 16 + static_cast<uint64_t>(d);
     }
