@@ -53,23 +53,32 @@ std::string brokenBook() {
     return text;
 }
 
-// A disk that is full until the test frees it.
-class FullDisk : public FileLayer {
+// A disk that is full until the test frees it, and one on which every read
+// fails as for a file whose permissions deny reading (which stops root too).
+class FaultyDisk : public FileLayer {
   public:
-    FullDisk() { setFileLayer(this); }
-    ~FullDisk() override { setFileLayer(nullptr); }
-    FullDisk(const FullDisk&) = delete;
-    FullDisk& operator=(const FullDisk&) = delete;
+    FaultyDisk() { setFileLayer(this); }
+    ~FaultyDisk() override { setFileLayer(nullptr); }
+    FaultyDisk(const FaultyDisk&) = delete;
+    FaultyDisk& operator=(const FaultyDisk&) = delete;
 
     ssize_t write(int fd, const void* data, size_t size) override {
-        if (full) {
-            errno = ENOSPC;
-            return -1;
-        }
+        if (full) return fail(ENOSPC);
         return FileLayer::write(fd, data, size);
     }
+    ssize_t read(int fd, void* data, size_t size) override {
+        if (unreadable) return fail(EACCES);
+        return FileLayer::read(fd, data, size);
+    }
 
-    bool full = true;
+    bool full = false;
+    bool unreadable = false;
+
+  private:
+    static ssize_t fail(int error) {
+        errno = error;
+        return -1;
+    }
 };
 
 using FaultsTest = GuiTest;
@@ -110,7 +119,8 @@ TEST_F(FaultsTest, FailedSaveTellsWhyAndRetrySavesOnceTheProblemIsGone) {
 TEST_F(FaultsTest, FullDiskAtCloseIsRetriedUntilSpaceIsFreed) {
     start();
     addContact("Ana", "Ruiz", "Centro");
-    FullDisk disk;
+    FaultyDisk disk;
+    disk.full = true;
     answers.push_back([](const MessageRequest&) { return 0; });  // still full
     answers.push_back([&disk](const MessageRequest&) {
         disk.full = false;
@@ -324,25 +334,12 @@ TEST_F(FaultsTest, FilesNotReadInFullSurviveUnderTheNamesTheUserIsTold) {
     }
 }
 
-// A read fails at once for a file that may not be read (its permissions),
-// as this layer makes every read fail; root is refused nothing.
-class UnreadableDisk : public FileLayer {
-  public:
-    UnreadableDisk() { setFileLayer(this); }
-    ~UnreadableDisk() override { setFileLayer(nullptr); }
-    UnreadableDisk(const UnreadableDisk&) = delete;
-    UnreadableDisk& operator=(const UnreadableDisk&) = delete;
-    ssize_t read(int, void*, size_t) override {
-        errno = EACCES;
-        return -1;
-    }
-};
-
 TEST_F(FaultsTest, DataFileThatCannotBeReadOrCopiedIsKeptAndTheContactsGoToANewFile) {
     const std::string book = encrypted(legacyText({person("Old", "Uno", "Sur")}));
     writeBytes("data.vlt", book);
     {
-        UnreadableDisk disk;
+        FaultyDisk disk;
+        disk.unreadable = true;
         start();
     }
     ASSERT_EQ(messages().size(), 1);
