@@ -4,6 +4,7 @@
 #include <unordered_set>
 
 #include "ContactProto.h"
+#include "engine/UhashElem.h"
 #include "engine/basicOps.h"
 
 namespace contavio {
@@ -58,14 +59,16 @@ void reverseAllLists(TConjuntos& sets, int32_t slot) {
 std::vector<std::string> bookKeys(TConjuntos& sets, int32_t slot) {
     std::vector<std::string> keys;
     if (sets.isEmpty(slot)) return keys;
+    // A search of the set itself: the slot's results, which the window lists,
+    // stay as they were.
+    hashElemR* set = sets.sets[static_cast<size_t>(slot)];
     const iVector fields = {kFirstNamesField, kSurnamesField, kAddressField};
-    sets.search(slot, "", fields, fields);
+    const std::unique_ptr<SSol> all = searchHashE(set, "", fields, fields);
     NoLines lines;
     std::optional<sVector> texts;
     std::optional<sVector> listed;
-    sets.listResults(slot, lines, texts, listed);
+    listSSol(all.get(), lines, texts, listed);
     if (listed) keys = std::move(*listed);
-    const hashElemR* set = sets.sets[static_cast<size_t>(slot)];
     if (static_cast<size_t>(set->count) == keys.size()) return keys;
     const std::unordered_set<std::string> seen(keys.begin(), keys.end());
     for (const auto& head : set->table) {

@@ -33,7 +33,8 @@ void reverseAllLists(TConjuntos& sets, int32_t slot);
 std::string singleLine(std::string text);
 
 // Every key of the book: first in the order "Buscar" lists an empty search,
-// then the contacts that such a search does not list, in chain order.
+// then the contacts that such a search does not list, in chain order. The
+// slot's own search results are left as they are.
 std::vector<std::string> bookKeys(TConjuntos& sets, int32_t slot);
 
 // The contact under key, with its telephones and e-mails in the order the

@@ -86,8 +86,11 @@ TEST_F(VCardMenuTest, ExportWritesEveryContactAndCancellingWritesNothing) {
     EXPECT_TRUE(filesStartingWith("contactos").empty());
     EXPECT_TRUE(messages().isEmpty());
 
+    type("LabeledEdit7", "Nadie");
+    click("Button3");
     chosen = {path("contactos.vcf")};
     menu("Exportar1");
+    EXPECT_EQ(gConjuntos->resultCount(0), 0) << "the window's results stay as listed";
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_TRUE(requests[1].save);
     EXPECT_EQ(messages(), QStringList{"1 contactos exportados a " + path("contactos.vcf") + "."});
