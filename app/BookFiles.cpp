@@ -62,6 +62,11 @@ QString BookFiles::keepDataFile(const char* suffix) {
     }
 }
 
+qint64 BookFiles::sourceBytes() const {
+    const QFileInfo legacy(shown(legacyFile_));
+    return legacy.exists() ? legacy.size() : QFileInfo(shown(dataFile_)).size();
+}
+
 bool BookFiles::exists() const {
     return QFileInfo::exists(shown(legacyFile_)) || QFileInfo::exists(shown(dataFile_));
 }
@@ -96,13 +101,18 @@ bool BookFiles::read(TConjuntos& sets, int32_t slot, QString& reason) {
 }
 
 QString BookFiles::inspect(TConjuntos& sets, int32_t slot) {
-    QString reason;
-    return read(sets, slot, reason) ? QString() : reason;
+    damage_.clear();
+    sourceDamaged_ = !read(sets, slot, damage_);
+    return damage_;
 }
 
 QString BookFiles::load(TConjuntos& sets, int32_t slot) {
-    QString reason;
-    sourceDamaged_ = !read(sets, slot, reason);
+    inspect(sets, slot);
+    return keepUnread(sets, slot);
+}
+
+QString BookFiles::keepUnread(const TConjuntos& sets, int32_t slot) {
+    const QString& reason = damage_;
     const std::string& source = legacySource_ ? legacyFile_ : dataFile_;
 
     QString message;

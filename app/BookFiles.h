@@ -43,15 +43,21 @@ class BookFiles {
     void unlock();
 
     // Start-up: reads the book into `slot` of `sets` (which must be empty)
-    // and keeps aside what close-down would otherwise lose. Returns what to
-    // tell the user, or an empty text. Never throws: a read that fails part
-    // way leaves what was read, and a set that is no contact book is dropped.
+    // and keeps aside what close-down would otherwise lose: inspect, then
+    // keepUnread. Returns what to tell the user, or an empty text. Never
+    // throws: a read that fails part way leaves what was read, and a set that
+    // is no contact book is dropped.
     QString load(TConjuntos& sets, int32_t slot);
-
-    // For tools that only read: reads the book into `slot` like load, but
-    // keeps nothing aside and changes no file. Returns why the book could
-    // not be read in full, or an empty text (also when there is no book).
+    // Reads the book into `slot` like load, but keeps nothing aside and
+    // changes no file. Returns why the book could not be read in full, or an
+    // empty text (also when there is no book).
     QString inspect(TConjuntos& sets, int32_t slot);
+    // After inspect: copies aside the files that close-down would replace or
+    // delete without their having been read in full, and returns what to tell
+    // the user about the read and the copies, or an empty text.
+    QString keepUnread(const TConjuntos& sets, int32_t slot);
+    // The size of the file start-up reads, 0 when there is none.
+    qint64 sourceBytes() const;
     // Whether the file start-up reads ("contact.txt" or "data.vlt") exists.
     bool exists() const;
 
@@ -82,7 +88,9 @@ class BookFiles {
     bool legacySource_ = false;     // the contacts came from "contact.txt"
     bool sourceDamaged_ = false;    // ... or "data.vlt" and it was not read in full
     bool dataUntouchable_ = false;  // "data.vlt" was not read and could not be copied
-    std::string legacyAside_;       // where a damaged "contact.txt" goes after the save
+    std::string legacyAside_;
+    QString damage_;  // why the last read was not in full       // where a damaged "contact.txt"
+                      // goes after the save
 };
 
 }  // namespace contavio

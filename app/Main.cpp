@@ -3,7 +3,6 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
@@ -483,9 +482,8 @@ void TForm1::FormCreate() {
 void TForm1::loadContacts() {
     QString message;
     {
-        const QFileInfo source(QString::fromLocal8Bit(
-            QFileInfo::exists(QString::fromLatin1(kLegacyFile)) ? kLegacyFile : kDataFile));
-        const BusyNotice notice(ui(text::kOpening), nullptr, source.size() >= kBusyBookBytes);
+        const BusyNotice notice(ui(text::kOpening), nullptr,
+                                book_->sourceBytes() >= kBusyBookBytes);
         message = book_->load(*gConjuntos, kContactSlot);
     }
     if (!message.isEmpty()) showMessageBox(message);

@@ -256,15 +256,14 @@ std::unique_ptr<TConjuntos> openForWriting(BookFiles& files) {
     }
     auto sets = std::make_unique<TConjuntos>(1);
     if (files.exists()) {
-        TConjuntos probe(1);
-        const QString damage = files.inspect(probe, kContactSlot);
+        const QString damage = files.inspect(*sets, kContactSlot);
         if (!damage.isEmpty()) {
             tell(utf8("La agenda está dañada y no se cambia: ") + damage +
                  utf8("\nÁbrala en Contavio, que guarda una copia del archivo y muestra lo que se "
                       "pudo leer."));
             return nullptr;
         }
-        const QString told = files.load(*sets, kContactSlot);
+        const QString told = files.keepUnread(*sets, kContactSlot);
         if (!told.isEmpty()) tell(told);
         reverseAllLists(*sets, kContactSlot);  // a save keeps the file's order
     }
