@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "IntListUnit.h"
+#include "SmallBlocks.h"
 #include "protoData.h"
 #include "strListUnit.h"
 
@@ -25,6 +26,8 @@ using sMatrix = std::vector<sVector>;
 
 class TElem {
   public:
+    CONTAVIO_SMALL_BLOCKS
+
     TElem() = default;
     TElem(const TElem&) = delete;
     TElem& operator=(const TElem&) = delete;

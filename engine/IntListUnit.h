@@ -5,14 +5,18 @@
 #include <cstdint>
 #include <memory>
 
+#include "SmallBlocks.h"
+
 namespace contavio {
 
 struct nodoIntList {
+    CONTAVIO_SMALL_BLOCKS
     int32_t value = 0;
     std::unique_ptr<nodoIntList> next;  // owned; none at the oldest node
 };
 
 struct intList {
+    CONTAVIO_SMALL_BLOCKS
     std::unique_ptr<nodoIntList> head;  // the node pushed last
     nodoIntList* tail = nullptr;        // the oldest node (borrowed)
     nodoIntList* cursor = nullptr;      // iteration cursor (borrowed)

@@ -35,6 +35,7 @@
 
 #include "Elemento.h"
 #include "SearchSolution.h"
+#include "SmallBlocks.h"
 #include "protoData.h"
 
 namespace contavio {
@@ -43,6 +44,7 @@ namespace contavio {
 // chain. Ids are 1, 2, 3, ... in the order new keys arrived, while nothing is
 // deleted; after a deletion ids may repeat, so an id names no element.
 struct nodoHash {
+    CONTAVIO_SMALL_BLOCKS
     std::unique_ptr<TElem> elem;
     std::unique_ptr<nodoHash> next;
     int32_t id = 0;

@@ -6,9 +6,12 @@
 #include <memory>
 #include <string>
 
+#include "SmallBlocks.h"
+
 namespace contavio {
 
 struct nodoStrList {
+    CONTAVIO_SMALL_BLOCKS
     std::string value;                  // a copy made by copyStr
     std::unique_ptr<nodoStrList> next;  // owned; none at the oldest node
 };
@@ -16,6 +19,7 @@ struct nodoStrList {
 // The header owns its nodes. Invariants: count is the number of nodes
 // reachable from head; head and tail are both none exactly when count is 0.
 struct strList {
+    CONTAVIO_SMALL_BLOCKS
     std::unique_ptr<nodoStrList> head;  // the node pushed last
     nodoStrList* tail = nullptr;        // the oldest node (borrowed)
     nodoStrList* cursor = nullptr;      // iteration cursor (borrowed)

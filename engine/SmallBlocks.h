@@ -1,0 +1,40 @@
+// Memory for the store's many small records - elements, chain nodes, list
+// headers and list nodes - carved from large blocks instead of one heap
+// block each. A book of a million contacts holds about eight million of
+// them: carved, each costs its own size and no heap header, they lie side by
+// side in the order made, and freeing one is a push onto a list.
+//
+// The records' classes route their own operator new and delete here, so
+// every way of making one (new, std::make_unique) and of freeing one (delete,
+// std::unique_ptr) goes through it, and their layout stays as declared.
+//
+// Each thread carves and reuses memory of its own without locking. Blocks
+// are never handed back to the system: a freed record's memory waits for the
+// next record of its size, made by the same thread; a thread that ends hands
+// what it holds to the threads that go on. A record may be freed on another
+// thread than the one that made it.
+//
+// Sizes above kLargestSmallBlock, and every size in a build with
+// ThreadSanitizer (whose checks need the heap's own calls), go to the heap.
+// Under AddressSanitizer a freed record's memory is poisoned until reused.
+#pragma once
+
+#include <cstddef>
+
+namespace contavio {
+
+inline constexpr std::size_t kLargestSmallBlock = 256;
+
+void* smallBlockAllocate(std::size_t size);
+void smallBlockFree(void* block, std::size_t size) noexcept;
+
+// Declares the class-specific operator new and delete of a record kept in
+// small blocks. The sized delete receives the size of the object being freed,
+// the dynamic type's size when it is freed through a virtual destructor.
+#define CONTAVIO_SMALL_BLOCKS                                                                    \
+    static void* operator new(std::size_t size) { return ::contavio::smallBlockAllocate(size); } \
+    static void operator delete(void* block, std::size_t size) noexcept {                        \
+        ::contavio::smallBlockFree(block, size);                                                 \
+    }
+
+}  // namespace contavio
