@@ -70,6 +70,13 @@ std::string Bench::skippedCell() const {
     return text;
 }
 
+std::string Bench::spreadCell(const Samples& contavio, const Samples& peer) const {
+    const auto side = [](const Samples& s) {
+        return s.measured() ? formatSpread(s.seconds, s.median()) : std::string("-");
+    };
+    return side(contavio) + " | " + side(peer);
+}
+
 std::optional<double> Bench::ratio(const Samples& contavio, const Samples& peer) const {
     if (!contavio.measured() || !peer.measured() || contavio.median() <= 0.0) return std::nullopt;
     return peer.median() / contavio.median();
@@ -91,13 +98,13 @@ void Bench::run() {
     }
     if (options_.book.empty()) {
         std::printf(
-            "sizes: %s generated contacts; up to %d runs per side, median shown; "
+            "sizes: %s generated contacts; up to %d runs per side, median and spread shown; "
             "budget %.0f s per row; seed %llu\n",
             sizes.c_str(), options_.runs, options_.budget,
             static_cast<unsigned long long>(options_.seed));
     } else {
         std::printf(
-            "book: %s; up to %d runs per side, median shown; budget %.0f s per row; "
+            "book: %s; up to %d runs per side, median and spread shown; budget %.0f s per row; "
             "vCards to import generated with seed %llu\n",
             options_.book.c_str(), options_.runs, options_.budget,
             static_cast<unsigned long long>(options_.seed));
@@ -310,6 +317,7 @@ void Bench::emitThroughputRow(const SizeContext& ctx, const std::string& op, con
             runsCell(c, p),
             cell(c),
             cell(p),
+            spreadCell(c, p),
             formatRatio(ratio(c, p)),
             targetMBps ? ">= " + std::to_string(std::lround(*targetMBps)) + " MB/s" : "-",
             ""};
@@ -393,7 +401,8 @@ int64_t Bench::searchRow(SizeContext& ctx, const std::string& op, const std::str
     }
     emit(Row{ctx.sizeCell, op, runsCell(c, p),
              c.measured() ? formatSeconds(c.median()) : skippedCell(),
-             p.measured() ? formatSeconds(p.median()) : skippedCell(), formatRatio(r), target, ""},
+             p.measured() ? formatSeconds(p.median()) : skippedCell(), spreadCell(c, p),
+             formatRatio(r), target, ""},
          met);
     return std::max(storeCount, sqlCount);
 }
@@ -449,7 +458,7 @@ void Bench::commitRows(const SizeContext& ctx) {
             met = *r >= kCommitVsSqlite && (!timed || micros <= kCommitMicros);
         }
         emit(Row{ctx.sizeCell, op, runsCell(c, sql), perContactCell(c), perContactCell(sql),
-                 formatRatio(r), target, ""},
+                 spreadCell(c, sql), formatRatio(r), target, ""},
              met);
     }
 }
@@ -494,7 +503,7 @@ void Bench::afterSearchRows(const SizeContext& ctx) {
             met = *r >= 1.0 / kAfterSearchSlowdown;
         }
         emit(Row{ctx.sizeCell, op, runsCell(after, before), perContactCell(after, n),
-                 perContactCell(before, n), formatRatio(r),
+                 perContactCell(before, n), spreadCell(after, before), formatRatio(r),
                  "<= " + formatRatio(kAfterSearchSlowdown) + " unsearched", ""},
              met);
     };
@@ -594,8 +603,8 @@ void Bench::heldSearchRow(SizeContext& ctx) {
     });
     emit(Row{ctx.sizeCell, op, runsCell(c, p),
              c.measured() ? formatSeconds(c.median()) : skippedCell(),
-             p.measured() ? formatSeconds(p.median()) : skippedCell(), formatRatio(ratio(c, p)),
-             "-", ""},
+             p.measured() ? formatSeconds(p.median()) : skippedCell(), spreadCell(c, p),
+             formatRatio(ratio(c, p)), "-", ""},
          std::nullopt);
 }
 
@@ -683,6 +692,7 @@ void Bench::memoryRow(const SizeContext& ctx) {
             "",
             "",
             "-",
+            "-",
             judged ? "<= " + std::to_string(std::lround(kMemoryPerFileByte)) + "x file" : "-",
             ""};
     const auto tooSlow = [&](const std::string& op) {
@@ -732,7 +742,7 @@ void Bench::memoryRow(const SizeContext& ctx) {
 // listing of the same search.
 void Bench::startedMemoryRow(const SizeContext& ctx) {
     ctx.progress("memory after start-up");
-    Row row{ctx.sizeCell, "memory, started", "", "", "", "-", "-", ""};
+    Row row{ctx.sizeCell, "memory, started", "", "", "", "-", "-", "-", ""};
     const auto cell = [&](int64_t held, int64_t contacts) {
         char text[64];
         std::snprintf(text, sizeof text, "%.0f B/c, %.2fx file",
@@ -765,7 +775,9 @@ void Bench::startedMemoryRow(const SizeContext& ctx) {
 
 void Bench::printLegend() {
     std::printf(
-        "\nrows:\n"
+        "\nspread: the fastest and the slowest run against the median, Contavio | peer:\n"
+        "       \"-4/+12%%\" is 4%% under it and 12%% over it; - for fewer than 2 runs\n"
+        "rows:\n"
         "  load, save           in this process, with its heap as the rows before left it\n"
         "  load, fresh proc.    the load alone, in a new process for every run (peer: a new\n"
         "                       process reading the same file)\n"
@@ -804,6 +816,7 @@ void Bench::printScaling() {
                 "",
                 a ? formatMicros(*a) + "/contact" : "not measured",
                 b ? formatMicros(*b) + "/contact" : "not measured",
+                "-",
                 "-",
                 "<= " + formatRatio(kScaling),
                 ""};

@@ -71,6 +71,7 @@ class Bench {
     Samples side(const std::string& key, int64_t size, const RunOnce& once);
     std::string runsCell(const Samples& contavio, const Samples& peer) const;
     std::string skippedCell() const;
+    std::string spreadCell(const Samples& contavio, const Samples& peer) const;
     std::optional<double> ratio(const Samples& contavio, const Samples& peer) const;
     void emit(Row row, std::optional<bool> met);
     void printScaling();

@@ -1,12 +1,13 @@
 #include "Report.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace contavio::bench {
 
 namespace {
 
-constexpr const char* kRowFormat = "%10s  %-18s  %-5s  %-24s  %-24s  %8s  %-20s  %s\n";
+constexpr const char* kRowFormat = "%10s  %-18s  %-5s  %-24s  %-24s  %-20s  %8s  %-20s  %s\n";
 
 std::string printed(const char* format, double value) {
     char buffer[64];
@@ -18,15 +19,15 @@ std::string printed(const char* format, double value) {
 
 void printTableHeader() {
     std::printf(kRowFormat, "size", "operation", "runs", "Contavio (median)", "peer (median)",
-                "ratio", "target", "verdict");
+                "spread", "ratio", "target", "verdict");
 }
 
-void printRule() { std::printf("%s\n", std::string(134, '-').c_str()); }
+void printRule() { std::printf("%s\n", std::string(156, '-').c_str()); }
 
 void printRow(const Row& row) {
     std::printf(kRowFormat, row.size.c_str(), row.operation.c_str(), row.runs.c_str(),
-                row.contavio.c_str(), row.peer.c_str(), row.ratio.c_str(), row.target.c_str(),
-                row.verdict.c_str());
+                row.contavio.c_str(), row.peer.c_str(), row.spread.c_str(), row.ratio.c_str(),
+                row.target.c_str(), row.verdict.c_str());
     std::fflush(stdout);
 }
 
@@ -64,6 +65,15 @@ std::string formatRatio(std::optional<double> ratio) {
     if (*ratio >= 10.0) return printed("%.1fx", *ratio);
     if (*ratio >= 0.1) return printed("%.2fx", *ratio);
     return printed("%.2gx", *ratio);  // two significant digits: 0.071x, 0.0012x
+}
+
+std::string formatSpread(const std::vector<double>& runs, double median) {
+    if (runs.size() < 2 || median <= 0.0) return "-";
+    const auto [low, high] = std::minmax_element(runs.begin(), runs.end());
+    char buffer[48];
+    std::snprintf(buffer, sizeof buffer, "-%.0f/+%.0f%%", (median - *low) / median * 100.0,
+                  (*high - median) / median * 100.0);
+    return buffer;
 }
 
 std::string verdictText(std::optional<bool> met) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace contavio::bench {
 
@@ -14,7 +15,8 @@ struct Row {
     std::string runs;  // "Contavio runs/peer runs"
     std::string contavio;
     std::string peer;
-    std::string ratio;  // peer / Contavio
+    std::string spread;  // "Contavio spread | peer spread", see formatSpread
+    std::string ratio;   // peer / Contavio
     std::string target;
     std::string verdict;  // "met", "not met", or "-" where no target applies
 };
@@ -29,6 +31,9 @@ std::string formatRate(double bytes, double seconds);  // 312 MB/s (MB = 10^6 by
 std::string formatMicros(double seconds);              // 1.25 us (per contact)
 std::string formatMegabytes(double bytes);             // 12.3 MB
 std::string formatRatio(std::optional<double> ratio);  // 12.5x, or "-"
-std::string verdictText(std::optional<bool> met);      // met / not met / -
+// The fastest and the slowest of the runs against their median, in per cent:
+// "-4/+12%"; "-" for fewer than two runs.
+std::string formatSpread(const std::vector<double>& runs, double median);
+std::string verdictText(std::optional<bool> met);  // met / not met / -
 
 }  // namespace contavio::bench

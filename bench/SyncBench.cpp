@@ -130,8 +130,9 @@ int run(int argc, char** argv) {
     printTableHeader();
     printRow({withSeparators(size), "sync, nothing changed / read every card",
               std::to_string(runs) + "/" + std::to_string(runs), formatSeconds(contavio),
-              formatSeconds(peer), formatRatio(peer / contavio), "< 1 s",
-              verdictText(contavio < 1.0)});
+              formatSeconds(peer),
+              formatSpread(syncs, contavio) + " | " + formatSpread(reads, peer),
+              formatRatio(peer / contavio), "< 1 s", verdictText(contavio < 1.0)});
     printRule();
     return contavio < 1.0 ? 0 : 1;
 }
