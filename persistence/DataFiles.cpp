@@ -16,9 +16,6 @@
 #include <memory>
 #include <optional>
 #include <string_view>
-#include <system_error>
-#include <thread>
-#include <utility>
 #include <vector>
 
 #include "../engine/Constantes.h"
@@ -26,7 +23,6 @@
 #include "../engine/Worker.h"
 #include "../engine/basicOps.h"
 #include "Descriptor.h"
-#include "ElementQueue.h"
 #include "LineFeed.h"
 #include "LineSpool.h"
 
@@ -174,17 +170,14 @@ int32_t listCount(ValueReader& in, const std::string& fileName) {
     return count;
 }
 
-// The next element of the file. With a set to prefetch for, the set's
-// memory for the element's key is fetched while the rest is read.
-std::unique_ptr<TElem> readElement(ValueReader& in, const TprotoData& proto,
-                                   const std::string& fileName, const hashElemR* prefetchFor) {
+void readElement(ValueReader& in, const TprotoData& proto, hashElemR* set,
+                 const std::string& fileName) {
     auto elem = std::make_unique<TElem>();
     elem->setProto(proto);
     // What setStr would store: the value holds no NUL, so nothing is cut.
     for (int32_t i = 0; i < proto.nStr; ++i) elem->strs[static_cast<size_t>(i)].assign(in.view());
-    if (prefetchFor != nullptr) {
-        prefetchHashE(prefetchFor, elem->strs[static_cast<size_t>(prefetchFor->keyField)]);
-    }
+    // The set's memory for this key is fetched while the rest is read.
+    prefetchHashE(set, elem->strs[static_cast<size_t>(set->keyField)]);
     for (int32_t i = 0; i < proto.nInt; ++i) elem->setInt(i, in.integer());
     for (int32_t i = 0; i < proto.nFloat; ++i) elem->setFloat(i, in.real());
     for (int32_t j = 0; j < proto.nStrList; ++j) {
@@ -201,64 +194,8 @@ std::unique_ptr<TElem> readElement(ValueReader& in, const TprotoData& proto,
             elem->addFloatListItem(in.real(), j);
         }
     }
-    return elem;
-}
-
-void readElements(ValueReader& in, const TprotoData& proto, int32_t n, hashElemR* set,
-                  const std::string& fileName) {
-    for (int32_t i = 0; i < n; ++i) {
-        addSHashE(readElement(in, proto, fileName, set), set);
-        in.skipSeparator();
-    }
-}
-
-// The same with the elements read on a second thread while this one inserts
-// them: for a large file, building the elements (their memory above all) and
-// inserting them each take about half the time. False, with nothing read,
-// when no thread can be started.
-bool readElementsAside(ValueReader& in, const TprotoData& proto, int32_t n, hashElemR* set,
-                       const std::string& fileName) {
-    constexpr size_t kBatch = 512;
-    ElementQueue queue;
-    std::thread reader;
-    try {
-        reader = startWorker([&] {
-            ElementQueue::Batch batch;
-            try {
-                for (int32_t i = 0; i < n; ++i) {
-                    batch.push_back(readElement(in, proto, fileName, nullptr));
-                    in.skipSeparator();
-                    if (batch.size() == kBatch && !queue.put(std::exchange(batch, {}))) return;
-                }
-                queue.put(std::move(batch));
-                queue.finish(nullptr);
-            } catch (...) {
-                // The elements read before the error go in first, as they
-                // would have one by one.
-                queue.put(std::move(batch));
-                queue.finish(std::current_exception());
-            }
-        });
-    } catch (const std::system_error&) {
-        return false;
-    }
-    try {
-        ElementQueue::Batch batch;
-        while (queue.take(batch)) {
-            for (size_t k = 0; k < batch.size(); ++k) {
-                if (k + 4 < batch.size()) {
-                    prefetchHashE(set, batch[k + 4]->strs[static_cast<size_t>(set->keyField)]);
-                }
-                addSHashE(std::move(batch[k]), set);
-            }
-        }
-    } catch (...) {
-        queue.stop();
-        reader.join();
-        throw;
-    }
-    reader.join();
-    return true;
+    addSHashE(std::move(elem), set);
+    in.skipSeparator();
 }
 
 // How many more elements than a file can hold its header may announce: a
@@ -321,12 +258,7 @@ void loadHashE(const std::string& fileName, hashElemR*& set, std::optional<int32
     set = newHashElem(2 * n + 1, data, copyStr(name), keyField);
     setProtoHashE(set, proto);
     in.skipSeparator();
-    // Float-list fields are announced with a message, which only the
-    // program's own thread may show.
-    const bool aside = static_cast<size_t>(n) >= kWorthASecondThread && proto.nFloatList == 0;
-    if (!aside || !readElementsAside(in, proto, n, set, fileName)) {
-        readElements(in, proto, n, set, fileName);
-    }
+    for (int32_t i = 0; i < n; ++i) readElement(in, proto, set, fileName);
     hashErrMsg.clear();
     hashErrCode = ERR_OK;
 }
