@@ -97,8 +97,18 @@ struct KeyIndex {
         }
     }
 
-    void grow() {
-        std::vector<Slot> old(slots.size() * 2);
+    // Room for `more` keys beyond those held, made at once instead of by
+    // doubling as they come.
+    void reserve(size_t more) {
+        size_t size = slots.size();
+        while ((used + more) * 4 > size * 3) size *= 2;
+        if (size != slots.size()) rehash(size);
+    }
+
+    void grow() { rehash(slots.size() * 2); }
+
+    void rehash(size_t size) {
+        std::vector<Slot> old(size);
         old.swap(slots);
         for (const Slot& s : old) {
             if (s.node == nullptr) continue;

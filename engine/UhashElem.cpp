@@ -343,6 +343,13 @@ void prefetchHashE(const hashElemR* set, const std::string& key) {
     if (head != nullptr) __builtin_prefetch(head, 1);  // its prev is about to change
 }
 
+void reserveHashE(hashElemR* set, int32_t more) {
+    KeyIndex* index = set->indexed ? set->index.get() : nullptr;
+    if (index && more > 0 && index->used == static_cast<size_t>(std::max(set->count, 0))) {
+        index->reserve(static_cast<size_t>(more));
+    }
+}
+
 void rescanHashE(hashElemR* set) { rescan(set); }
 
 void destroyHashE(hashElemR*& set) {

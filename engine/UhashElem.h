@@ -120,6 +120,9 @@ int32_t countHashE(const hashElemR* set);
 // A hint for a caller about to insert under key (a file reader): starts
 // fetching the memory that addSHashE will touch for it. Changes nothing.
 void prefetchHashE(const hashElemR* set, const std::string& key);
+// A hint for a caller about to insert `more` elements (a file reader): makes
+// room for them in the set's bookkeeping at once. Changes nothing else.
+void reserveHashE(hashElemR* set, int32_t more);
 // After chains were built or edited by hand (rules above): rebuilds the
 // bookkeeping from what the chains hold, and sets count to the number of
 // nodes. Chains, ids, lastId and the status pair stay as they are. One walk

@@ -233,6 +233,7 @@ void loadHashE(const std::string& fileName, hashElemR*& set, std::optional<int32
     TprotoData proto;
     proto.setData(counts[1], counts[0], counts[2]);
     proto.setListData(counts[4], counts[3], counts[5]);
+    uint64_t fits = 0;  // elements the rest of the file can hold at most
     if (n > 0) {
         // Every block has a line per field and list plus its separator; only
         // the last separator may be missing at the end of the file. A file cut
@@ -242,7 +243,7 @@ void loadHashE(const std::string& fileName, hashElemR*& set, std::optional<int32
         int64_t perElement = 1;
         for (const int32_t count : counts) perElement += count;
         const uint64_t room = lines.bytesLeft();
-        const uint64_t fits =
+        fits =
             static_cast<uint64_t>(perElement) > room ? 0 : room / static_cast<uint64_t>(perElement);
         const uint64_t allowed = std::max(kCutFileSlack * fits, kCutFileFloor);
         if (fits == 0 || static_cast<uint64_t>(n) > allowed || n > (INT32_MAX - 1) / 2) {
@@ -257,6 +258,7 @@ void loadHashE(const std::string& fileName, hashElemR*& set, std::optional<int32
 
     set = newHashElem(2 * n + 1, data, copyStr(name), keyField);
     setProtoHashE(set, proto);
+    reserveHashE(set, static_cast<int32_t>(std::min<uint64_t>(static_cast<uint64_t>(n), fits)));
     in.skipSeparator();
     for (int32_t i = 0; i < n; ++i) readElement(in, proto, set, fileName);
     hashErrMsg.clear();
