@@ -43,13 +43,28 @@ void addSSol(SSol* sol, const std::string& key, const std::string& text) {
 
 int32_t countSSol(const SSol* sol) { return sol->count; }
 
+namespace {
+
+// A holder's array with n entries for a new listing. The texts it already
+// holds keep their storage and are overwritten, so that listing again as many
+// results costs copies, not a heap block made and one freed per text; an
+// array four times too large is freed for a new one.
+sVector& refilled(std::optional<sVector>& holder, size_t n) {
+    if (holder && n < holder->capacity() / 4) holder.reset();
+    if (!holder) holder.emplace();
+    holder->resize(n);
+    return *holder;
+}
+
+}  // namespace
+
 void listSSol(SSol* sol, LineList& lines, std::optional<sVector>& texts,
               std::optional<sVector>& keys) {
     lines.beginUpdate();
     lines.clear();
-    texts.reset();
-    keys.reset();
     if (sol->count == 0) {
+        texts.reset();
+        keys.reset();
         lines.add(kNoMatchesLine);
     } else {
         if (!sol->sorted) {
@@ -61,11 +76,9 @@ void listSSol(SSol* sol, LineList& lines, std::optional<sVector>& texts,
             sol->sorted = true;
         }
         const size_t n = sol->items.size();
-        texts.emplace(n);
-        sVector& textsOut = *texts;
+        sVector& textsOut = refilled(texts, n);
         if (n < kWorthASecondThread) {
-            keys.emplace(n);
-            sVector& keysOut = *keys;
+            sVector& keysOut = refilled(keys, n);
             for (size_t k = 0; k < n; ++k) {
                 textsOut[k].assign(sol->textOf(sol->items[k]));
                 keysOut[k].assign(sol->keyOf(sol->items[k]));
@@ -93,8 +106,7 @@ void listSSol(SSol* sol, LineList& lines, std::optional<sVector>& texts,
                 [&] {
                     for (size_t k = share; k < n; ++k)
                         textsOut[k].assign(sol->textOf(sol->items[k]));
-                    keys.emplace(n);
-                    sVector& keysOut = *keys;
+                    sVector& keysOut = refilled(keys, n);
                     for (size_t k = 0; k < n; ++k) keysOut[k].assign(sol->keyOf(sol->items[k]));
                 });
         }

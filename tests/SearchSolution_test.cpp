@@ -113,6 +113,44 @@ TEST(SSol, ListingTwiceGivesTheSameLinesAndReplacesEarlierContents) {
     }
 }
 
+// Listings one after another into the same holders, large (two threads) and
+// small, longer and shorter texts: each gives exactly its own results, nothing
+// left over from the one before.
+TEST(SSol, ListingsIntoTheSameHoldersGiveOnlyTheirOwnResults) {
+    VectorLineList lines;
+    std::optional<sVector> texts, keys;
+    const struct {
+        size_t count;
+        std::string filler;
+    } rounds[] = {{25000, "a long text that the string keeps on the heap"},
+                  {30000, ""},
+                  {24000, "medium text of some size"},
+                  {3, "x"},
+                  {0, ""},
+                  {26000, "another long text kept on the heap, longer"}};
+    for (const auto& round : rounds) {
+        auto sol = newSSol();
+        Lines wantTexts, wantKeys;
+        for (size_t i = 0; i < round.count; ++i) {
+            char rank[32];
+            std::snprintf(rank, sizeof rank, "%08zu ", i);
+            wantTexts.push_back(rank + round.filler);
+            wantKeys.push_back("k" + std::to_string(i) + round.filler);
+        }
+        for (size_t i = round.count; i-- > 0;) addSSol(sol.get(), wantKeys[i], wantTexts[i]);
+        listSSol(sol.get(), lines, texts, keys);
+        if (round.count == 0) {
+            EXPECT_EQ(lines.lines, (Lines{kNoMatchesLine}));
+            EXPECT_FALSE(texts.has_value());
+            EXPECT_FALSE(keys.has_value());
+            continue;
+        }
+        EXPECT_EQ(lines.lines, wantTexts) << round.count;
+        EXPECT_EQ(texts, wantTexts) << round.count;
+        EXPECT_EQ(keys, wantKeys) << round.count;
+    }
+}
+
 TEST(SSol, ResultsAddedAfterAListingAreOrderedToo) {
     auto sol = newSSol();
     addSSol(sol.get(), "1", "Bea ");
