@@ -1,9 +1,13 @@
 #include "Conjuntos.h"
 
 #include <algorithm>
+#include <memory>
+#include <utility>
 
 #include "../persistence/DataFiles.h"
 #include "Constantes.h"
+#include "FreeAside.h"
+#include "Worker.h"
 
 namespace contavio {
 
@@ -129,8 +133,14 @@ bool TConjuntos::sObjLists(const std::string& key, int32_t field, int32_t slot, 
 
 void TConjuntos::search(int32_t slot, const std::string& text, const iVector& searchFields,
                         const iVector& displayFields) {
-    if (hashElemR* set = setAt(slot))
-        results[static_cast<size_t>(slot)] = searchHashE(set, text, searchFields, displayFields);
+    hashElemR* set = setAt(slot);
+    if (set == nullptr) return;
+    std::unique_ptr<SSol> previous = searchHashE(set, text, searchFields, displayFields);
+    previous.swap(results[static_cast<size_t>(slot)]);
+    // A large previous result is freed off the caller's path.
+    if (previous && countSSol(previous.get()) >= static_cast<int32_t>(kWorthASecondThread)) {
+        freeAside(std::move(previous));
+    }
 }
 
 void TConjuntos::listResults(int32_t slot, LineList& lines, std::optional<sVector>& texts,

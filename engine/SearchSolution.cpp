@@ -1,7 +1,10 @@
 #include "SearchSolution.h"
 
 #include <algorithm>
+#include <memory>
+#include <utility>
 
+#include "FreeAside.h"
 #include "Worker.h"
 #include "basicOps.h"
 
@@ -45,12 +48,20 @@ int32_t countSSol(const SSol* sol) { return sol->count; }
 
 namespace {
 
+// Empties a holder; a large array is freed off the caller's path.
+void release(std::optional<sVector>& holder) {
+    if (holder && holder->size() >= kWorthASecondThread) {
+        freeAside(std::make_unique<sVector>(std::move(*holder)));
+    }
+    holder.reset();
+}
+
 // A holder's array with n entries for a new listing. The texts it already
 // holds keep their storage and are overwritten, so that listing again as many
 // results costs copies, not a heap block made and one freed per text; an
-// array four times too large is freed for a new one.
+// array more than twice too large is released for a new one.
 sVector& refilled(std::optional<sVector>& holder, size_t n) {
-    if (holder && n < holder->capacity() / 4) holder.reset();
+    if (holder && n < holder->size() / 2) release(holder);
     if (!holder) holder.emplace();
     holder->resize(n);
     return *holder;
@@ -63,8 +74,8 @@ void listSSol(SSol* sol, LineList& lines, std::optional<sVector>& texts,
     lines.beginUpdate();
     lines.clear();
     if (sol->count == 0) {
-        texts.reset();
-        keys.reset();
+        release(texts);
+        release(keys);
         lines.add(kNoMatchesLine);
     } else {
         if (!sol->sorted) {

@@ -1,0 +1,81 @@
+#include "FreeAside.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "Worker.h"
+
+namespace contavio {
+namespace {
+
+// Set once the freeing thread has been stopped at the program's end; from
+// then on callers free what they would hand over.
+std::atomic<bool> gStopped{false};
+
+class FreeingThread {
+  public:
+    FreeingThread() = default;
+    FreeingThread(const FreeingThread&) = delete;
+    FreeingThread& operator=(const FreeingThread&) = delete;
+
+    // Frees what is still queued, then ends the thread.
+    ~FreeingThread() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
+            gStopped = true;
+        }
+        queued_.notify_all();
+        if (thread_.joinable()) thread_.join();
+    }
+
+    // False when no thread can be had: the caller frees it.
+    bool take(std::unique_ptr<Garbage>& garbage) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (stopping_) return false;
+        if (!thread_.joinable()) {
+            try {
+                thread_ = startWorker([this] { run(); });
+            } catch (const std::system_error&) {
+                return false;
+            }
+        }
+        queue_.push_back(std::move(garbage));
+        queued_.notify_one();
+        return true;
+    }
+
+  private:
+    void run() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            queued_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+            if (queue_.empty()) return;  // stopping, and nothing left
+            std::unique_ptr<Garbage> next = std::move(queue_.front());
+            queue_.pop_front();
+            lock.unlock();
+            next.reset();
+            lock.lock();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable queued_;
+    std::deque<std::unique_ptr<Garbage>> queue_;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
+}  // namespace
+
+void freeAside(std::unique_ptr<Garbage> garbage) {
+    if (!garbage || gStopped) return;  // freed here
+    static FreeingThread freeing;
+    freeing.take(garbage);  // left with the caller, and freed here, when refused
+}
+
+}  // namespace contavio
