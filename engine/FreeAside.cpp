@@ -1,6 +1,7 @@
 #include "FreeAside.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -45,6 +46,7 @@ class FreeingThread {
             }
         }
         queue_.push_back(std::move(garbage));
+        lastHanded_ = std::chrono::steady_clock::now();
         queued_.notify_one();
         return true;
     }
@@ -55,6 +57,14 @@ class FreeingThread {
         for (;;) {
             queued_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
             if (queue_.empty()) return;  // stopping, and nothing left
+            // The caller that handed something over is usually still at work
+            // (a search hands its old results over, then lists): freeing
+            // while it runs would slow it down. So the freeing waits until
+            // nothing has been handed over for a moment.
+            const auto quiet = [this] {
+                return stopping_ || std::chrono::steady_clock::now() >= lastHanded_ + kQuiet;
+            };
+            while (!quiet()) queued_.wait_until(lock, lastHanded_ + kQuiet);
             std::unique_ptr<Garbage> next = std::move(queue_.front());
             queue_.pop_front();
             lock.unlock();
@@ -63,8 +73,11 @@ class FreeingThread {
         }
     }
 
+    static constexpr std::chrono::milliseconds kQuiet{150};
+
     std::mutex mutex_;
     std::condition_variable queued_;
+    std::chrono::steady_clock::time_point lastHanded_;
     std::deque<std::unique_ptr<Garbage>> queue_;
     bool stopping_ = false;
     std::thread thread_;
