@@ -576,9 +576,9 @@ void Bench::startupRows(SizeContext& ctx) {
 }
 
 // "Buscar" for every contact as the window runs it after start-up: the
-// previous results and listing are still held, and the search and the
-// listing free them, inside the timing. The peer frees its previous
-// listing the same way before it searches again.
+// previous results and listing are still held, and what the search and the
+// listing do with them is inside the timing. The peer frees its previous
+// listing before it searches again.
 void Bench::heldSearchRow(SizeContext& ctx) {
     const std::string op = "Buscar all, held";
     ctx.progress(op);
@@ -794,8 +794,9 @@ void Bench::printLegend() {
         "                       every run (peer: as above)\n"
         "  search 5%%, all       the previous results freed before the timing\n"
         "  Buscar all, held     a search for everything while the previous one's results and\n"
-        "                       listing are held, as in the window after start-up: freeing\n"
-        "                       them is inside the timing (SQLite: the same, its listing freed)\n"
+        "                       listing are held, as in the window after start-up: whatever\n"
+        "                       is done with them (listed over, or handed to the freeing\n"
+        "                       thread) is inside the timing (SQLite: its listing freed)\n"
         "  vCard export         exportBook of every contact (4.0) and the atomic write of the\n"
         "                       file (peer: write, fsync and rename of the same bytes)\n"
         "  vCard import 10%%     cards for a tenth of the book read from their file, parsed and\n"
