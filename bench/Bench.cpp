@@ -12,6 +12,7 @@
 #include "StoreOps.h"
 #include "VCardOps.h"
 #include "engine/Conjuntos.h"
+#include "engine/FreeAside.h"
 
 namespace contavio::bench {
 
@@ -50,6 +51,8 @@ Samples Bench::side(const std::string& key, int64_t size, const RunOnce& once) {
         skipped.skipped = true;
         return skipped;
     }
+    // Freeing left over from the row before would share the machine with this one.
+    finishFreeingAside();
     Samples samples = repeat(options_.runs, options_.budget, once);
     if (samples.gaveUp) {
         extrapolator_.recordGaveUp(key, size);

@@ -51,6 +51,14 @@ class FreeingThread {
         return true;
     }
 
+    void finish() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        hurry_ = true;
+        queued_.notify_all();
+        idle_.wait(lock, [this] { return queue_.empty() && !busy_; });
+        hurry_ = false;
+    }
+
   private:
     void run() {
         std::unique_lock<std::mutex> lock(mutex_);
@@ -62,14 +70,18 @@ class FreeingThread {
             // while it runs would slow it down. So the freeing waits until
             // nothing has been handed over for a moment.
             const auto quiet = [this] {
-                return stopping_ || std::chrono::steady_clock::now() >= lastHanded_ + kQuiet;
+                return stopping_ || hurry_ ||
+                       std::chrono::steady_clock::now() >= lastHanded_ + kQuiet;
             };
             while (!quiet()) queued_.wait_until(lock, lastHanded_ + kQuiet);
             std::unique_ptr<Garbage> next = std::move(queue_.front());
             queue_.pop_front();
+            busy_ = true;
             lock.unlock();
             next.reset();
             lock.lock();
+            busy_ = false;
+            if (queue_.empty()) idle_.notify_all();
         }
     }
 
@@ -77,18 +89,29 @@ class FreeingThread {
 
     std::mutex mutex_;
     std::condition_variable queued_;
+    std::condition_variable idle_;
     std::chrono::steady_clock::time_point lastHanded_;
+    bool busy_ = false;   // freeing one, outside the lock
+    bool hurry_ = false;  // someone waits for the queue to empty
     std::deque<std::unique_ptr<Garbage>> queue_;
     bool stopping_ = false;
     std::thread thread_;
 };
 
+FreeingThread& freeingThread() {
+    static FreeingThread freeing;
+    return freeing;
+}
+
 }  // namespace
 
 void freeAside(std::unique_ptr<Garbage> garbage) {
     if (!garbage || gStopped) return;  // freed here
-    static FreeingThread freeing;
-    freeing.take(garbage);  // left with the caller, and freed here, when refused
+    freeingThread().take(garbage);     // left with the caller, and freed here, when refused
+}
+
+void finishFreeingAside() {
+    if (!gStopped) freeingThread().finish();
 }
 
 }  // namespace contavio

@@ -22,6 +22,11 @@ struct Garbage {
 // Runs garbage's destructor on the freeing thread, or here.
 void freeAside(std::unique_ptr<Garbage> garbage);
 
+// Returns once everything handed over so far has been freed. For a
+// measurement that must not share the machine with freeing left over from
+// the one before.
+void finishFreeingAside();
+
 template <class T>
 void freeAside(std::unique_ptr<T> value) {
     struct Held final : Garbage {
