@@ -1,9 +1,9 @@
 #include "SmallBlocks.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <mutex>
 #include <new>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -129,7 +129,6 @@ void put(Shelf& shelf, std::size_t index, void* block) {
     CONTAVIO_POISON(record, recordBytes(index));
 }
 
-struct Shelves;
 thread_local bool tShelvesGone = false;  // trivially destroyed: readable to the thread's end
 
 struct Shelves {
