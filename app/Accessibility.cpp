@@ -4,8 +4,8 @@
 #include <QLineEdit>
 #include <QWidget>
 
-#include "Ansi.h"
-#include "Texts.h"
+#include "book/Ansi.h"
+#include "book/Texts.h"
 
 namespace contavio {
 

@@ -2,10 +2,10 @@
 
 #include <QLocale>
 
-#include "Ansi.h"
 #include "AppIcon.h"
 #include "Dialogs.h"
-#include "Texts.h"
+#include "book/Ansi.h"
+#include "book/Texts.h"
 #include "engine/Platform.h"
 
 namespace contavio {

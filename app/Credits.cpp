@@ -4,10 +4,10 @@
 #include <QScreen>
 #include <QStringList>
 
-#include "Ansi.h"
 #include "AppIcon.h"
 #include "Look.h"
-#include "Texts.h"
+#include "book/Ansi.h"
+#include "book/Texts.h"
 
 namespace contavio {
 

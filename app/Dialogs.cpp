@@ -6,8 +6,8 @@
 #include <QPushButton>
 #include <cstdio>
 
-#include "Ansi.h"
-#include "Texts.h"
+#include "book/Ansi.h"
+#include "book/Texts.h"
 
 namespace contavio {
 

@@ -1,6 +1,6 @@
 #include "ResultsModel.h"
 
-#include "Ansi.h"
+#include "book/Ansi.h"
 
 namespace contavio {
 

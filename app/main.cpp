@@ -6,12 +6,12 @@
 #include <cstdio>
 #include <exception>
 
-#include "Ansi.h"
 #include "Application.h"
 #include "Credits.h"
 #include "Dialogs.h"
 #include "Signals.h"
-#include "Texts.h"
+#include "book/Ansi.h"
+#include "book/Texts.h"
 
 int main(int argc, char** argv) {
     using namespace contavio;

@@ -33,14 +33,14 @@
 #include <string>
 #include <vector>
 
-#include "Application.h"
 #include "BookGenerator.h"
-#include "Dialogs.h"
 #include "GuiClose.h"
 #include "GuiProcess.h"
-#include "Main.h"
 #include "Report.h"
 #include "StoreOps.h"
+#include "app/Application.h"
+#include "app/Dialogs.h"
+#include "app/Main.h"
 #include "engine/Conjuntos.h"
 
 using namespace contavio;

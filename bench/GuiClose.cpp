@@ -11,11 +11,11 @@
 #include <optional>
 #include <stdexcept>
 
-#include "Dialogs.h"
 #include "GuiProcess.h"
-#include "Main.h"
 #include "PlainFiles.h"
 #include "StoreOps.h"
+#include "app/Dialogs.h"
+#include "app/Main.h"
 
 namespace contavio::bench {
 

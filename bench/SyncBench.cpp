@@ -18,8 +18,8 @@
 #include "BookGenerator.h"
 #include "PlainFiles.h"
 #include "Report.h"
-#include "persistence/CardContact.h"
-#include "persistence/VdirSync.h"
+#include "exchange/CardContact.h"
+#include "exchange/VdirSync.h"
 
 namespace contavio::bench {
 namespace {

@@ -4,9 +4,9 @@
 #include <QStringList>
 #include <vector>
 
-#include "ContactBook.h"
 #include "Measure.h"
-#include "VCardFiles.h"
+#include "book/ContactBook.h"
+#include "book/VCardFiles.h"
 
 namespace contavio::bench {
 

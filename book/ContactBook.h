@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "engine/Conjuntos.h"
-#include "persistence/CardContact.h"
-#include "persistence/ContactData.h"
-#include "persistence/ContactMerge.h"
+#include "exchange/CardContact.h"
+#include "exchange/ContactData.h"
+#include "exchange/ContactMerge.h"
 
 namespace contavio {
 

@@ -5,7 +5,7 @@
 
 #include <array>
 
-#include "Version.h"
+#include "book/Version.h"
 
 namespace contavio::text {
 

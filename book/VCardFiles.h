@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "ContactBook.h"
-#include "persistence/CardContact.h"
+#include "exchange/CardContact.h"
 
 namespace contavio {
 

@@ -5,15 +5,15 @@
 #include <map>
 #include <memory>
 
-#include "Ansi.h"
-#include "BookFiles.h"
-#include "ContactBook.h"
-#include "ContactProto.h"
 #include "Output.h"
-#include "VCardFiles.h"
+#include "book/Ansi.h"
+#include "book/BookFiles.h"
+#include "book/ContactBook.h"
+#include "book/ContactProto.h"
+#include "book/VCardFiles.h"
 #include "engine/UhashElem.h"
 #include "engine/basicOps.h"
-#include "persistence/VdirSync.h"
+#include "exchange/VdirSync.h"
 
 namespace contavio::cli {
 

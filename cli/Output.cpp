@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "Ansi.h"
+#include "book/Ansi.h"
 
 namespace contavio::cli {
 

@@ -8,7 +8,7 @@
 
 #include "Commands.h"
 #include "Output.h"
-#include "Version.h"
+#include "book/Version.h"
 #include "engine/Platform.h"
 
 namespace {

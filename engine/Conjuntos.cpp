@@ -4,7 +4,6 @@
 #include <memory>
 #include <utility>
 
-#include "../persistence/DataFiles.h"
 #include "Constantes.h"
 #include "FreeAside.h"
 #include "Worker.h"
@@ -46,21 +45,6 @@ bool TConjuntos::isEmpty(int32_t slot) const { return setAt(slot) == nullptr; }
 
 void TConjuntos::delObj(int32_t slot, const std::string& key) {
     if (hashElemR* set = setAt(slot)) delSHashE(key, set->keyField, set);
-}
-
-void TConjuntos::loadText(const std::string& fileName, int32_t slot) {
-    if (!validSlot(slot) || !isEmpty(slot)) return;
-    loadTextHashE(fileName, sets[static_cast<size_t>(slot)]);
-}
-
-void TConjuntos::saveCrypt(const std::string& fileName, int32_t slot, int32_t key) {
-    hashElemR* set = setAt(slot);
-    if (set != nullptr && set->proto != nullptr) saveCryptHashE(fileName, set, key);
-}
-
-void TConjuntos::loadCrypt(const std::string& fileName, int32_t slot, int32_t key) {
-    if (!validSlot(slot) || !isEmpty(slot)) return;
-    loadCryptHashE(fileName, sets[static_cast<size_t>(slot)], key);
 }
 
 void TConjuntos::newObj(const TprotoData& proto) {

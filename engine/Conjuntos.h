@@ -45,7 +45,9 @@ class TConjuntos {
     // The readers put the set they read into an empty slot; see DataFiles.h
     // for their messages and run-time errors, which pass through unchanged (a
     // read that fails part way leaves the set read so far in the slot).
-    // saveCrypt needs a set that has its schema.
+    // saveCrypt needs a set that has its schema. The three are defined in
+    // persistence/ConjuntosFiles.cpp: a program that calls them links the
+    // persistence library.
     void loadText(const std::string& fileName, int32_t slot);
     void saveCrypt(const std::string& fileName, int32_t slot, int32_t key);
     void loadCrypt(const std::string& fileName, int32_t slot, int32_t key);

@@ -1,12 +1,12 @@
-#include "persistence/CardContact.h"
+#include "exchange/CardContact.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <unordered_set>
 
-#include "persistence/NameUuid.h"
-#include "persistence/VCardText.h"
+#include "exchange/NameUuid.h"
+#include "exchange/VCardText.h"
 
 namespace contavio {
 

@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "persistence/ContactData.h"
-#include "persistence/VCard.h"
+#include "exchange/ContactData.h"
+#include "exchange/VCard.h"
 
 namespace contavio {
 

@@ -1,6 +1,6 @@
-#include "persistence/ContactData.h"
+#include "exchange/ContactData.h"
 
-#include "persistence/VCardText.h"
+#include "exchange/VCardText.h"
 
 namespace contavio {
 

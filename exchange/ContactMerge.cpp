@@ -1,9 +1,9 @@
-#include "persistence/ContactMerge.h"
+#include "exchange/ContactMerge.h"
 
 #include <algorithm>
 #include <string_view>
 
-#include "persistence/VCardText.h"
+#include "exchange/VCardText.h"
 
 namespace contavio {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "persistence/ContactData.h"
+#include "exchange/ContactData.h"
 
 namespace contavio {
 

@@ -1,4 +1,4 @@
-#include "persistence/NameUuid.h"
+#include "exchange/NameUuid.h"
 
 #include <bit>
 #include <vector>

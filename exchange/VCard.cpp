@@ -1,9 +1,9 @@
-#include "persistence/VCard.h"
+#include "exchange/VCard.h"
 
 #include <algorithm>
 #include <utility>
 
-#include "persistence/VCardText.h"
+#include "exchange/VCardText.h"
 
 namespace contavio {
 

@@ -1,4 +1,4 @@
-#include "persistence/VCardText.h"
+#include "exchange/VCardText.h"
 
 #include <array>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "persistence/VdirSync.h"
+#include "exchange/VdirSync.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -12,10 +12,10 @@
 #include <set>
 #include <utility>
 
-#include "persistence/CardContact.h"
-#include "persistence/ContactMerge.h"
-#include "persistence/VCard.h"
-#include "persistence/VCardText.h"
+#include "exchange/CardContact.h"
+#include "exchange/ContactMerge.h"
+#include "exchange/VCard.h"
+#include "exchange/VCardText.h"
 
 namespace contavio {
 

@@ -20,10 +20,10 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "persistence/CardContact.h"
-#include "persistence/ContactMerge.h"
-#include "persistence/VCard.h"
-#include "persistence/VCardText.h"
+#include "exchange/CardContact.h"
+#include "exchange/ContactMerge.h"
+#include "exchange/VCard.h"
+#include "exchange/VCardText.h"
 
 using namespace contavio;
 

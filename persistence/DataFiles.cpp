@@ -18,13 +18,13 @@
 #include <string_view>
 #include <vector>
 
-#include "../engine/Constantes.h"
-#include "../engine/Platform.h"
-#include "../engine/Worker.h"
-#include "../engine/basicOps.h"
 #include "Descriptor.h"
 #include "LineFeed.h"
 #include "LineSpool.h"
+#include "engine/Constantes.h"
+#include "engine/Platform.h"
+#include "engine/Worker.h"
+#include "engine/basicOps.h"
 
 namespace contavio {
 

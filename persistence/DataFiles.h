@@ -16,8 +16,8 @@
 #include <string>
 #include <string_view>
 
-#include "../engine/UhashElem.h"
 #include "UEncrypt.h"
+#include "engine/UhashElem.h"
 
 namespace contavio {
 

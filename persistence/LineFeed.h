@@ -22,7 +22,7 @@
 #include <thread>
 #include <vector>
 
-#include "../engine/RawBuffer.h"
+#include "engine/RawBuffer.h"
 
 namespace contavio {
 

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <system_error>
 
-#include "../engine/Worker.h"
 #include "DataFiles.h"
 #include "UEncrypt.h"
+#include "engine/Worker.h"
 
 namespace contavio {
 

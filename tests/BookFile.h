@@ -5,7 +5,7 @@
 #include <map>
 #include <string>
 
-#include "persistence/ContactData.h"
+#include "exchange/ContactData.h"
 
 namespace contavio {
 

@@ -1,14 +1,14 @@
-#include "persistence/VCard.h"
+#include "exchange/VCard.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "persistence/CardContact.h"
-#include "persistence/ContactMerge.h"
-#include "persistence/NameUuid.h"
-#include "persistence/VCardText.h"
+#include "exchange/CardContact.h"
+#include "exchange/ContactMerge.h"
+#include "exchange/NameUuid.h"
+#include "exchange/VCardText.h"
 
 namespace contavio {
 namespace {

@@ -1,4 +1,4 @@
-#include "persistence/VdirSync.h"
+#include "exchange/VdirSync.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -26,8 +26,8 @@
 #include <vector>
 
 #include "BookFile.h"
-#include "persistence/CardContact.h"
-#include "persistence/VCard.h"
+#include "exchange/CardContact.h"
+#include "exchange/VCard.h"
 
 namespace contavio {
 namespace {

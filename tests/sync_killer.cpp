@@ -6,7 +6,7 @@
 #include <exception>
 
 #include "BookFile.h"
-#include "persistence/VdirSync.h"
+#include "exchange/VdirSync.h"
 
 int main(int argc, char** argv) {
     using namespace contavio;

@@ -1,14 +1,14 @@
 // The rules of the book's files without a window: a book in a folder of its
 // own, its lock, and what start-up keeps and close-down writes.
-#include "BookFiles.h"
+#include "book/BookFiles.h"
 
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
 #include <filesystem>
 
-#include "ContactProto.h"
 #include "GuiTest.h"
+#include "book/ContactProto.h"
 
 namespace contavio::testing {
 namespace {

@@ -4,8 +4,8 @@
 #include <QTest>
 #include <functional>
 
-#include "Ansi.h"
 #include "GuiTest.h"
+#include "book/Ansi.h"
 
 namespace contavio::testing {
 namespace {

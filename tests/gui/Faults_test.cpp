@@ -14,9 +14,9 @@
 #include <map>
 #include <stdexcept>
 
-#include "Ansi.h"
 #include "GuiTest.h"
-#include "Signals.h"
+#include "app/Signals.h"
+#include "book/Ansi.h"
 #include "persistence/DataFiles.h"
 #include "persistence/UEncrypt.h"
 

@@ -7,8 +7,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "Ansi.h"
-#include "Texts.h"
+#include "book/Ansi.h"
+#include "book/Texts.h"
 
 namespace contavio::testing {
 

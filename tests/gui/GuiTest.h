@@ -23,9 +23,9 @@
 #include <string>
 #include <vector>
 
-#include "Credits.h"
-#include "Dialogs.h"
-#include "Main.h"
+#include "app/Credits.h"
+#include "app/Dialogs.h"
+#include "app/Main.h"
 
 // Readable failures for Qt's strings.
 inline void PrintTo(const QString& text, std::ostream* out) {

@@ -26,8 +26,8 @@
 #include <tuple>
 #include <vector>
 
-#include "Ansi.h"
 #include "GuiTest.h"
+#include "book/Ansi.h"
 #include "engine/Platform.h"
 #include "persistence/DataFiles.h"
 #include "persistence/UEncrypt.h"

@@ -5,7 +5,7 @@
 #include <QTest>
 
 #include "GuiTest.h"
-#include "Texts.h"
+#include "book/Texts.h"
 
 namespace contavio::testing {
 namespace {

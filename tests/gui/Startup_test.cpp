@@ -10,8 +10,8 @@
 #include <fstream>
 #include <map>
 
-#include "Application.h"
 #include "GuiTest.h"
+#include "app/Application.h"
 #include "engine/Platform.h"
 
 namespace contavio::testing {

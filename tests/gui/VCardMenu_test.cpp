@@ -6,7 +6,7 @@
 #include <QMenuBar>
 
 #include "GuiTest.h"
-#include "persistence/CardContact.h"
+#include "exchange/CardContact.h"
 
 namespace contavio::testing {
 namespace {

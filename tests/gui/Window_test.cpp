@@ -6,8 +6,8 @@
 #include <QMenuBar>
 #include <QTest>
 
-#include "AppIcon.h"
 #include "GuiTest.h"
+#include "app/AppIcon.h"
 
 namespace contavio::testing {
 namespace {

@@ -3,7 +3,7 @@
 // program sets it up, around GoogleTest.
 #include <gtest/gtest.h>
 
-#include "Application.h"
+#include "app/Application.h"
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
