@@ -1,7 +1,10 @@
+// The main window's controls: the menu, the contact editor, the telephone,
+// e-mail and search panels and the results, each at its place and with its
+// font, and the order the Tab key walks them. The events are in
+// MainEvents.cpp, start-up and close-down in MainLifecycle.cpp.
 #include "Main.h"
 
 #include <QAction>
-#include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -13,29 +16,17 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScreen>
-#include <QSignalBlocker>
 #include <QWheelEvent>
-#include <cstdio>
 #include <limits>
-#include <stdexcept>
 
 #include "Accessibility.h"
 #include "AppIcon.h"
-#include "BusyNotice.h"
-#include "Credits.h"
-#include "Dialogs.h"
 #include "Keyboard.h"
 #include "Look.h"
 #include "ResultsModel.h"
 #include "book/Ansi.h"
 #include "book/BookFiles.h"
-#include "book/ContactBook.h"
-#include "book/ContactProto.h"
 #include "book/Texts.h"
-#include "book/VCardFiles.h"
-#include "engine/UhashElem.h"
-#include "engine/basicOps.h"
 
 namespace contavio {
 
@@ -116,12 +107,6 @@ QListWidget* makeListBox(QWidget* parent, const char* name, const QRect& geometr
     return shapeList(new FocusWithoutCurrent<QListWidget>(parent), name, geometry);
 }
 
-// The selected row of a list view, or -1.
-int selectedRow(const QAbstractItemView* view) {
-    const QModelIndexList selected = view->selectionModel()->selectedIndexes();
-    return selected.isEmpty() ? -1 : selected.first().row();
-}
-
 QGroupBox* makeGroupBox(QWidget* parent, const char* name, const char* caption,
                         const QRect& geometry) {
     auto* box = new QGroupBox(ui(caption), parent);
@@ -172,87 +157,6 @@ QComboBox* makeComboBox(QWidget* parent, const char* name, const QRect& geometry
     return box;
 }
 
-// The lines of a list box as the store fills them. Signals stay blocked
-// while it is filled, so clearing the results list picks nothing.
-class ListBoxLines : public LineList {
-  public:
-    explicit ListBoxLines(QListWidget* box) : box_(box) {}
-    ~ListBoxLines() override {
-        if (depth_ > 0) {
-            depth_ = 1;
-            endUpdate();
-        }
-    }
-    ListBoxLines(const ListBoxLines&) = delete;
-    ListBoxLines& operator=(const ListBoxLines&) = delete;
-
-    void beginUpdate() override {
-        if (depth_++ == 0) {
-            wasBlocked_ = box_->blockSignals(true);
-            box_->setUpdatesEnabled(false);
-        }
-    }
-    void clear() override {
-        pending_.clear();
-        box_->clear();
-    }
-    // Inside an update, lines are gathered and go into the box at its end in
-    // one insertion: one by one, a large listing would lay the box out again
-    // for every line.
-    void add(const std::string& line) override {
-        if (depth_ > 0) {
-            pending_.append(fromAnsi(line));
-        } else {
-            box_->addItem(fromAnsi(line));
-        }
-    }
-    void endUpdate() override {
-        if (depth_ > 0 && --depth_ == 0) {
-            if (!pending_.isEmpty()) box_->addItems(pending_);
-            pending_.clear();
-            box_->setUpdatesEnabled(true);
-            box_->blockSignals(wasBlocked_);
-        }
-    }
-
-  private:
-    QListWidget* box_;
-    int depth_ = 0;
-    bool wasBlocked_ = false;
-    QStringList pending_;
-};
-
-void fillListBox(QListWidget* box, const sVector& items) {
-    ListBoxLines lines(box);
-    lines.beginUpdate();
-    lines.clear();
-    for (const std::string& item : items) {
-        lines.add(item);
-    }
-    lines.endUpdate();
-}
-
-void removeSelectedLine(QListWidget* box) {
-    const int row = selectedRow(box);
-    if (row < 0) {
-        return;
-    }
-    delete box->takeItem(row);
-    box->clearSelection();  // the next line does not become selected
-}
-
-// A memo's text as the store keeps it: lines end with CR LF.
-std::string memoText(const QPlainTextEdit* memo) {
-    QString text = memo->toPlainText();
-    text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-    return toAnsi(text);
-}
-
-const std::string& fieldOf(const sVector& fields, int32_t index) {
-    static const std::string none;
-    return static_cast<size_t>(index) < fields.size() ? fields[static_cast<size_t>(index)] : none;
-}
-
 }  // namespace
 
 TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
@@ -286,14 +190,6 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     adjustSize();
 
     handle(&TForm1::FormCreate);
-}
-
-TForm1::~TForm1() {
-    if (!closedDown_) {
-        gConjuntos.reset();
-        gResultTexts.reset();
-        gResultKeys.reset();
-    }
 }
 
 void TForm1::setCreditsWindow(TForm2* credits) { credits_ = credits; }
@@ -423,355 +319,6 @@ void TForm1::arrangeTabOrder() {
     for (size_t i = 1; i < std::size(order); ++i) {
         QWidget::setTabOrder(const_cast<QWidget*>(order[i - 1]), const_cast<QWidget*>(order[i]));
     }
-}
-
-void TForm1::handle(void (TForm1::*event)()) {
-    runGuarded([this, event] { (this->*event)(); });
-}
-
-void TForm1::closeEvent(QCloseEvent* event) {
-    handle(&TForm1::FormClose);
-    closedDown_ = true;  // the program ends even if close-down failed
-    if (credits_ != nullptr) {
-        credits_->close();
-    }
-    event->accept();
-}
-
-void TForm1::showEvent(QShowEvent* event) {
-    if (!centred_) {
-        centred_ = true;
-        centreOnScreen(this);
-    }
-    QMainWindow::showEvent(event);
-}
-
-// ---------------------------------------------------------------------------
-// Start-up and close-down
-
-void TForm1::FormCreate() {
-    book_ = std::make_unique<BookFiles>();
-    if (book_->lock() == BookLock::State::Busy) {
-        // Another window has this book: touch no file and no state, say so and end.
-        bookBusy_ = true;
-        closedDown_ = true;
-        std::fprintf(stderr, "%s\n", ui(text::kAlreadyOpen).toLocal8Bit().constData());
-        showMessageBox(ui(text::kAlreadyOpen));
-        return;
-    }
-
-    gCurrentKey.clear();
-    gResultTexts.reset();
-    gResultKeys.reset();
-
-    for (int day = 1; day <= 31; ++day) {
-        ComboBox1->addItem(QString::number(day));
-    }
-    ComboBox1->setCurrentIndex(-1);
-    ComboBox1->setEditText(ui(text::kDayPrompt));  // a prompt, not an item
-    for (const char* month : text::kMonths) {
-        ComboBox2->addItem(ui(month));
-    }
-    ComboBox2->setCurrentIndex(-1);
-    ComboBox2->setEditText(ui(text::kMonthPrompt));
-
-    gConjuntos = std::make_unique<TConjuntos>(1);
-    loadContacts();
-}
-
-void TForm1::loadContacts() {
-    QString message;
-    {
-        const BusyNotice notice(ui(text::kOpening), nullptr,
-                                book_->sourceBytes() >= kBusyBookBytes);
-        message = book_->load(*gConjuntos, kContactSlot);
-    }
-    if (!message.isEmpty()) showMessageBox(message);
-    if (!gConjuntos->isEmpty(kContactSlot)) {
-        refreshResults();
-    } else {
-        createContactSet();
-    }
-}
-
-void TForm1::createContactSet() {
-    gConjuntos->newSet(kContactSlot, kContactBuckets, kContactTag, kContactSetName, kKeyField);
-    gConjuntos->setSetProto(kContactSlot, contactProto());
-}
-
-bool TForm1::contactSetReady() const {
-    return gConjuntos != nullptr && !gConjuntos->isEmpty(kContactSlot);
-}
-
-void TForm1::FormClose() {
-    if (closedDown_ || closingDown_) {
-        return;  // a signal while the save shows its note closes nothing twice
-    }
-    closingDown_ = true;
-    if (contactSetReady()) {
-        saveContacts();
-    }
-    // Freeing a large book takes a moment: not with a frozen window on screen.
-    hide();
-    gConjuntos.reset();
-    gResultTexts.reset();
-    gResultKeys.reset();
-    if (book_) book_->unlock();
-    closedDown_ = true;
-}
-
-// Saves until it succeeds or the user chooses to leave without saving; then
-// nothing is deleted.
-bool TForm1::saveContacts() {
-    for (;;) {
-        QString reason;
-        try {
-            QString message;
-            {
-                const BusyNotice notice(
-                    ui(text::kSaving), this,
-                    countHashE(gConjuntos->sets[kContactSlot]) >= kBusyBookContacts);
-                message = book_->save(*gConjuntos, kContactSlot);
-            }
-            if (!message.isEmpty()) showMessageBox(message);
-            return true;
-        } catch (const std::exception& error) {
-            reason = fromErrorText(error.what());
-        } catch (...) {
-            reason = ui(text::kUnknownError);
-        }
-        const QString question =
-            ui(text::kSaveFailed) + QString::fromLocal8Bit(book_->saveTarget()) +
-            QStringLiteral(":\n") + reason + QStringLiteral("\n\n") + ui(text::kSaveFailedAdvice);
-        const int choice =
-            presentMessage({question, {ui(text::kRetry), ui(text::kLeaveWithoutSaving)}});
-        if (choice != 0) {
-            return false;
-        }
-    }
-}
-
-// ---------------------------------------------------------------------------
-// Results and the editor
-
-void TForm1::refreshResults() {
-    if (!contactSetReady()) {
-        return;
-    }
-    const iVector fields = {kFirstNamesField, kSurnamesField, kAddressField};
-    const QString text = LabeledEdit7->text();
-    // A character the book cannot hold is in no contact: searching no field
-    // finds nothing, where its '?' would match every '?'.
-    const bool findable = outsideAnsi(text).isEmpty();
-    gConjuntos->search(kContactSlot, toAnsi(text), findable ? fields : iVector{}, fields);
-    {
-        // Refilling the list picks nothing.
-        const QSignalBlocker quiet(ListBox3->selectionModel());
-        gConjuntos->listResults(kContactSlot, results_->lines(), gResultTexts, gResultKeys);
-    }
-    Label11->setText(ui(text::kSolutions) + QString::number(gConjuntos->resultCount(kContactSlot)));
-    Label11->adjustSize();
-}
-
-void TForm1::showContact(const std::string& key) {
-    if (!contactSetReady()) {
-        return;
-    }
-    iVector ints;
-    sVector strs;
-    fVector floats;
-    if (!gConjuntos->sObjInfo(key, kKeyField, kContactSlot, ints, strs, floats)) {
-        return;
-    }
-    LabeledEdit1->setText(fromAnsi(fieldOf(strs, kFirstNamesField)));
-    LabeledEdit2->setText(fromAnsi(fieldOf(strs, kSurnamesField)));
-    LabeledEdit3->setText(fromAnsi(fieldOf(strs, kAddressField)));
-    LabeledEdit5->setText(fromAnsi(fieldOf(strs, kWebField)));
-    ComboBox1->setEditText(fromAnsi(fieldOf(strs, kDayField)));
-    ComboBox2->setEditText(fromAnsi(fieldOf(strs, kMonthField)));
-    Memo1->setPlainText(fromAnsi(fieldOf(strs, kNotesField)));
-
-    iVector counts;
-    sMatrix lists;
-    if (!gConjuntos->sObjLists(key, kKeyField, kContactSlot, counts, lists)) {
-        return;
-    }
-    const sVector none;
-    fillListBox(ListBox1,
-                kPhoneList < static_cast<int32_t>(lists.size()) ? lists[kPhoneList] : none);
-    fillListBox(ListBox2,
-                kEmailList < static_cast<int32_t>(lists.size()) ? lists[kEmailList] : none);
-}
-
-// ---------------------------------------------------------------------------
-// Events
-
-void TForm1::Salir1Click() { close(); }
-
-void TForm1::Importar1Click() {
-    if (!contactSetReady()) {
-        return;
-    }
-    const QStringList files = chooseFiles(
-        {false, ui(text::kImportVCard).remove(QStringLiteral("...")), ui(text::kVCardFilter), {}});
-    if (files.isEmpty()) {
-        return;
-    }
-    const std::vector<CardImport> cards = readVCardFiles(files);
-    ImportReport report;
-    importCards(*gConjuntos, kContactSlot, cards, MergeRule::KeepStored, report);
-    refreshResults();
-
-    constexpr size_t kShownWarnings = 15;
-    QString message = ui(text::kImportDone) + importSummary(report) + QLatin1Char('.');
-    for (size_t i = 0; i < report.warnings.size() && i < kShownWarnings; ++i) {
-        message += QLatin1Char('\n') + fromAnsi(report.warnings[i]);
-    }
-    if (report.warnings.size() > kShownWarnings) {
-        message += QLatin1Char('\n') +
-                   ui(text::kMoreWarnings).arg(report.warnings.size() - kShownWarnings);
-    }
-    showMessageBox(message);
-}
-
-void TForm1::Exportar1Click() {
-    if (!contactSetReady()) {
-        return;
-    }
-    const QStringList files =
-        chooseFiles({true, ui(text::kExportVCard).remove(QStringLiteral("...")),
-                     ui(text::kVCardFilter), ui(text::kVCardSuggested)});
-    if (files.isEmpty()) {
-        return;
-    }
-    const BookExport out = exportBook(*gConjuntos, kContactSlot, VCardVersion::V40);
-    writeFileAtomically(files.first(), out.text);
-    QString message =
-        QString::number(out.count) + ui(text::kExportDone) + files.first() + QLatin1Char('.');
-    for (const std::string& warning : out.warnings) {
-        message += QLatin1Char('\n') + fromAnsi(warning);
-    }
-    showMessageBox(message);
-}
-
-void TForm1::Agregar1Click() {
-    if (!contactSetReady() || refuseUnkeepableText()) {
-        return;
-    }
-    gConjuntos->newObj(contactProto());
-
-    // Empty fields get "n/a", in the controls themselves.
-    const QString notAvailable = ui(text::kNotAvailable);
-    for (QLineEdit* edit : {LabeledEdit1, LabeledEdit2, LabeledEdit3, LabeledEdit5}) {
-        if (edit->text().isEmpty()) {
-            edit->setText(notAvailable);
-        }
-    }
-    for (QComboBox* picker : {ComboBox1, ComboBox2}) {
-        if (picker->currentText().isEmpty()) {
-            picker->setEditText(notAvailable);
-        }
-    }
-    if (Memo1->toPlainText().isEmpty()) {
-        Memo1->setPlainText(notAvailable);
-    }
-
-    sVector strs(kContactStrings);
-    strs[kFirstNamesField] = singleLine(toAnsi(LabeledEdit1->text()));
-    strs[kSurnamesField] = singleLine(toAnsi(LabeledEdit2->text()));
-    strs[kAddressField] = singleLine(toAnsi(LabeledEdit3->text()));
-    strs[kWebField] = singleLine(toAnsi(LabeledEdit5->text()));
-    strs[kDayField] = singleLine(toAnsi(ComboBox1->currentText()));
-    strs[kMonthField] = singleLine(toAnsi(ComboBox2->currentText()));
-    strs[kNotesField] = flattenLines(memoText(Memo1));
-    strs[kKeyField] = contactKey(strs[kFirstNamesField], strs[kSurnamesField]);
-    gConjuntos->setObjData(iVector{}, strs, fVector{});
-
-    for (int row = 0; row < ListBox1->count(); ++row) {
-        gConjuntos->addObjListItem(kPhoneList, singleLine(toAnsi(ListBox1->item(row)->text())));
-    }
-    for (int row = 0; row < ListBox2->count(); ++row) {
-        gConjuntos->addObjListItem(kEmailList, singleLine(toAnsi(ListBox2->item(row)->text())));
-    }
-    gConjuntos->commitObj(kContactSlot, kCommitByString);
-    gConjuntos->releaseObj();
-
-    gCurrentKey = strs[kKeyField];
-    refreshResults();
-}
-
-void TForm1::Modificar1Click() { Agregar1Click(); }
-
-bool TForm1::refuseUnkeepableText() {
-    const auto listText = [](const QListWidget* box) {
-        QString all;
-        for (int row = 0; row < box->count(); ++row) all += box->item(row)->text();
-        return all;
-    };
-    const std::pair<const char*, QString> fields[] = {
-        {text::kFirstNames, LabeledEdit1->text()},
-        {text::kSurnames, LabeledEdit2->text()},
-        {text::kAddress, LabeledEdit3->text()},
-        {text::kWebUrl, LabeledEdit5->text()},
-        {text::kBirthday, ComboBox1->currentText() + ComboBox2->currentText()},
-        {text::kNotes, Memo1->toPlainText()},
-        {text::kPhones, listText(ListBox1)},
-        {text::kEmails, listText(ListBox2)},
-    };
-    for (const auto& [caption, value] : fields) {
-        const QString outside = outsideAnsi(value);
-        if (!outside.isEmpty()) {
-            showMessageBox(ui(text::kCannotKeepStart) + QLatin1Char('"') + ui(caption) +
-                           QLatin1Char('"') + ui(text::kCannotKeepChars) + outside +
-                           ui(text::kCannotKeepEnd));
-            return true;
-        }
-    }
-    return false;
-}
-
-void TForm1::Borrar1Click() {
-    if (gCurrentKey.empty()) {
-        showMessageBox(ui(text::kSelectAContact));
-        return;
-    }
-    if (contactSetReady()) {
-        gConjuntos->delObj(kContactSlot, gCurrentKey);
-        refreshResults();
-    }
-    showMessageBox(ui(text::kContactDeleted));
-}
-
-void TForm1::Crditos1Click() {
-    if (credits_ != nullptr) {
-        credits_->showInFront();
-    }
-}
-
-void TForm1::Button1Click() { ListBox1->addItem(LabeledEdit4->text()); }
-
-void TForm1::Button5Click() { removeSelectedLine(ListBox1); }
-
-void TForm1::Button2Click() { ListBox2->addItem(LabeledEdit6->text()); }
-
-void TForm1::Button6Click() { removeSelectedLine(ListBox2); }
-
-void TForm1::Button3Click() { refreshResults(); }
-
-void TForm1::ListBox3Click() {
-    if (!gResultKeys) {
-        return;  // no results: the line says there are none
-    }
-    const int row = selectedRow(ListBox3);
-    if (row < 0 || static_cast<size_t>(row) >= gResultKeys->size()) {
-        return;
-    }
-    const std::string key = (*gResultKeys)[static_cast<size_t>(row)];
-    showContact(key);
-    gCurrentKey = key;
-    setApplicationTitle(ui(text::kPickedTitlePrefix) + LabeledEdit1->text() + QLatin1Char(' ') +
-                        LabeledEdit2->text());
-    setWindowTitle(applicationTitle());
 }
 
 }  // namespace contavio

@@ -1,6 +1,8 @@
 // The main window and the application's state and life: start-up loads the
 // contacts into slot 0 of gConjuntos, the window's events edit and search
-// them, and close-down saves them to "data.vlt".
+// them, and close-down saves them to "data.vlt". The controls are built in
+// Main.cpp, the events are in MainEvents.cpp, start-up and close-down in
+// MainLifecycle.cpp.
 #pragma once
 
 #include <QMainWindow>

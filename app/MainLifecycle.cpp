@@ -1,0 +1,150 @@
+// The book in the main window: start-up reads it (or starts a new one)
+// under its lock, close-down saves it, retrying until it is saved or the
+// user chooses to leave, and the window's own opening and closing around
+// them.
+#include <QCloseEvent>
+#include <QComboBox>
+
+#include "BusyNotice.h"
+#include "Credits.h"
+#include "Dialogs.h"
+#include "Look.h"
+#include "Main.h"
+#include "book/Ansi.h"
+#include "book/BookFiles.h"
+#include "book/ContactProto.h"
+#include "book/Texts.h"
+
+namespace contavio {
+
+TForm1::~TForm1() {
+    if (!closedDown_) {
+        gConjuntos.reset();
+        gResultTexts.reset();
+        gResultKeys.reset();
+    }
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    handle(&TForm1::FormClose);
+    closedDown_ = true;  // the program ends even if close-down failed
+    if (credits_ != nullptr) {
+        credits_->close();
+    }
+    event->accept();
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+    if (!centred_) {
+        centred_ = true;
+        centreOnScreen(this);
+    }
+    QMainWindow::showEvent(event);
+}
+
+// ---------------------------------------------------------------------------
+// Start-up and close-down
+
+void TForm1::FormCreate() {
+    book_ = std::make_unique<BookFiles>();
+    if (book_->lock() == BookLock::State::Busy) {
+        // Another window has this book: touch no file and no state, say so and end.
+        bookBusy_ = true;
+        closedDown_ = true;
+        std::fprintf(stderr, "%s\n", ui(text::kAlreadyOpen).toLocal8Bit().constData());
+        showMessageBox(ui(text::kAlreadyOpen));
+        return;
+    }
+
+    gCurrentKey.clear();
+    gResultTexts.reset();
+    gResultKeys.reset();
+
+    for (int day = 1; day <= 31; ++day) {
+        ComboBox1->addItem(QString::number(day));
+    }
+    ComboBox1->setCurrentIndex(-1);
+    ComboBox1->setEditText(ui(text::kDayPrompt));  // a prompt, not an item
+    for (const char* month : text::kMonths) {
+        ComboBox2->addItem(ui(month));
+    }
+    ComboBox2->setCurrentIndex(-1);
+    ComboBox2->setEditText(ui(text::kMonthPrompt));
+
+    gConjuntos = std::make_unique<TConjuntos>(1);
+    loadContacts();
+}
+
+void TForm1::loadContacts() {
+    QString message;
+    {
+        const BusyNotice notice(ui(text::kOpening), nullptr,
+                                book_->sourceBytes() >= kBusyBookBytes);
+        message = book_->load(*gConjuntos, kContactSlot);
+    }
+    if (!message.isEmpty()) showMessageBox(message);
+    if (!gConjuntos->isEmpty(kContactSlot)) {
+        refreshResults();
+    } else {
+        createContactSet();
+    }
+}
+
+void TForm1::createContactSet() {
+    gConjuntos->newSet(kContactSlot, kContactBuckets, kContactTag, kContactSetName, kKeyField);
+    gConjuntos->setSetProto(kContactSlot, contactProto());
+}
+
+bool TForm1::contactSetReady() const {
+    return gConjuntos != nullptr && !gConjuntos->isEmpty(kContactSlot);
+}
+
+void TForm1::FormClose() {
+    if (closedDown_ || closingDown_) {
+        return;  // a signal while the save shows its note closes nothing twice
+    }
+    closingDown_ = true;
+    if (contactSetReady()) {
+        saveContacts();
+    }
+    // Freeing a large book takes a moment: not with a frozen window on screen.
+    hide();
+    gConjuntos.reset();
+    gResultTexts.reset();
+    gResultKeys.reset();
+    if (book_) book_->unlock();
+    closedDown_ = true;
+}
+
+// Saves until it succeeds or the user chooses to leave without saving; then
+// nothing is deleted.
+bool TForm1::saveContacts() {
+    for (;;) {
+        QString reason;
+        try {
+            QString message;
+            {
+                const BusyNotice notice(
+                    ui(text::kSaving), this,
+                    countHashE(gConjuntos->sets[kContactSlot]) >= kBusyBookContacts);
+                message = book_->save(*gConjuntos, kContactSlot);
+            }
+            if (!message.isEmpty()) showMessageBox(message);
+            return true;
+        } catch (const std::exception& error) {
+            reason = fromErrorText(error.what());
+        } catch (...) {
+            reason = ui(text::kUnknownError);
+        }
+        const QString question =
+            ui(text::kSaveFailed) + QString::fromLocal8Bit(book_->saveTarget()) +
+            QStringLiteral(":\n") + reason + QStringLiteral("\n\n") + ui(text::kSaveFailedAdvice);
+        const int choice =
+            presentMessage({question, {ui(text::kRetry), ui(text::kLeaveWithoutSaving)}});
+        if (choice != 0) {
+            return false;
+        }
+    }
+}
+
+}  // namespace contavio
