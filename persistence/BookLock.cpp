@@ -2,10 +2,15 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 namespace contavio {
 
@@ -37,6 +42,35 @@ BookLock::BookLock(const std::string& folder) {
 
 BookLock::~BookLock() {
     if (fd_ >= 0) ::close(fd_);  // closing the last descriptor releases the lock
+}
+
+LockHolder lockHolder(const std::string& folder) {
+    struct stat info {};
+    if (::stat(folder.empty() ? "." : folder.c_str(), &info) != 0) return {};
+    std::ifstream locks("/proc/locks");
+    for (std::string line; std::getline(locks, line);) {
+        std::istringstream fields(line);
+        std::string number, type, mode, access, file;
+        long pid = 0;
+        fields >> number >> type;
+        if (type != "FLOCK") continue;  // a waiting process's line has "->" here
+        if (!(fields >> mode >> access >> pid >> file) || pid <= 0) continue;
+        // The kernel names the file MAJOR:MINOR:INODE, the device's numbers
+        // in hexadecimal with leading zeros that differ between kernels.
+        unsigned devMajor = 0, devMinor = 0;
+        unsigned long inode = 0;
+        if (std::sscanf(file.c_str(), "%x:%x:%lu", &devMajor, &devMinor, &inode) != 3) continue;
+        if (devMajor != major(info.st_dev) || devMinor != minor(info.st_dev) ||
+            inode != info.st_ino) {
+            continue;
+        }
+        LockHolder holder;
+        holder.pid = pid;
+        std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+        std::getline(comm, holder.program);
+        return holder;
+    }
+    return {};
 }
 
 }  // namespace contavio
