@@ -154,8 +154,10 @@ const char* usageOf(const std::string& command) {
                "  --help        esta ayuda; ORDEN --help: la ayuda de la orden\n"
                "  --version     la versión\n"
                "\n"
-               "Las órdenes que escriben (import, sync) no lo hacen mientras la ventana de\n"
-               "Contavio tiene la agenda abierta. Estado de salida: 0 hecho, 1 falló,\n"
+               "Las órdenes que escriben (import, delete, sync) no lo hacen mientras otro\n"
+               "programa (la ventana de Contavio, otro contavio-book) tiene la agenda abierta;\n"
+               "las que leen avisan de que no ven lo que ese programa no ha guardado.\n"
+               "Estado de salida: 0 hecho (también una búsqueda sin resultados), 1 falló,\n"
                "2 uso incorrecto.";
     }
     return nullptr;
