@@ -47,8 +47,12 @@ BookLock::~BookLock() {
 LockHolder lockHolder(const std::string& folder) {
     struct stat info {};
     if (::stat(folder.empty() ? "." : folder.c_str(), &info) != 0) return {};
+    // Some file systems (btrfs subvolumes) give stat another device number
+    // than the table: the same inode on another device is the next best.
+    long exact = 0;
+    long sameInode = 0;
     std::ifstream locks("/proc/locks");
-    for (std::string line; std::getline(locks, line);) {
+    for (std::string line; std::getline(locks, line) && exact == 0;) {
         std::istringstream fields(line);
         std::string number, type, mode, access, file;
         long pid = 0;
@@ -59,18 +63,23 @@ LockHolder lockHolder(const std::string& folder) {
         // in hexadecimal with leading zeros that differ between kernels.
         unsigned devMajor = 0, devMinor = 0;
         unsigned long inode = 0;
-        if (std::sscanf(file.c_str(), "%x:%x:%lu", &devMajor, &devMinor, &inode) != 3) continue;
-        if (devMajor != major(info.st_dev) || devMinor != minor(info.st_dev) ||
+        if (std::sscanf(file.c_str(), "%x:%x:%lu", &devMajor, &devMinor, &inode) != 3 ||
             inode != info.st_ino) {
             continue;
         }
-        LockHolder holder;
-        holder.pid = pid;
-        std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
-        std::getline(comm, holder.program);
-        return holder;
+        if (devMajor == major(info.st_dev) && devMinor == minor(info.st_dev)) {
+            exact = pid;
+        } else if (sameInode == 0) {
+            sameInode = pid;
+        }
     }
-    return {};
+    LockHolder holder;
+    holder.pid = exact != 0 ? exact : sameInode;
+    if (holder.pid != 0) {
+        std::ifstream comm("/proc/" + std::to_string(holder.pid) + "/comm");
+        std::getline(comm, holder.program);
+    }
+    return holder;
 }
 
 }  // namespace contavio

@@ -41,8 +41,9 @@ struct LockHolder {
 };
 
 // Who holds the lock on `folder` ("" is the working folder), seen without
-// taking it. A holder that has just ended, or a system without /proc, gives
-// pid 0.
+// taking it: the lock on its device and inode, or, where the file system
+// numbers devices differently for the table, on its inode alone. A holder
+// that has just ended, or a system without /proc, gives pid 0.
 LockHolder lockHolder(const std::string& folder);
 
 }  // namespace contavio
