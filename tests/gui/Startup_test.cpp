@@ -221,21 +221,27 @@ bool holdsLock(qint64 pid, const QString& folder) {
     return false;
 }
 
-// The window names whoever else has the book: contavio-book (held here while
-// it waits for a writer of the book, a FIFO) or any other program.
-TEST_F(StartupTest, TheWindowSaysWhichProgramHasTheBook) {
+// The window and contavio-book name whoever else has the book: contavio-book
+// (held here while it waits for a writer of the book, a FIFO) or any other
+// program.
+TEST_F(StartupTest, TheWindowAndTheCommandLineSayWhichProgramHasTheBook) {
     ASSERT_EQ(::mkfifo("data.vlt", 0600), 0);
     const struct {
         QString program;
         QStringList args;
         const char* holder;
+        const char* toCommandLine;
     } cases[] = {
-        {CONTAVIO_BOOK, {"delete", "Ana", "Ruiz"}, "contavio-book (proceso %1)"},
+        {CONTAVIO_BOOK,
+         {"delete", "Ana", "Ruiz"},
+         "contavio-book (proceso %1)",
+         "otro contavio-book (proceso %1)"},
         {"/usr/bin/python3",
          {"-c",
           "import fcntl, os, sys\n"
           "fcntl.flock(os.open('.', os.O_RDONLY), fcntl.LOCK_EX)\n"
           "sys.stdin.read()"},
+         "otro programa (python3, proceso %1)",
          "otro programa (python3, proceso %1)"},
     };
     for (const auto& c : cases) {
@@ -252,6 +258,12 @@ TEST_F(StartupTest, TheWindowSaysWhichProgramHasTheBook) {
         EXPECT_EQ(messages(), QStringList{q("La agenda de esta carpeta est\xE1 abierta en ") +
                                           QString(c.holder).arg(holder.processId()) +
                                           ". Vuelva a abrir Contavio cuando termine."});
+        QProcess refused;
+        refused.start(QStringLiteral(CONTAVIO_BOOK), {"delete", "Ana", "Ruiz"});
+        ASSERT_TRUE(refused.waitForFinished(30000));
+        EXPECT_EQ(refused.exitCode(), 1);
+        EXPECT_TRUE(QString::fromUtf8(refused.readAllStandardError())
+                        .contains(QString(c.toCommandLine).arg(holder.processId())));
         holder.kill();
         ASSERT_TRUE(holder.waitForFinished(30000));
     }
