@@ -48,11 +48,12 @@ void TForm1::showEvent(QShowEvent* event) {
 void TForm1::FormCreate() {
     book_ = std::make_unique<BookFiles>();
     if (book_->lock() == BookLock::State::Busy) {
-        // Another window has this book: touch no file and no state, say so and end.
+        // Another program has this book: touch no file and no state, say who and end.
         bookBusy_ = true;
         closedDown_ = true;
-        std::fprintf(stderr, "%s\n", ui(text::kAlreadyOpen).toLocal8Bit().constData());
-        showMessageBox(ui(text::kAlreadyOpen));
+        const QString busy = book_->busyMessage();
+        std::fprintf(stderr, "%s\n", busy.toLocal8Bit().constData());
+        showMessageBox(busy);
         return;
     }
 

@@ -1,5 +1,7 @@
 #include "BookFiles.h"
 
+#include <unistd.h>
+
 #include <QFile>
 #include <QFileInfo>
 #include <exception>
@@ -36,6 +38,10 @@ bool isContactSet(const hashElemR& set) {
 // A regular file, or a link to one: what a save would replace.
 bool replaceable(const std::string& file) { return QFileInfo(shown(file)).isFile(); }
 
+// The names of the two programs' files, as the system lists a process.
+constexpr char kWindowProgram[] = "contavio";
+constexpr char kCommandLineProgram[] = "contavio-book";
+
 }  // namespace
 
 BookFiles::BookFiles(const std::string& folder, const std::string& dataName)
@@ -45,16 +51,42 @@ BookFiles::BookFiles(const std::string& folder, const std::string& dataName)
 
 BookFiles::~BookFiles() = default;
 
+std::string BookFiles::lockFolder() const {
+    // A link to the book locks the book's own folder, so that a program on
+    // the link and one on the file exclude each other.
+    const QString real = QFileInfo(shown(dataFile_)).canonicalFilePath();
+    if (real.isEmpty()) return folder_;
+    return QFileInfo(real).path().toLocal8Bit().toStdString();
+}
+
 BookLock::State BookFiles::lock() {
-    lock_ = std::make_unique<BookLock>(folder_);
+    lock_ = std::make_unique<BookLock>(lockFolder());
     return lock_->state();
+}
+
+BookFiles::User BookFiles::user() const {
+    const LockHolder holder = lockHolder(lockFolder());
+    User user;
+    user.pid = holder.pid;
+    user.program = QString::fromLocal8Bit(holder.program);
+    if (holder.pid == 0) {
+        user.kind = User::Kind::None;
+    } else if (holder.pid == ::getpid() || holder.program == kWindowProgram) {
+        // Only a window keeps a book open in this process: a second window.
+        user.kind = User::Kind::Window;
+    } else if (holder.program == kCommandLineProgram) {
+        user.kind = User::Kind::CommandLine;
+    } else {
+        user.kind = User::Kind::Other;
+    }
+    return user;
 }
 
 void BookFiles::unlock() { lock_.reset(); }
 
 QString BookFiles::keepDataFile(const char* suffix) {
     try {
-        return shown(copyAside(dataFile_, dataFile_ + suffix));
+        return shown(keepAside(dataFile_, dataFile_ + suffix));
     } catch (const std::exception& error) {
         dataUntouchable_ = true;
         return ui(text::kNotCopied) + shown(dataFile_) + QStringLiteral(" (") +
@@ -65,6 +97,23 @@ QString BookFiles::keepDataFile(const char* suffix) {
 qint64 BookFiles::sourceBytes() const {
     const QFileInfo legacy(shown(legacyFile_));
     return legacy.exists() ? legacy.size() : QFileInfo(shown(dataFile_)).size();
+}
+
+QString BookFiles::busyMessage() const {
+    const User holder = user();
+    if (holder.kind == User::Kind::Window) return ui(text::kAlreadyOpen);
+    QString who = holder.kind == User::Kind::CommandLine ? QString::fromLatin1(kCommandLineProgram)
+                                                         : ui(text::kOtherProgram);
+    if (holder.pid != 0) {
+        const bool named = holder.kind == User::Kind::Other && !holder.program.isEmpty();
+        who += QStringLiteral(" (") + (named ? holder.program + QStringLiteral(", ") : QString()) +
+               ui(text::kProcess) + QString::number(holder.pid) + QLatin1Char(')');
+    }
+    return ui(text::kOpenElsewhere) + who + ui(text::kOpenElsewhereEnd);
+}
+
+const std::string& BookFiles::sourceFile() const {
+    return QFileInfo::exists(shown(legacyFile_)) ? legacyFile_ : dataFile_;
 }
 
 bool BookFiles::exists() const {

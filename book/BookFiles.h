@@ -4,7 +4,8 @@
 // No widgets: the window shows what this unit says, and tests drive it alone.
 //
 // The rules:
-// - One program per book: the folder is locked while the book is open.
+// - One program per book: the folder is locked while the book is open; the
+//   folder that really holds the book, when "data.vlt" is a link.
 // - "contact.txt", when present, is read instead of "data.vlt"; after the
 //   next save its contacts are in "data.vlt" and it is gone (renamed aside,
 //   never deleted, when it was not read in full).
@@ -41,6 +42,25 @@ class BookFiles {
     BookLock::State lock();
     // Lets the book go (the end of close-down).
     void unlock();
+    // The folder lock() locks: the one that holds the file "data.vlt" names,
+    // links resolved, or the book's folder while there is no such file.
+    std::string lockFolder() const;
+
+    // Who has the book open, seen without taking the lock.
+    struct User {
+        enum class Kind {
+            None,         // nobody, as far as the system says
+            Window,       // Contavio's window, in another process or in this one
+            CommandLine,  // contavio-book
+            Other,        // another program: `program` (may be empty), `pid`
+        };
+        Kind kind = Kind::None;
+        QString program;
+        long pid = 0;
+    };
+    User user() const;
+    // What the window tells the user when lock() says Busy: who has the book.
+    QString busyMessage() const;
 
     // Start-up: reads the book into `slot` of `sets` (which must be empty)
     // and keeps aside what close-down would otherwise lose: inspect, then
@@ -60,6 +80,8 @@ class BookFiles {
     qint64 sourceBytes() const;
     // Whether the file start-up reads ("contact.txt" or "data.vlt") exists.
     bool exists() const;
+    // The file start-up reads: "contact.txt" when it exists, else "data.vlt".
+    const std::string& sourceFile() const;
 
     // Close-down: writes `slot` to "data.vlt" (or to a new file when
     // "data.vlt" may not be replaced), then retires "contact.txt". Throws
@@ -88,9 +110,8 @@ class BookFiles {
     bool legacySource_ = false;     // the contacts came from "contact.txt"
     bool sourceDamaged_ = false;    // ... or "data.vlt" and it was not read in full
     bool dataUntouchable_ = false;  // "data.vlt" was not read and could not be copied
-    std::string legacyAside_;
-    QString damage_;  // why the last read was not in full       // where a damaged "contact.txt"
-                      // goes after the save
+    std::string legacyAside_;       // where a damaged "contact.txt" goes after the save
+    QString damage_;                // why the last read was not in full
 };
 
 }  // namespace contavio

@@ -99,6 +99,12 @@ inline constexpr char kSavedToNewFileWhy[] =
 inline constexpr char kAlreadyOpen[] =
     "La agenda de esta carpeta ya est\xE1 abierta en otra ventana de Contavio. "
     "Use esa ventana.";
+// The same with another program: the program, and when known the process,
+// follow the first text ("contavio-book (proceso 4242)").
+inline constexpr char kOpenElsewhere[] = "La agenda de esta carpeta est\xE1 abierta en ";
+inline constexpr char kOtherProgram[] = "otro programa";
+inline constexpr char kProcess[] = "proceso ";
+inline constexpr char kOpenElsewhereEnd[] = ". Vuelva a abrir Contavio cuando termine.";
 
 // Text that the book cannot keep. The field's caption and the characters
 // follow the first text.

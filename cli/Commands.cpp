@@ -35,21 +35,47 @@ int badUsage(const std::string& command, const QString& why) {
     return kBadUsage;
 }
 
-// A book opened for reading: its set in slot 0, and why it was not read in
-// full (empty when it was).
+// Who has the book open, for "la agenda está abierta en ...".
+QString openedBy(const BookFiles::User& user) {
+    const QString process = utf8("proceso %1").arg(user.pid);
+    switch (user.kind) {
+        case BookFiles::User::Kind::Window:
+            return utf8("la ventana de Contavio");
+        case BookFiles::User::Kind::CommandLine:
+            return utf8("otro contavio-book (%1)").arg(process);
+        case BookFiles::User::Kind::Other:
+            return user.program.isEmpty()
+                       ? utf8("otro programa (%1)").arg(process)
+                       : utf8("otro programa (%1, %2)").arg(user.program, process);
+        case BookFiles::User::Kind::None:
+            break;
+    }
+    return utf8("otro programa");
+}
+
+// A book opened for reading: its set in slot 0, the file read, and why it
+// was not read in full (empty when it was).
 struct OpenBook {
     std::unique_ptr<TConjuntos> sets = std::make_unique<TConjuntos>(1);
+    std::string source;
     QString damage;
 };
 
-// Reads the book without changing a file; nullopt (said) when there is none.
+// Reads the book without changing a file or taking its lock; null (said)
+// when there is none. A program that has the book open may hold changes
+// that are not in the file yet: that is said too.
 std::unique_ptr<OpenBook> readBook(const BookPlace& place) {
     BookFiles files(place.folder, place.dataName);
     if (!files.exists()) {
         tell(utf8("No hay agenda: no existe %1.").arg(QString::fromStdString(files.dataFile())));
         return nullptr;
     }
+    if (const BookFiles::User user = files.user(); user.kind != BookFiles::User::Kind::None) {
+        tell(utf8("Aviso: la agenda está abierta en %1: los cambios sin guardar no se ven.")
+                 .arg(openedBy(user)));
+    }
     auto book = std::make_unique<OpenBook>();
+    book->source = files.sourceFile();
     book->damage = files.inspect(*book->sets, kContactSlot);
     reverseAllLists(*book->sets, kContactSlot);  // back in the file's order
     if (book->sets->isEmpty(kContactSlot)) {
@@ -128,8 +154,10 @@ const char* usageOf(const std::string& command) {
                "  --help        esta ayuda; ORDEN --help: la ayuda de la orden\n"
                "  --version     la versión\n"
                "\n"
-               "Las órdenes que escriben (import, sync) no lo hacen mientras la ventana de\n"
-               "Contavio tiene la agenda abierta. Estado de salida: 0 hecho, 1 falló,\n"
+               "Las órdenes que escriben (import, delete, sync) no lo hacen mientras otro\n"
+               "programa (la ventana de Contavio, otro contavio-book) tiene la agenda abierta;\n"
+               "las que leen avisan de que no ven lo que ese programa no ha guardado.\n"
+               "Estado de salida: 0 hecho (también una búsqueda sin resultados), 1 falló,\n"
                "2 uso incorrecto.";
     }
     return nullptr;
@@ -140,7 +168,7 @@ int checkCommand(const BookPlace& place, const Arguments& args) {
         return badUsage("check", utf8("sobra «%1»").arg(QString::fromStdString(args[0])));
     const auto book = readBook(place);
     if (!book) return kFailed;
-    const QString name = QString::fromStdString(BookFiles(place.folder, place.dataName).dataFile());
+    const QString name = QString::fromStdString(book->source);
     const int32_t count = contactCount(*book->sets);
     if (book->damage.isEmpty()) {
         printLine(utf8("%1: %2 contactos; se leyó completa.").arg(name).arg(count));
@@ -165,8 +193,10 @@ int listCommand(const BookPlace& place, const Arguments& args) {
     std::optional<sVector> keys;
     book->sets->listResults(kContactSlot, lines, texts, keys);
     if (!keys) {
+        // Nothing found is an answer, not a failure: the store's line goes to
+        // standard error and standard output stays empty.
         tellBook(lines.lines.empty() ? std::string() : lines.lines.front());
-        return kFailed;
+        return kDone;
     }
     for (const std::string& line : lines.lines) printBookLine(line);
     return kDone;
@@ -250,8 +280,11 @@ namespace {
 // written), with its lists in the order of its file. Null when refused (said).
 std::unique_ptr<TConjuntos> openForWriting(BookFiles& files) {
     if (files.lock() == BookLock::State::Busy) {
-        tell(utf8(
-            "La agenda está abierta en la ventana de Contavio: ciérrela y vuelva a intentarlo."));
+        const BookFiles::User user = files.user();
+        tell(utf8("La agenda está abierta en %1: %2")
+                 .arg(openedBy(user), user.kind == BookFiles::User::Kind::Window
+                                          ? utf8("ciérrela y vuelva a intentarlo.")
+                                          : utf8("vuelva a intentarlo cuando termine.")));
         return nullptr;
     }
     auto sets = std::make_unique<TConjuntos>(1);
@@ -296,7 +329,11 @@ int deleteCommand(const BookPlace& place, const Arguments& args) {
     BookFiles files(place.folder, place.dataName);
     const auto sets = openForWriting(files);
     if (!sets) return kFailed;
-    const std::string key = contactKey(toAnsi(first), toAnsi(last));
+    // The key "Agregar" forms: an empty field is stored as "n/a".
+    const auto stored = [](const QString& typed) {
+        return typed.isEmpty() ? std::string(kEmptyText) : singleLine(toAnsi(typed));
+    };
+    const std::string key = contactKey(stored(first), stored(last));
     ContactData contact;
     if (!outsideAnsi(first + last).isEmpty() || !readContact(*sets, kContactSlot, key, contact)) {
         tell(utf8("No hay ningún contacto %1 %2.").arg(first, last));
@@ -304,7 +341,8 @@ int deleteCommand(const BookPlace& place, const Arguments& args) {
     }
     sets->delObj(kContactSlot, key);
     if (!saveBook(files, *sets)) return kFailed;
-    printLine(utf8("Contacto eliminado: %1 %2").arg(first, last));
+    printLine(utf8("Contacto eliminado: %1 %2")
+                  .arg(fromAnsi(contact.firstNames), fromAnsi(contact.surnames)));
     return kDone;
 }
 

@@ -19,4 +19,10 @@ std::string freshName(const std::string& base);
 // written; a partial copy is removed.
 std::string copyAside(const std::string& file, const std::string& base);
 
+// Like copyAside, but when a file kept earlier under a name of
+// freshName(base)'s form (a regular file, not a link) holds the same bytes
+// as `file`, nothing is copied and its name is returned: a file kept at
+// every start that ends without a save is kept once.
+std::string keepAside(const std::string& file, const std::string& base);
+
 }  // namespace contavio

@@ -203,6 +203,37 @@ TEST_F(FaultsTest, DamagedDataFileKeepsWhatWasReadAndIsCopiedAsideBeforeTheSave)
     EXPECT_EQ(filesStartingWith("data.vlt.damaged-").size(), 1u);
 }
 
+// Starts that end without a save keep the damaged file once, and every start
+// names that copy; a kept file with other bytes is no such copy.
+TEST_F(FaultsTest, DamagedDataFileIsKeptOnceHoweverOftenTheProgramLeavesWithoutSaving) {
+    const std::string damaged = encrypted(brokenBook());
+    writeBytes("data.vlt", damaged);
+    std::string other = damaged;  // the same size, one byte apart
+    other[other.size() / 2] ^= 1;
+    writeBytes("data.vlt.damaged-20200101-000000", other);
+    FaultyDisk disk;
+    QStringList told;
+    for (int run = 0; run < 3; ++run) {
+        forgetMessages();
+        start();
+        ASSERT_EQ(messages().size(), 1);
+        told.append(messages().first());
+        disk.full = true;
+        answers.push_back([](const MessageRequest&) { return 1; });  // "Salir sin guardar"
+        quit();
+        disk.full = false;
+    }
+    const std::vector<std::string> backups = filesStartingWith("data.vlt.damaged-");
+    ASSERT_EQ(backups.size(), 2u);
+    const std::string& kept =
+        backups[0] == "data.vlt.damaged-20200101-000000" ? backups[1] : backups[0];
+    EXPECT_EQ(readBytes(kept), damaged);
+    for (const QString& message : told) {
+        EXPECT_TRUE(message.contains(QString::fromStdString(kept))) << message.toStdString();
+    }
+    EXPECT_EQ(readBytes("data.vlt"), damaged);
+}
+
 TEST_F(FaultsTest, DataFileThatYieldsNothingStartsAnEmptyBookThatWorks) {
     writeBytes("data.vlt", "esto no es una agenda\r\n");
     start();

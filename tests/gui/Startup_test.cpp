@@ -221,6 +221,54 @@ bool holdsLock(qint64 pid, const QString& folder) {
     return false;
 }
 
+// The window and contavio-book name whoever else has the book: contavio-book
+// (held here while it waits for a writer of the book, a FIFO) or any other
+// program.
+TEST_F(StartupTest, TheWindowAndTheCommandLineSayWhichProgramHasTheBook) {
+    ASSERT_EQ(::mkfifo("data.vlt", 0600), 0);
+    const struct {
+        QString program;
+        QStringList args;
+        const char* holder;
+        const char* toCommandLine;
+    } cases[] = {
+        {CONTAVIO_BOOK,
+         {"delete", "Ana", "Ruiz"},
+         "contavio-book (proceso %1)",
+         "otro contavio-book (proceso %1)"},
+        {"/usr/bin/python3",
+         {"-c",
+          "import fcntl, os, sys\n"
+          "fcntl.flock(os.open('.', os.O_RDONLY), fcntl.LOCK_EX)\n"
+          "sys.stdin.read()"},
+         "otro programa (python3, proceso %1)",
+         "otro programa (python3, proceso %1)"},
+    };
+    for (const auto& c : cases) {
+        QProcess holder;
+        holder.start(c.program, c.args);
+        ASSERT_TRUE(holder.waitForStarted(30000));
+        for (int i = 0; i < 600 && !holdsLock(holder.processId(), "."); ++i) QTest::qWait(50);
+        ASSERT_TRUE(holdsLock(holder.processId(), ".")) << c.holder;
+        forgetMessages();
+        {
+            TForm1 window;
+            EXPECT_TRUE(window.bookBusy());
+        }
+        EXPECT_EQ(messages(), QStringList{q("La agenda de esta carpeta est\xE1 abierta en ") +
+                                          QString(c.holder).arg(holder.processId()) +
+                                          ". Vuelva a abrir Contavio cuando termine."});
+        QProcess refused;
+        refused.start(QStringLiteral(CONTAVIO_BOOK), {"delete", "Ana", "Ruiz"});
+        ASSERT_TRUE(refused.waitForFinished(30000));
+        EXPECT_EQ(refused.exitCode(), 1);
+        EXPECT_TRUE(QString::fromUtf8(refused.readAllStandardError())
+                        .contains(QString(c.toCommandLine).arg(holder.processId())));
+        holder.kill();
+        ASSERT_TRUE(holder.waitForFinished(30000));
+    }
+}
+
 // Names and bytes of the files in a folder.
 std::map<std::string, std::string> filesIn(const QString& folder) {
     std::map<std::string, std::string> files;
@@ -268,6 +316,15 @@ TEST(ProgramTest, OneProgramPerBookAndAKilledOneDoesNotBlockTheNext) {
     ASSERT_TRUE(second.waitForFinished(30000));
     EXPECT_EQ(second.exitCode(), 1);
     EXPECT_EQ(filesIn(dir.path()), before) << "after it ended";
+
+    QProcess book;
+    book.setWorkingDirectory(dir.path());
+    book.start(QStringLiteral(CONTAVIO_BOOK), {"delete", "Ana", "Ruiz"});
+    ASSERT_TRUE(book.waitForFinished(30000));
+    EXPECT_EQ(book.exitCode(), 1);
+    EXPECT_TRUE(QString::fromUtf8(book.readAllStandardError())
+                    .contains(q("abierta en la ventana de Contavio")));
+    EXPECT_EQ(filesIn(dir.path()), before) << "after contavio-book was refused";
 
     first.kill();  // SIGKILL: no close-down runs
     ASSERT_TRUE(first.waitForFinished(30000));
