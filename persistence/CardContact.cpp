@@ -33,11 +33,12 @@ constexpr char kEmailsLabel[] = "E-mails";
 constexpr size_t kQuotedLength = 60;
 
 // Windows-1252 text for a field of the book: characters outside the code
-// page become '?' (counted in *replaced), control characters blanks (so a
-// line break is turned as the editor flattens its memo: each CR and each LF
-// one blank), the ends are trimmed and the editor's "n/a" is nothing.
-std::string bookText(std::string_view utf8, size_t* replaced = nullptr) {
-    std::string text = utf8ToCp1252(utf8, replaced);
+// page are transliterated (bookText, counted in *count), control characters
+// become blanks (so a line break is turned as the editor flattens its memo:
+// each CR and each LF one blank), the ends are trimmed and the editor's
+// "n/a" is nothing.
+std::string fieldText(std::string_view utf8, BookTextCount* count = nullptr) {
+    std::string text = bookText(utf8, count);
     for (char& c : text) {
         if (static_cast<unsigned char>(c) < 0x20) c = ' ';
     }
@@ -80,12 +81,46 @@ std::string component(const std::vector<std::string>& components, size_t i,
     return joinNonEmpty(values, separator);
 }
 
+// An address component without the comma some writers leave at its end,
+// which the ", " between components would double.
+std::string adrPart(const std::vector<std::string>& components, size_t i,
+                    std::string_view separator) {
+    std::string text = component(components, i, separator);
+    while (!text.empty() && (text.back() == ',' || text.back() == ' ')) text.pop_back();
+    return text;
+}
+
 std::string adrLine(const VCardProperty& p) {
     const std::vector<std::string> c = splitEscaped(p.value, ';');
-    return joinNonEmpty({component(c, 2, ", "), component(c, 1, ", "), component(c, 0, ", "),
-                         joinNonEmpty({component(c, 5, " "), component(c, 3, ", ")}, " "),
-                         component(c, 4, ", "), component(c, 6, ", ")},
+    return joinNonEmpty({adrPart(c, 2, ", "), adrPart(c, 1, ", "), adrPart(c, 0, ", "),
+                         joinNonEmpty({adrPart(c, 5, " "), adrPart(c, 3, ", ")}, " "),
+                         adrPart(c, 4, ", "), adrPart(c, 6, ", ")},
                         ", ");
+}
+
+// The organisation's name: the first component of ORG, commas and all (a
+// 3.0 writer may leave "Acme, Inc." unescaped).
+std::string orgName(const VCardProperty& org) {
+    return joinNonEmpty(splitLines(unescapeText(splitEscaped(org.value, ';')[0])), " ");
+}
+
+// Whether the part after the last comma of a name is a company's legal
+// form ("Talleres Pérez, S.L."), compared without dots and blanks.
+bool endsInLegalForm(std::string_view name) {
+    const size_t comma = name.rfind(',');
+    if (comma == std::string_view::npos) return false;
+    std::string form;
+    for (char c : name.substr(comma + 1)) {
+        if (c != '.' && c != ' ' && c != '\t') form += c;
+    }
+    form = upperAscii(form);
+    for (const char* legal :
+         {"SL",   "SA",  "SLU", "SLL", "SAU", "SCOOP", "SC", "CB",  "SRL", "SAS",
+          "SARL", "SPA", "INC", "LTD", "LLC", "LLP",   "LP", "PLC", "CO",  "CORP",
+          "GMBH", "AG",  "KG",  "BV",  "NV",  "OY",    "AB", "CIA"}) {
+        if (form == legal) return true;
+    }
+    return false;
 }
 
 std::string labelLine(const VCardProperty& p) {
@@ -174,6 +209,8 @@ class CardReader {
         readNames();
         readAddress();
         for (const VCardProperty& p : card_.properties) readProperty(p);
+        if (card_.cutShort) result_.damage = "tarjeta cortada: le falta END:VCARD";
+        if (nameTransliterated_) result_.writtenName = joinNonEmpty(writtenNames_, " ");
         return std::move(result_);
     }
 
@@ -182,18 +219,27 @@ class CardReader {
         if (warned_.insert(text).second) result_.warnings.push_back(std::move(text));
     }
 
-    // text ": " and the value, cut short, in Windows-1252.
+    // text and the value in parentheses, cut short, in Windows-1252; nothing
+    // when the value is empty, as nothing is lost then.
     void warnAbout(std::string text, std::string_view utf8) {
-        std::string quoted = utf8ToCp1252(utf8);
+        std::string quoted = fieldText(utf8);
+        if (quoted.empty()) return;
         if (quoted.size() > kQuotedLength) quoted = quoted.substr(0, kQuotedLength) + "...";
         warn(text + " (" + quoted + ")");
     }
 
     std::string field(std::string_view utf8, const char* label) {
-        size_t replaced = 0;
-        std::string text = bookText(utf8, &replaced);
-        if (replaced > 0) {
+        BookTextCount count;
+        std::string text = fieldText(utf8, &count);
+        if (count.transliterated > 0) {
+            warn(std::string("texto transliterado a letras latinas en ") + label);
+        }
+        if (count.replaced > 0) {
             warn(std::string("caracteres fuera de Windows-1252 cambiados por '?' en ") + label);
+        }
+        if (label == kNamesLabel || label == kSurnamesLabel) {
+            writtenNames_.emplace_back(trimBlanks(utf8));
+            nameTransliterated_ = nameTransliterated_ || count.transliterated > 0;
         }
         return text;
     }
@@ -205,14 +251,43 @@ class CardReader {
         return nullptr;
     }
 
+    std::string firstValue(std::string_view name) const {
+        const VCardProperty* p = first(name);
+        return p == nullptr ? std::string() : unescapeText(p->value);
+    }
+
+    // Apple's company cards say so; others give no person's name and an FN
+    // that is the organisation or ends in a legal form.
+    bool isCompany(const std::string& fn, const std::string& org) const {
+        if (upperAscii(trimBlanks(firstValue("X-ABSHOWAS"))) == "COMPANY") return true;
+        const std::string kind = upperAscii(trimBlanks(firstValue("KIND")));
+        if (kind == "ORG" || kind == "ORGANIZATION") return true;
+        const std::string_view name = trimBlanks(fn);
+        return !name.empty() && (name == trimBlanks(org) || endsInLegalForm(name));
+    }
+
     void readNames() {
         ContactData& c = result_.contact;
+        const VCardProperty* org = first("ORG");
+        const std::string orgText = org != nullptr ? orgName(*org) : std::string();
+        const std::string fn = joinNonEmpty(splitLines(firstValue("FN")), " ");
+        std::vector<std::string> person;  // N's given and family names
         if (const VCardProperty* n = first("N")) {
             const std::vector<std::string> parts = splitEscaped(n->value, ';');
-            c.firstNames =
-                field(joinNonEmpty({component(parts, 1, " "), component(parts, 2, " ")}, " "),
-                      kNamesLabel);
-            c.surnames = field(component(parts, 0, " "), kSurnamesLabel);
+            person = {joinNonEmpty({component(parts, 1, " "), component(parts, 2, " ")}, " "),
+                      component(parts, 0, " ")};
+            if (isEmptyText(person[0]) && isEmptyText(person[1])) person.clear();
+        }
+        if (isCompany(fn, orgText) && (person.empty() || !isEmptyText(orgText))) {
+            c.firstNames = field(!isEmptyText(orgText) ? orgText : fn, kNamesLabel);
+            orgIsName_ = !isEmptyText(orgText);
+            if (!person.empty()) {
+                warnAbout("persona de contacto no importada", joinNonEmpty(person, " "));
+            }
+        } else if (!person.empty()) {
+            const std::vector<std::string> parts = splitEscaped(first("N")->value, ';');
+            c.firstNames = field(person[0], kNamesLabel);
+            c.surnames = field(person[1], kSurnamesLabel);
             if (const std::string prefix = component(parts, 3, " "); !prefix.empty()) {
                 warnAbout("tratamiento no importado", prefix);
             }
@@ -220,23 +295,40 @@ class CardReader {
                 warnAbout("sufijo del nombre no importado", suffix);
             }
         }
-        if (c.firstNames.empty() && c.surnames.empty()) {
-            if (const VCardProperty* fn = first("FN")) splitFormattedName(unescapeText(fn->value));
+        if (c.firstNames.empty() && c.surnames.empty() && !isEmptyText(fn)) {
+            splitFormattedName(fn);
         }
-        if (c.firstNames.empty() && c.surnames.empty()) {
-            if (const VCardProperty* org = first("ORG")) {
-                c.firstNames = field(component(splitEscaped(org->value, ';'), 0, " "), kNamesLabel);
-                orgIsName_ = !c.firstNames.empty();
+        if (c.firstNames.empty() && c.surnames.empty() && !isEmptyText(orgText)) {
+            c.firstNames = field(orgText, kNamesLabel);
+            orgIsName_ = !c.firstNames.empty();
+        }
+        if (c.firstNames.empty() && c.surnames.empty()) nameAfterAddresses();
+    }
+
+    // A card without a name (a phone's e-mail-only entry): the contact is
+    // named after what the card has, so that two of them stay two contacts.
+    void nameAfterAddresses() {
+        ContactData& c = result_.contact;
+        result_.nameless = true;
+        for (const char* property : {"EMAIL", "TEL"}) {
+            for (const VCardProperty& p : card_.properties) {
+                if (p.name != property) continue;
+                c.firstNames = fieldText(p.name == "TEL" ? phoneText(p) : unescapeText(p.value));
+                if (c.firstNames.empty()) continue;
+                warn(p.name == "TEL" ? "contacto sin nombre: se nombra por su tel\xE9"
+                                       "fono"
+                                     : "contacto sin nombre: se nombra por su e-mail");
+                return;
             }
         }
-        if (c.firstNames.empty() && c.surnames.empty()) warn("contacto sin nombre");
+        warn("contacto sin nombre");
     }
 
     // "Pérez García, María José", or words: one is a first name, two are a
-    // first name and a surname, more end in two surnames.
-    void splitFormattedName(const std::string& fn) {
+    // first name and a surname, more end in two surnames. A company's name
+    // stays whole and in order.
+    void splitFormattedName(const std::string& line) {
         ContactData& c = result_.contact;
-        const std::string line = joinNonEmpty(splitLines(fn), " ");
         if (const size_t comma = line.find(','); comma != std::string::npos) {
             c.surnames = field(line.substr(0, comma), kSurnamesLabel);
             c.firstNames = field(line.substr(comma + 1), kNamesLabel);
@@ -277,6 +369,12 @@ class CardReader {
     void readProperty(const VCardProperty& p) {
         ContactData& c = result_.contact;
         const std::string& name = p.name;
+        if (const std::string charset = paramValue(p, "CHARSET"); !charset.empty()) {
+            warnAbout(
+                "juego de caracteres desconocido, le\xED"
+                "do como UTF-8 o Windows-1252",
+                charset);
+        }
         if (name == "N" || name == "FN" || name == "ADR" || name == "LABEL" || isQuiet(name)) {
             return;
         } else if (name == "TEL") {
@@ -347,7 +445,9 @@ class CardReader {
         }
         c.day = std::to_string(b->day);
         c.month = std::string(kMonthNames[b->month - 1]);
-        if (!b->year.empty() && paramValue(p, "X-APPLE-OMIT-YEAR") != b->year) {
+        // 1604 is the year Apple writes for a birthday without one.
+        if (!b->year.empty() && b->year != "1604" &&
+            paramValue(p, "X-APPLE-OMIT-YEAR") != b->year) {
             warn("a\xF1o de nacimiento descartado (" + b->year + ")");
         }
     }
@@ -356,6 +456,8 @@ class CardReader {
     CardImport result_;
     std::unordered_set<std::string> warned_;
     bool orgIsName_ = false;
+    bool nameTransliterated_ = false;
+    std::vector<std::string> writtenNames_;  // UTF-8, as the card writes them
     bool webSeen_ = false;
     bool birthdaySeen_ = false;
 };
@@ -439,7 +541,7 @@ void setList(std::vector<VCardProperty>& props, std::string_view name,
     }
     at = std::min(at, props.size());
     std::vector<std::string> oldItems;
-    for (const VCardProperty& p : old) oldItems.push_back(bookText(itemOf(p)));
+    for (const VCardProperty& p : old) oldItems.push_back(fieldText(itemOf(p)));
     std::vector<bool> used(old.size(), false);
     std::vector<VCardProperty> list;
     for (const std::string& item : items) {

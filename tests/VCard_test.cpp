@@ -104,17 +104,17 @@ TEST(VCardImport, SamplesFromPhonesAndAddressBooks) {
          "TEL;VALUE=uri;TYPE=\"voice,home\":tel:+48-22-123\r\nEMAIL;PREF=1:l@example.pl\r\n"
          "BDAY:--0229\r\nADR;LABEL=\"ul. Długa 1\\nWarszawa\":;;ul. Długa 1;Warszawa;;00-001;"
          "Polska\r\nNOTE:emoji 😀 €\r\nX-CUSTOM:1\r\nEND:VCARD\r\n",
-         {.firstNames = "?ukasz",
-          .surnames = "?mega",
-          .address = "ul. D?uga 1, 00-001 Warszawa, Polska",
+         {.firstNames = "Lukasz",
+          .surnames = "Omega",
+          .address = "ul. Dluga 1, 00-001 Warszawa, Polska",
           .day = "29",
           .month = "Febrero",
           .notes = "emoji ? \x80",
           .phones = {"+48-22-123"},
           .emails = {"l@example.pl"}},
-         {"caracteres fuera de Windows-1252 cambiados por '?' en Nombres",
-          "caracteres fuera de Windows-1252 cambiados por '?' en Apellidos",
-          "caracteres fuera de Windows-1252 cambiados por '?' en Direcci\xF3n",
+         {"texto transliterado a letras latinas en Nombres",
+          "texto transliterado a letras latinas en Apellidos",
+          "texto transliterado a letras latinas en Direcci\xF3n",
           "caracteres fuera de Windows-1252 cambiados por '?' en Notas",
           "propiedad X-CUSTOM no importada"}},
         {"no N: FN of four words ends in two surnames; LABEL for the address",
@@ -136,10 +136,10 @@ TEST(VCardImport, SamplesFromPhonesAndAddressBooks) {
          "BEGIN:VCARD\nVERSION:3.0\nORG:Taller Sur;Ventas\nTEL:1\nEND:VCARD\n",
          {.firstNames = "Taller Sur", .phones = {"1"}},
          {}},
-        {"nothing to name it by",
-         "BEGIN:VCARD\nVERSION:4.0\nN:n/a;;;;\nEMAIL:a@b\nEND:VCARD\n",
-         {.emails = {"a@b"}},
-         {"contacto sin nombre"}},
+        {"no name: named after its first e-mail",
+         "BEGIN:VCARD\nVERSION:4.0\nN:n/a;;;;\nTEL:1\nEMAIL:a@b\nEND:VCARD\n",
+         {.firstNames = "a@b", .phones = {"1"}, .emails = {"a@b"}},
+         {"contacto sin nombre: se nombra por su e-mail"}},
     };
     for (const ImportRow& row : rows) {
         SCOPED_TRACE(row.what);
