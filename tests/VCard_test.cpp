@@ -150,6 +150,76 @@ TEST(VCardImport, SamplesFromPhonesAndAddressBooks) {
     }
 }
 
+// Latin-1 text as UTF-16LE bytes after the byte-order mark.
+std::string utf16le(std::string_view latin1) {
+    std::string out = "\xFF\xFE";
+    for (char c : latin1) {
+        out += c;
+        out += '\0';
+    }
+    return out;
+}
+
+// Faults of cards from the world, one row each.
+TEST(VCardImport, CardsFromTheWorld) {
+    const struct {
+        const char* what;
+        std::string text;
+        ContactData contact;
+        Warnings warnings;
+        bool damaged = false;
+    } rows[] = {
+        {"2.1 card nested without AGENT: the parent goes on after it",
+         "BEGIN:VCARD\nVERSION:2.1\nN:Jefe;Pedro\nBEGIN:VCARD\nN:Eva\nEND:VCARD\nTEL:91 000\n"
+         "END:VCARD\n",
+         {.firstNames = "Pedro", .surnames = "Jefe", .phones = {"91 000"}},
+         {}},
+        {"Apple's \\\" and its year 1604; empty TITLE",
+         "BEGIN:VCARD\nVERSION:3.0\nN:Lago;Sara\nTITLE:\nNOTE:Dice \\\"hola\\\"\nBDAY:1604-05-06\n"
+         "END:VCARD\n",
+         {.firstNames = "Sara",
+          .surnames = "Lago",
+          .day = "6",
+          .month = "Mayo",
+          .notes = "Dice \"hola\""},
+         {}},
+        {"street ending in a comma; no CHARSET, a value that is not UTF-8 as a whole",
+         "BEGIN:VCARD\nVERSION:3.0\nN:Vega;Rosa\nADR:;;PLAZA DEL NI\xD1\xBF 3,;LE\xD3N;;;\n"
+         "END:VCARD\n",
+         {.firstNames = "Rosa", .surnames = "Vega", .address = "PLAZA DEL NI\xD1\xBF 3, LE\xD3N"},
+         {}},
+        {"3.0 company: ORG with an unescaped comma is the name, whole",
+         "BEGIN:VCARD\nVERSION:3.0\nORG:Acme, Inc.;Ventas\nEND:VCARD\n",
+         {.firstNames = "Acme, Inc."},
+         {}},
+        {"company card with an empty N: the name in order",
+         "BEGIN:VCARD\nVERSION:3.0\nN:;;;;\nFN:Talleres P\xC3\xA9rez, S.L.\nEND:VCARD\n",
+         {.firstNames = "Talleres P\xE9rez, S.L."},
+         {}},
+        {"file cut inside a quoted-printable UTF-8 sequence",
+         "BEGIN:VCARD\nVERSION:2.1\nN;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:Ib=C3=A1=C3",
+         {.surnames = "Ib\xE1"},
+         {},
+         true},
+        {"declared code page, transliterated where Windows-1252 has no letter",
+         "BEGIN:VCARD\nVERSION:2.1\nN;CHARSET=ISO-8859-2:Wa\xB3\xEAsa;Lech\nEND:VCARD\n",
+         {.firstNames = "Lech", .surnames = "Walesa"},
+         {"texto transliterado a letras latinas en Apellidos"}},
+        {"UTF-16 file with its byte-order mark",
+         utf16le("BEGIN:VCARD\nN:R;\xF1\nEND:VCARD\n"),
+         {.firstNames = "\xF1", .surnames = "R"},
+         {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::vector<CardImport> got = importVCards(row.text);
+        ASSERT_EQ(got.size(), 1u);
+        EXPECT_EQ(got[0].contact, row.contact);
+        EXPECT_EQ(got[0].warnings, row.warnings);
+        EXPECT_EQ(!got[0].damage.empty(), row.damaged);
+    }
+}
+
 TEST(VCardImport, FileStructure) {
     const struct {
         const char* what;
@@ -172,6 +242,11 @@ TEST(VCardImport, FileStructure) {
          "BEGIN:VCARD\nnonsense\n:x\nitem1.:y\nN:;A\nEND:VCARD\n",
          {"A"}},
         {"nothing but junk", "hello\n=\n\xFF\xFE", {}},
+        {"cards joined with cat, each with its byte-order mark",
+         "\xEF\xBB\xBF"
+         "BEGIN:VCARD\nN:;A\nEND:VCARD\n\xEF\xBB\xBF"
+         "BEGIN:VCARD\nN:;B\nEND:VCARD\n",
+         {"A", "B"}},
         {"QP soft break right before END does not swallow it",
          "BEGIN:VCARD\nVERSION:2.1\nNOTE;ENCODING=QUOTED-PRINTABLE:x=\nEND:VCARD\n"
          "BEGIN:VCARD\nN:;B\nEND:VCARD\n",
@@ -399,6 +474,39 @@ TEST(VCardApply, ChangesOnlyWhatDiffers) {
     EXPECT_EQ(out2.find("BDAY"), std::string::npos);
     EXPECT_NE(out2.find("\r\nX-FOO:bar\r\nURL:http://e.es\r\nEND:VCARD"), std::string::npos)
         << out2;
+}
+
+// Cards whose names the book holds otherwise than as written: applying
+// the book's contact keeps what the card wrote, and a change reads back.
+TEST(VCardApply, CardsNamedOtherwiseReadBack) {
+    const struct {
+        const char* what;
+        std::string text;
+        void (*change)(ContactData&);
+        const char* kept;  // still in the card after the change
+    } rows[] = {
+        {"transliterated names",
+         "BEGIN:VCARD\nN:\xD0\x9F\xD0\xB5\xD1\x82\xD1\x80\xD0\xBE\xD0\xB2;Ivan\nEND:VCARD\n",
+         [](ContactData& c) { c.phones = {"1"}; },
+         "N:\xD0\x9F\xD0\xB5\xD1\x82\xD1\x80\xD0\xBE\xD0\xB2;Ivan"},
+        {"named after its e-mail", "BEGIN:VCARD\nEMAIL:a@b\nEND:VCARD\n",
+         [](ContactData& c) { c.emails = {"c@d"}; }, "EMAIL:c@d"},
+        {"company", "BEGIN:VCARD\nN:;;;;\nFN:Sol\nORG:Sol;Ventas\nX-ABShowAs:COMPANY\nEND:VCARD\n",
+         [](ContactData& c) { c.firstNames = "Luna"; }, "ORG:Luna;Ventas"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const VCard card = parseVCards(row.text).at(0);
+        ContactData contact = contactFromCard(card).contact;
+        VCard same = card;
+        applyContact(contact, same);
+        EXPECT_EQ(writeVCard(same, VCardVersion::V30), writeVCard(card, VCardVersion::V30));
+        row.change(contact);
+        VCard changed = card;
+        applyContact(contact, changed);
+        EXPECT_EQ(contactFromCard(changed).contact, contact);
+        EXPECT_NE(writeVCard(changed, VCardVersion::V30).find(row.kept), std::string::npos);
+    }
 }
 
 TEST(ContactMergeTest, FillsKeepsOrReplaces) {
