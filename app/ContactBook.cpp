@@ -230,7 +230,11 @@ void importCards(TConjuntos& sets, int32_t slot, std::span<const CardImport> car
                 ++report.added;
             } else {
                 const MergeResult merged = mergeContact(stored, incoming, rule);
-                const bool apart = transliterated && !takenHere && merged.changed &&
+                // A card whose name says little (transliterated, or none at
+                // all) is the stored contact only when it adds nothing to it
+                // or shares a telephone or e-mail with it.
+                const bool apart = (transliterated || card.nameless) && !takenHere &&
+                                   (merged.changed || !merged.warnings.empty()) &&
                                    !sharesAnAddress(stored.phones, incoming.phones) &&
                                    !sharesAnAddress(stored.emails, incoming.emails);
                 if (apart && !lastTry) continue;

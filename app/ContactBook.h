@@ -79,11 +79,11 @@ struct ImportReport {
 // the same key (or with the same names but for blanks at their ends), and
 // leaves out damaged cards; importing the same cards again changes nothing.
 // Two cards never become one contact when they are different people: a
-// card without a name whose key another card of this import took, and a
-// card whose names were transliterated and meet a different written name
-// (or a stored contact with neither a telephone nor an e-mail in common that
-// the card would change), get " (2)", " (3)"... after their surnames, which
-// the warnings say.
+// card without a name whose key another card of this import took, a card
+// whose names were transliterated and meet a different written name, and
+// either kind meeting a stored contact that it would change (or differ
+// from) with neither a telephone nor an e-mail in common, get " (2)",
+// " (3)"... after their surnames, which the warnings say.
 void importCards(TConjuntos& sets, int32_t slot, std::span<const CardImport> cards, MergeRule rule,
                  ImportReport& report, ListOrder order = ListOrder::HeadFirst);
 

@@ -62,6 +62,8 @@ add("android_nameless_several.vcf",
     card21(["EMAIL:uno@example.com"]) + card21(["EMAIL:dos@example.com"]) + card21(["TEL:555 0102"]) +
     card21(["NOTE:nada"]),
     ("uno@example.com", "", "n"), ("dos@example.com", "", "n"), ("555 0102", "", "n"), ("", "", "n"))
+add("android_nameless_notes.vcf", card21(["NOTE:primera"]) + card21(["NOTE:segunda"]), ("", "", "n"),
+    ("", "", "n"))
 add("android_company.vcf", card21(["N:;;;;", "FN:Talleres Pérez, S.L.", "ORG:Talleres Pérez, S.L.",
                                     "TEL;WORK:91 555 0000"]).encode("cp1252"),
     ("Talleres Pérez, S.L.", "", ""))

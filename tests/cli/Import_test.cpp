@@ -73,6 +73,11 @@ TEST_F(ImportTest, TheReportNamesWhatHappenedAndTheStatusTellsADamagedCard) {
          {"Ivan Petrov: texto transliterado a letras latinas en Nombres",
           "Ivan Petrov (2): otra persona con el mismo nombre"},
          2},
+        {"android_nameless_notes.vcf",
+         0,
+         "añadidos 2, combinados 0, sin cambios 0, avisos 3\n",
+         {" (2): otra persona con el mismo nombre"},
+         2},
         {"android_nameless_several.vcf",
          0,
          "añadidos 4, combinados 0, sin cambios 0, avisos 4\n",
@@ -89,8 +94,11 @@ TEST_F(ImportTest, TheReportNamesWhatHappenedAndTheStatusTellsADamagedCard) {
             EXPECT_TRUE(r.err.contains(text)) << r.err.toStdString();
         EXPECT_EQ(listed().size(), row.contacts);
     }
-    // Two nameless cards twice: still four contacts, nothing new.
+    // Cards without a name again: nothing new; other ones: new contacts.
     EXPECT_TRUE(import("android_nameless_several.vcf").out.contains("sin cambios 4"));
+    EXPECT_TRUE(import("android_nameless_notes.vcf").out.contains(QString::fromUtf8("añadidos 2")));
+    EXPECT_TRUE(import("android_nameless_notes.vcf").out.contains("sin cambios 2"));
+    EXPECT_EQ(listed().size(), 6);
 }
 
 TEST_F(ImportTest, AnImportThatChangesNothingWritesNothing) {
