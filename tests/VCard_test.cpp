@@ -205,6 +205,14 @@ TEST(VCardImport, CardsFromTheWorld) {
          "BEGIN:VCARD\nVERSION:2.1\nN;CHARSET=ISO-8859-2:Wa\xB3\xEAsa;Lech\nEND:VCARD\n",
          {.firstNames = "Lech", .surnames = "Walesa"},
          {"texto transliterado a letras latinas en Apellidos"}},
+        {"a code page nobody knows: read as if none were named, and said",
+         "BEGIN:VCARD\nVERSION:2.1\nN;CHARSET=X-UNHEARD:S\xE1"
+         "ez;Ra\xFAl\nEND:VCARD\n",
+         {.firstNames = "Ra\xFAl",
+          .surnames = "S\xE1"
+                      "ez"},
+         {"juego de caracteres desconocido, le\xED"
+          "do como UTF-8 o Windows-1252 (X-UNHEARD)"}},
         {"UTF-16 file with its byte-order mark",
          utf16le("BEGIN:VCARD\nN:R;\xF1\nEND:VCARD\n"),
          {.firstNames = "\xF1", .surnames = "R"},
