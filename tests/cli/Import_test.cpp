@@ -2,9 +2,9 @@
 // says and how it ends.
 #include <gtest/gtest.h>
 
-#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
