@@ -190,12 +190,12 @@ void TForm1::Importar1Click() {
 
     constexpr size_t kShownWarnings = 15;
     QString message = ui(text::kImportDone) + importSummary(report) + QLatin1Char('.');
-    for (size_t i = 0; i < report.warnings.size() && i < kShownWarnings; ++i) {
-        message += QLatin1Char('\n') + fromAnsi(report.warnings[i]);
+    const std::vector<std::string> lines = importLines(report);
+    for (size_t i = 0; i < lines.size() && i < kShownWarnings; ++i) {
+        message += QLatin1Char('\n') + fromAnsi(lines[i]);
     }
-    if (report.warnings.size() > kShownWarnings) {
-        message += QLatin1Char('\n') +
-                   ui(text::kMoreWarnings).arg(report.warnings.size() - kShownWarnings);
+    if (lines.size() > kShownWarnings) {
+        message += QLatin1Char('\n') + ui(text::kMoreWarnings).arg(lines.size() - kShownWarnings);
     }
     showMessageBox(message);
 }

@@ -6,6 +6,7 @@
 #include "ContactProto.h"
 #include "engine/UhashElem.h"
 #include "engine/basicOps.h"
+#include "exchange/VCardText.h"
 
 namespace contavio {
 
@@ -140,31 +141,125 @@ std::string storeContact(TConjuntos& sets, int32_t slot, const ContactData& cont
     return strs[kKeyField];
 }
 
+namespace {
+
+// How many marks a card may try before it is merged after all.
+constexpr int kMostMarks = 100;
+
+bool sharesAnAddress(const std::vector<std::string>& a, const std::vector<std::string>& b) {
+    for (const std::string& x : a) {
+        for (const std::string& y : b) {
+            if (!isEmptyText(x) && trimBlanks(x) == trimBlanks(y)) return true;
+        }
+    }
+    return false;
+}
+
+// The stored key of a contact with these names but for blanks at their
+// ends (as typed in the window, and trimmed by an export), or empty.
+std::string keyWithBlanks(TConjuntos& sets, int32_t slot, ImportReport& report,
+                          const std::string& key) {
+    if (!report.trimmedKeys) {
+        report.trimmedKeys.emplace();
+        if (sets.isEmpty(slot)) return {};
+        for (const auto& head : sets.sets[static_cast<size_t>(slot)]->table) {
+            for (const nodoHash* node = head.get(); node != nullptr; node = node->next.get()) {
+                const std::string& first = node->elem->str(kFirstNamesField);
+                const std::string& last = node->elem->str(kSurnamesField);
+                const std::string_view f = trimBlanks(first);
+                const std::string_view l = trimBlanks(last);
+                if (f.size() == first.size() && l.size() == last.size()) continue;
+                (*report.trimmedKeys)[contactKey(orNotAvailable(std::string(f)),
+                                                 orNotAvailable(std::string(l)))] =
+                    node->elem->str(kKeyField);
+            }
+        }
+    }
+    const auto found = report.trimmedKeys->find(key);
+    return found == report.trimmedKeys->end() ? std::string() : found->second;
+}
+
+}  // namespace
+
 void importCards(TConjuntos& sets, int32_t slot, std::span<const CardImport> cards, MergeRule rule,
                  ImportReport& report, ListOrder order) {
     for (const CardImport& card : cards) {
         const std::string who = card.contact.firstNames + " " + card.contact.surnames;
+        if (!card.damage.empty()) {
+            report.damaged.push_back(who + ": " + card.damage);
+            continue;
+        }
         for (const std::string& warning : card.warnings)
             report.warnings.push_back(who + ": " + warning);
 
-        // The key the contact gets once stored, "n/a" for an empty name included.
-        const std::string key = contactKey(orNotAvailable(card.contact.firstNames),
-                                           orNotAvailable(card.contact.surnames));
-        ContactData stored;
-        if (!readContact(sets, slot, key, stored, order)) {
-            storeContact(sets, slot, card.contact, order);
-            ++report.added;
-            continue;
+        const bool transliterated = !card.writtenName.empty();
+        const ImportReport::Taken mine{
+            transliterated ? card.writtenName
+                           : cp1252ToUtf8(card.contact.firstNames + " " + card.contact.surnames),
+            transliterated};
+        ContactData incoming = card.contact;
+        for (int mark = 1;; ++mark) {
+            if (mark > 1) {
+                incoming.surnames = card.contact.surnames +
+                                    (card.contact.surnames.empty() ? "(" : " (") +
+                                    std::to_string(mark) + ")";
+            }
+            const bool lastTry = mark == kMostMarks;
+            // The key the contact gets once stored, "n/a" for an empty name included.
+            std::string key =
+                contactKey(orNotAvailable(incoming.firstNames), orNotAvailable(incoming.surnames));
+            const auto taken = report.taken.find(key);
+            const bool takenHere = taken != report.taken.end();
+            if (takenHere && !lastTry &&
+                (card.nameless || ((transliterated || taken->second.transliterated) &&
+                                   taken->second.written != mine.written))) {
+                continue;
+            }
+            ContactData stored;
+            bool found = readContact(sets, slot, key, stored, order);
+            if (!found && !takenHere) {
+                const std::string blanks = keyWithBlanks(sets, slot, report, key);
+                if (!blanks.empty()) {
+                    key = blanks;
+                    found = readContact(sets, slot, key, stored, order);
+                }
+            }
+            if (!found) {
+                storeContact(sets, slot, incoming, order);
+                report.taken.emplace(key, mine);
+                ++report.added;
+            } else {
+                const MergeResult merged = mergeContact(stored, incoming, rule);
+                // A card whose name says little (transliterated, or none at
+                // all) is the stored contact only when it adds nothing to it
+                // or shares a telephone or e-mail with it.
+                const bool apart = (transliterated || card.nameless) && !takenHere &&
+                                   (merged.changed || !merged.warnings.empty()) &&
+                                   !sharesAnAddress(stored.phones, incoming.phones) &&
+                                   !sharesAnAddress(stored.emails, incoming.emails);
+                if (apart && !lastTry) continue;
+                for (const std::string& warning : merged.warnings)
+                    report.warnings.push_back(who + ": " + warning);
+                if (takenHere || merged.changed) {
+                    report.mergedNames.push_back(stored.firstNames + " " + stored.surnames);
+                }
+                report.taken.emplace(key, mine);
+                if (merged.changed) {
+                    storeContact(sets, slot, merged.contact, order);
+                    ++report.merged;
+                } else {
+                    ++report.unchanged;
+                }
+            }
+            if (mark > 1) {
+                report.warnings.push_back(
+                    incoming.firstNames + " " + incoming.surnames +
+                    ": otra persona con el mismo nombre en la agenda o en las tarjetas; se "
+                    "distingue con (" +
+                    std::to_string(mark) + ")");
+            }
+            break;
         }
-        const MergeResult merged = mergeContact(stored, card.contact, rule);
-        for (const std::string& warning : merged.warnings)
-            report.warnings.push_back(who + ": " + warning);
-        if (!merged.changed) {
-            ++report.unchanged;
-            continue;
-        }
-        storeContact(sets, slot, merged.contact, order);
-        ++report.merged;
     }
 }
 

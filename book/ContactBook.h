@@ -6,8 +6,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/Conjuntos.h"
@@ -48,16 +50,40 @@ bool readContact(TConjuntos& sets, int32_t slot, const std::string& key, Contact
 std::string storeContact(TConjuntos& sets, int32_t slot, const ContactData& contact,
                          ListOrder order = ListOrder::HeadFirst);
 
+// What importCards did, and what it has seen so far: a report passed to
+// several calls (an import in batches) keeps the import as one.
 struct ImportReport {
     int added = 0;
     int merged = 0;
     int unchanged = 0;
     // "Names Surnames: warning", Windows-1252, in the order of the cards.
     std::vector<std::string> warnings;
+    // "Names Surnames" of every contact that took in a card with the key of
+    // a contact already stored or of another card of this import.
+    std::vector<std::string> mergedNames;
+    // "Names Surnames: why" of every damaged card, which was left out.
+    std::vector<std::string> damaged;
+
+    // The keys this import has stored, with the names their cards wrote.
+    struct Taken {
+        std::string written;  // UTF-8
+        bool transliterated = false;
+    };
+    std::unordered_map<std::string, Taken> taken;
+    // Stored keys whose names have blanks at their ends, by the key of the
+    // names without them; made at the first card whose key is not stored.
+    std::optional<std::unordered_map<std::string, std::string>> trimmedKeys;
 };
 
-// Adds each card's contact, or merges it into the stored contact with the
-// same key; importing the same cards again changes nothing.
+// Adds each sound card's contact, or merges it into the stored contact with
+// the same key (or with the same names but for blanks at their ends), and
+// leaves out damaged cards; importing the same cards again changes nothing.
+// Two cards never become one contact when they are different people: a
+// card without a name whose key another card of this import took, a card
+// whose names were transliterated and meet a different written name, and
+// either kind meeting a stored contact that it would change (or differ
+// from) with neither a telephone nor an e-mail in common, get " (2)",
+// " (3)"... after their surnames, which the warnings say.
 void importCards(TConjuntos& sets, int32_t slot, std::span<const CardImport> cards, MergeRule rule,
                  ImportReport& report, ListOrder order = ListOrder::HeadFirst);
 

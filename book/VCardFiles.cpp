@@ -28,7 +28,13 @@ std::vector<CardImport> readVCardFiles(const QStringList& files) {
         std::vector<CardImport> read =
             importVCards(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
         if (read.empty()) fail(QString::fromUtf8("%1 no tiene ninguna tarjeta vCard.").arg(name));
-        for (CardImport& card : read) cards.push_back(std::move(card));
+        for (size_t i = 0; i < read.size(); ++i) {
+            if (!read[i].damage.empty()) {
+                read[i].damage = toAnsi(QStringLiteral("%1, tarjeta %2: ").arg(name).arg(i + 1)) +
+                                 read[i].damage;
+            }
+            cards.push_back(std::move(read[i]));
+        }
     }
     return cards;
 }
@@ -63,11 +69,27 @@ void writeFileAtomically(const QString& name, const std::string& bytes) {
 }
 
 QString importSummary(const ImportReport& report) {
-    return QStringLiteral("a\u00F1adidos %1, combinados %2, sin cambios %3, avisos %4")
-        .arg(report.added)
-        .arg(report.merged)
-        .arg(report.unchanged)
-        .arg(report.warnings.size());
+    QString summary = QStringLiteral("a\u00F1adidos %1, combinados %2, sin cambios %3, avisos %4")
+                          .arg(report.added)
+                          .arg(report.merged)
+                          .arg(report.unchanged)
+                          .arg(report.warnings.size());
+    if (!report.damaged.empty()) {
+        summary += QStringLiteral(", da\u00F1adas %1").arg(report.damaged.size());
+    }
+    return summary;
+}
+
+std::vector<std::string> importLines(const ImportReport& report) {
+    std::vector<std::string> lines;
+    for (const std::string& card : report.damaged)
+        lines.push_back(
+            "da\xF1"
+            "ada: " +
+            card);
+    for (const std::string& name : report.mergedNames) lines.push_back("combinado: " + name);
+    lines.insert(lines.end(), report.warnings.begin(), report.warnings.end());
+    return lines;
 }
 
 }  // namespace contavio

@@ -13,8 +13,9 @@
 
 namespace contavio {
 
-// The cards of every file, in order. Throws std::runtime_error naming the
-// file when one cannot be read or holds no card; then nothing was imported.
+// The cards of every file, in order; a damaged card's damage names its file
+// and its place there. Throws std::runtime_error naming the file when one
+// cannot be read or holds no card; then nothing was imported.
 std::vector<CardImport> readVCardFiles(const QStringList& files);
 
 // Every contact of the book (in the order of bookKeys) as one vCard text,
@@ -31,7 +32,13 @@ BookExport exportBook(TConjuntos& sets, int32_t slot, VCardVersion version,
 // std::runtime_error naming the file.
 void writeFileAtomically(const QString& file, const std::string& bytes);
 
-// "añadidos N, combinados N, sin cambios N, avisos N".
+// "añadidos N, combinados N, sin cambios N, avisos N", and ", dañadas N"
+// when cards were left out.
 QString importSummary(const ImportReport& report);
+
+// The lines of an import's report, Windows-1252: "dañada: ..." for each card
+// left out, "combinado: Names Surnames" for each merged contact, then the
+// warnings.
+std::vector<std::string> importLines(const ImportReport& report);
 
 }  // namespace contavio

@@ -413,6 +413,7 @@ int importCommand(const BookPlace& place, const Arguments& args) {
     }
 
     BookFiles files(place.folder, place.dataName);
+    const bool newBook = !files.exists();
     const auto book = openForWriting(files);
     if (!book) return kFailed;
     TConjuntos& sets = *book;
@@ -428,10 +429,16 @@ int importCommand(const BookPlace& place, const Arguments& args) {
             progress.step(end);
         }
     }
-    if (!saveBook(files, sets)) return kFailed;
-    for (const std::string& warning : report.warnings) tellBook(warning);
+    // An import that changes nothing writes nothing, and starts no book.
+    if (report.added + report.merged > 0) {
+        if (!saveBook(files, sets)) return kFailed;
+        if (newBook) {
+            tell(utf8("agenda nueva: %1").arg(QString::fromStdString(files.dataFile())));
+        }
+    }
+    for (const std::string& line : importLines(report)) tellBook(line);
     printLine(importSummary(report));
-    return kDone;
+    return report.damaged.empty() ? kDone : kFailed;
 }
 
 }  // namespace contavio::cli

@@ -1,10 +1,9 @@
 #include "exchange/CardContact.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <optional>
-#include <unordered_set>
 
+#include "exchange/CardFields.h"
 #include "exchange/NameUuid.h"
 #include "exchange/VCardText.h"
 
@@ -12,353 +11,13 @@ namespace contavio {
 
 namespace {
 
+using namespace cardfields;
+
 // The namespace of the book's contact UIDs; fixed once, never to change.
 constexpr Uuid kContactNamespace = {0x6a, 0x45, 0x6c, 0x8a, 0x15, 0x3e, 0x44, 0x4a,
                                     0xba, 0x4f, 0x09, 0x2d, 0x25, 0x35, 0x04, 0x43};
 
 constexpr char kProductId[] = "-//Contavio//Contavio 0.98//ES";
-
-// The window's captions, which the warnings name.
-constexpr char kNamesLabel[] = "Nombres";
-constexpr char kSurnamesLabel[] = "Apellidos";
-constexpr char kAddressLabel[] = "Direcci\xF3n";
-constexpr char kWebLabel[] = "Web URL";
-constexpr char kNotesLabel[] = "Notas";
-constexpr char kPhonesLabel[] =
-    "Tel\xE9"
-    "fonos";
-constexpr char kEmailsLabel[] = "E-mails";
-
-// A value quoted in a warning is cut to this many characters.
-constexpr size_t kQuotedLength = 60;
-
-// Windows-1252 text for a field of the book: characters outside the code
-// page become '?' (counted in *replaced), control characters blanks (so a
-// line break is turned as the editor flattens its memo: each CR and each LF
-// one blank), the ends are trimmed and the editor's "n/a" is nothing.
-std::string bookText(std::string_view utf8, size_t* replaced = nullptr) {
-    std::string text = utf8ToCp1252(utf8, replaced);
-    for (char& c : text) {
-        if (static_cast<unsigned char>(c) < 0x20) c = ' ';
-    }
-    text = std::string(trimBlanks(text));
-    return isEmptyText(text) ? std::string() : text;
-}
-
-std::string joinNonEmpty(const std::vector<std::string>& parts, std::string_view separator) {
-    std::string out;
-    for (const std::string& part : parts) {
-        if (part.empty()) continue;
-        if (!out.empty()) out += separator;
-        out += part;
-    }
-    return out;
-}
-
-std::vector<std::string> splitLines(std::string_view text) {
-    std::vector<std::string> lines(1);
-    for (char c : text) {
-        if (c == '\r' || c == '\n') {
-            lines.emplace_back();
-        } else {
-            lines.back() += c;
-        }
-    }
-    for (std::string& line : lines) line = std::string(trimBlanks(line));
-    return lines;
-}
-
-// Component i of a structured value (N, ADR, ORG) in UTF-8, its several
-// values joined by `separator`, each line of them trimmed.
-std::string component(const std::vector<std::string>& components, size_t i,
-                      std::string_view separator) {
-    if (i >= components.size()) return {};
-    std::vector<std::string> values;
-    for (const std::string& value : splitEscaped(components[i], ',')) {
-        values.push_back(joinNonEmpty(splitLines(unescapeText(value)), " "));
-    }
-    return joinNonEmpty(values, separator);
-}
-
-std::string adrLine(const VCardProperty& p) {
-    const std::vector<std::string> c = splitEscaped(p.value, ';');
-    return joinNonEmpty({component(c, 2, ", "), component(c, 1, ", "), component(c, 0, ", "),
-                         joinNonEmpty({component(c, 5, " "), component(c, 3, ", ")}, " "),
-                         component(c, 4, ", "), component(c, 6, ", ")},
-                        ", ");
-}
-
-std::string labelLine(const VCardProperty& p) {
-    return joinNonEmpty(splitLines(unescapeText(p.value)), ", ");
-}
-
-std::string phoneText(const VCardProperty& p) {
-    std::string text = unescapeText(p.value);
-    if (upperAscii(paramValue(p, "VALUE")) == "URI" && upperAscii(text.substr(0, 4)) == "TEL:") {
-        text.erase(0, 4);
-    }
-    return text;
-}
-
-struct Birthday {
-    int day = 0;
-    int month = 0;
-    std::string year;  // four digits, or empty
-};
-
-bool digits(std::string_view text, size_t from, size_t count) {
-    if (text.size() < from + count) return false;
-    return std::all_of(text.begin() + from, text.begin() + from + count,
-                       [](char c) { return c >= '0' && c <= '9'; });
-}
-
-int number(std::string_view text, size_t from) {
-    return (text[from] - '0') * 10 + (text[from + 1] - '0');
-}
-
-// BDAY forms: 19850312, 1985-03-12, --0312, --03-12, each optionally with a
-// time after 'T'.
-std::optional<Birthday> parseBirthday(std::string_view value) {
-    value = trimBlanks(value);
-    Birthday b;
-    size_t at = 0;
-    if (value.starts_with("--")) {
-        at = 2;
-    } else if (digits(value, 0, 4)) {
-        b.year = std::string(value.substr(0, 4));
-        at = 4;
-        if (value.size() > at && value[at] == '-') ++at;
-    } else {
-        return std::nullopt;
-    }
-    if (!digits(value, at, 2)) return std::nullopt;
-    b.month = number(value, at);
-    at += 2;
-    const bool dashed = value.size() > at && value[at] == '-';
-    if (dashed) ++at;
-    if (!digits(value, at, 2)) return std::nullopt;
-    b.day = number(value, at);
-    at += 2;
-    if (at < value.size() && value[at] != 'T') return std::nullopt;
-    if (!isValidBirthday(b.day, b.month)) return std::nullopt;
-    return b;
-}
-
-std::string birthdayValue(int day, int month, const std::string& year, VCardVersion version) {
-    char text[16];
-    if (version == VCardVersion::V40) {
-        std::snprintf(text, sizeof text, "%s%02d%02d", year.empty() ? "--" : year.c_str(), month,
-                      day);
-    } else {
-        std::snprintf(text, sizeof text, "%s-%02d-%02d", year.empty() ? "-" : year.c_str(), month,
-                      day);
-    }
-    return text;
-}
-
-bool isQuiet(const std::string& name) {
-    for (const char* quiet :
-         {"PRODID", "REV", "UID", "KIND", "SOURCE", "NAME", "CLIENTPIDMAP", "SORT-STRING", "CLASS",
-          "PROFILE", "X-PHONETIC-FIRST-NAME", "X-PHONETIC-LAST-NAME"}) {
-        if (name == quiet) return true;
-    }
-    return name.starts_with("X-AB") || name.starts_with("X-APPLE");
-}
-
-// Reads one card into a contact, collecting warnings.
-class CardReader {
-  public:
-    explicit CardReader(const VCard& card) : card_(card) {}
-
-    CardImport read() {
-        readNames();
-        readAddress();
-        for (const VCardProperty& p : card_.properties) readProperty(p);
-        return std::move(result_);
-    }
-
-  private:
-    void warn(std::string text) {
-        if (warned_.insert(text).second) result_.warnings.push_back(std::move(text));
-    }
-
-    // text ": " and the value, cut short, in Windows-1252.
-    void warnAbout(std::string text, std::string_view utf8) {
-        std::string quoted = utf8ToCp1252(utf8);
-        if (quoted.size() > kQuotedLength) quoted = quoted.substr(0, kQuotedLength) + "...";
-        warn(text + " (" + quoted + ")");
-    }
-
-    std::string field(std::string_view utf8, const char* label) {
-        size_t replaced = 0;
-        std::string text = bookText(utf8, &replaced);
-        if (replaced > 0) {
-            warn(std::string("caracteres fuera de Windows-1252 cambiados por '?' en ") + label);
-        }
-        return text;
-    }
-
-    const VCardProperty* first(std::string_view name) const {
-        for (const VCardProperty& p : card_.properties) {
-            if (p.name == name) return &p;
-        }
-        return nullptr;
-    }
-
-    void readNames() {
-        ContactData& c = result_.contact;
-        if (const VCardProperty* n = first("N")) {
-            const std::vector<std::string> parts = splitEscaped(n->value, ';');
-            c.firstNames =
-                field(joinNonEmpty({component(parts, 1, " "), component(parts, 2, " ")}, " "),
-                      kNamesLabel);
-            c.surnames = field(component(parts, 0, " "), kSurnamesLabel);
-            if (const std::string prefix = component(parts, 3, " "); !prefix.empty()) {
-                warnAbout("tratamiento no importado", prefix);
-            }
-            if (const std::string suffix = component(parts, 4, " "); !suffix.empty()) {
-                warnAbout("sufijo del nombre no importado", suffix);
-            }
-        }
-        if (c.firstNames.empty() && c.surnames.empty()) {
-            if (const VCardProperty* fn = first("FN")) splitFormattedName(unescapeText(fn->value));
-        }
-        if (c.firstNames.empty() && c.surnames.empty()) {
-            if (const VCardProperty* org = first("ORG")) {
-                c.firstNames = field(component(splitEscaped(org->value, ';'), 0, " "), kNamesLabel);
-                orgIsName_ = !c.firstNames.empty();
-            }
-        }
-        if (c.firstNames.empty() && c.surnames.empty()) warn("contacto sin nombre");
-    }
-
-    // "Pérez García, María José", or words: one is a first name, two are a
-    // first name and a surname, more end in two surnames.
-    void splitFormattedName(const std::string& fn) {
-        ContactData& c = result_.contact;
-        const std::string line = joinNonEmpty(splitLines(fn), " ");
-        if (const size_t comma = line.find(','); comma != std::string::npos) {
-            c.surnames = field(line.substr(0, comma), kSurnamesLabel);
-            c.firstNames = field(line.substr(comma + 1), kNamesLabel);
-            return;
-        }
-        std::vector<std::string> words(1);
-        for (char ch : line) {
-            if (ch == ' ' || ch == '\t') {
-                if (!words.back().empty()) words.emplace_back();
-            } else {
-                words.back() += ch;
-            }
-        }
-        if (words.back().empty()) words.pop_back();
-        const size_t given =
-            words.size() <= 2 ? std::min<size_t>(words.size(), 1) : words.size() - 2;
-        c.firstNames =
-            field(joinNonEmpty({words.begin(), words.begin() + given}, " "), kNamesLabel);
-        c.surnames = field(joinNonEmpty({words.begin() + given, words.end()}, " "), kSurnamesLabel);
-    }
-
-    // The first ADR, or without one the first LABEL; the others are named.
-    void readAddress() {
-        const char* source = first("ADR") != nullptr ? "ADR" : "LABEL";
-        bool taken = false;
-        for (const VCardProperty& p : card_.properties) {
-            if (p.name != source) continue;
-            const std::string line = p.name == "ADR" ? adrLine(p) : labelLine(p);
-            if (!taken) {
-                result_.contact.address = field(line, kAddressLabel);
-                taken = true;
-            } else if (!line.empty()) {
-                warnAbout("direcci\xF3n adicional no importada", line);
-            }
-        }
-    }
-
-    void readProperty(const VCardProperty& p) {
-        ContactData& c = result_.contact;
-        const std::string& name = p.name;
-        if (name == "N" || name == "FN" || name == "ADR" || name == "LABEL" || isQuiet(name)) {
-            return;
-        } else if (name == "TEL") {
-            if (std::string t = field(phoneText(p), kPhonesLabel); !t.empty())
-                c.phones.push_back(t);
-        } else if (name == "EMAIL") {
-            std::string e = field(unescapeText(p.value), kEmailsLabel);
-            if (!e.empty()) c.emails.push_back(e);
-        } else if (name == "URL") {
-            const std::string url = unescapeText(p.value);
-            if (!webSeen_) {
-                c.web = field(url, kWebLabel);
-                webSeen_ = true;
-            } else {
-                warnAbout("web adicional no importada", url);
-            }
-        } else if (name == "NOTE") {
-            const std::string note = field(unescapeText(p.value), kNotesLabel);
-            c.notes = joinNonEmpty({c.notes, note}, " ");
-        } else if (name == "BDAY") {
-            readBirthday(p);
-        } else if (name == "PHOTO") {
-            warn("foto no importada");
-        } else if (name == "LOGO") {
-            warn("logotipo no importado");
-        } else if (name == "SOUND") {
-            warn("sonido no importado");
-        } else if (name == "ORG") {
-            if (!orgIsName_) warnAbout("organizaci\xF3n no importada", unescapeText(p.value));
-        } else if (name == "TITLE") {
-            warnAbout("cargo no importado", unescapeText(p.value));
-        } else if (name == "ROLE") {
-            warnAbout("funci\xF3n no importada", unescapeText(p.value));
-        } else if (name == "NICKNAME") {
-            warnAbout("apodo no importado", unescapeText(p.value));
-        } else if (name == "ANNIVERSARY") {
-            warnAbout("aniversario no importado", p.value);
-        } else if (name == "CATEGORIES") {
-            warnAbout(
-                "categor\xED"
-                "as no importadas",
-                unescapeText(p.value));
-        } else if (name == "IMPP") {
-            warnAbout(
-                "mensajer\xED"
-                "a instant\xE1nea no importada",
-                unescapeText(p.value));
-        } else if (name == "GEO") {
-            warn(
-                "posici\xF3n geogr\xE1"
-                "fica no importada");
-        } else {
-            warn("propiedad " + utf8ToCp1252(name) + " no importada");
-        }
-    }
-
-    void readBirthday(const VCardProperty& p) {
-        ContactData& c = result_.contact;
-        if (birthdaySeen_) {
-            warnAbout("fecha de nacimiento adicional no importada", p.value);
-            return;
-        }
-        birthdaySeen_ = true;
-        const std::optional<Birthday> b = parseBirthday(p.value);
-        if (!b) {
-            warnAbout("fecha de nacimiento no reconocida", unescapeText(p.value));
-            return;
-        }
-        c.day = std::to_string(b->day);
-        c.month = std::string(kMonthNames[b->month - 1]);
-        if (!b->year.empty() && paramValue(p, "X-APPLE-OMIT-YEAR") != b->year) {
-            warn("a\xF1o de nacimiento descartado (" + b->year + ")");
-        }
-    }
-
-    const VCard& card_;
-    CardImport result_;
-    std::unordered_set<std::string> warned_;
-    bool orgIsName_ = false;
-    bool webSeen_ = false;
-    bool birthdaySeen_ = false;
-};
 
 std::string cleanField(const std::string& text) {
     std::string out = text;
@@ -439,7 +98,7 @@ void setList(std::vector<VCardProperty>& props, std::string_view name,
     }
     at = std::min(at, props.size());
     std::vector<std::string> oldItems;
-    for (const VCardProperty& p : old) oldItems.push_back(bookText(itemOf(p)));
+    for (const VCardProperty& p : old) oldItems.push_back(fieldText(itemOf(p)));
     std::vector<bool> used(old.size(), false);
     std::vector<VCardProperty> list;
     for (const std::string& item : items) {
@@ -455,16 +114,30 @@ void setList(std::vector<VCardProperty>& props, std::string_view name,
     }
     props.insert(props.begin() + static_cast<std::ptrdiff_t>(at), list.begin(), list.end());
 }
+// Sets N's family and given names (clearing its additional names) and FN,
+// adding them when missing.
+void setNames(std::vector<VCardProperty>& props, const ContactData& want) {
+    auto n = find(props, "N");
+    if (n != props.end()) {
+        std::vector<std::string> parts = splitEscaped(n->value, ';');
+        parts.resize(std::max<size_t>(parts.size(), 5));
+        parts[0] = textValue(want.surnames);
+        parts[1] = textValue(want.firstNames);
+        parts[2].clear();
+        n->value = parts[0];
+        for (size_t i = 1; i < parts.size(); ++i) n->value += ';' + parts[i];
+    } else {
+        props.insert(find(props, "FN"), makeProperty("N", nameValue(want)));
+    }
+    auto fn = find(props, "FN");
+    if (fn != props.end()) {
+        fn->value = formattedName(want);
+    } else {
+        props.insert(find(props, "N") + 1, makeProperty("FN", formattedName(want)));
+    }
+}
 
 }  // namespace
-
-CardImport contactFromCard(const VCard& card) { return CardReader(card).read(); }
-
-std::vector<CardImport> importVCards(std::string_view text) {
-    std::vector<CardImport> contacts;
-    for (const VCard& card : parseVCards(text)) contacts.push_back(contactFromCard(card));
-    return contacts;
-}
 
 ContactData normalizedContact(const ContactData& contact, std::vector<std::string>* warnings) {
     ContactData n;
@@ -536,26 +209,8 @@ std::vector<std::string> applyContact(const ContactData& contact, VCard& card) {
     const ContactData have = contactFromCard(card).contact;
     auto& props = card.properties;
 
-    if (want.firstNames != have.firstNames || want.surnames != have.surnames) {
-        auto n = find(props, "N");
-        if (n != props.end()) {
-            std::vector<std::string> parts = splitEscaped(n->value, ';');
-            parts.resize(std::max<size_t>(parts.size(), 5));
-            parts[0] = textValue(want.surnames);
-            parts[1] = textValue(want.firstNames);
-            parts[2].clear();
-            n->value = parts[0];
-            for (size_t i = 1; i < parts.size(); ++i) n->value += ';' + parts[i];
-        } else {
-            props.insert(find(props, "FN"), makeProperty("N", nameValue(want)));
-        }
-        auto fn = find(props, "FN");
-        if (fn != props.end()) {
-            fn->value = formattedName(want);
-        } else {
-            props.insert(find(props, "N") + 1, makeProperty("FN", formattedName(want)));
-        }
-    }
+    const bool names = want.firstNames != have.firstNames || want.surnames != have.surnames;
+    if (names) setNames(props, want);
 
     if (want.address != have.address) {
         auto source = find(props, "ADR");
@@ -612,6 +267,21 @@ std::vector<std::string> applyContact(const ContactData& contact, VCard& card) {
         setList(
             props, "EMAIL", want.emails,
             [](const VCardProperty& p) { return unescapeText(p.value); }, false);
+    }
+    // A card named after its e-mail or telephone reads other names once
+    // those changed, and a company card reads its ORG.
+    if (names || want.phones != have.phones || want.emails != have.emails) {
+        ContactData after = contactFromCard(card).contact;
+        if (after.firstNames != want.firstNames || after.surnames != want.surnames) {
+            setNames(props, want);
+            after = contactFromCard(card).contact;
+        }
+        auto org = find(props, "ORG");
+        if (after.firstNames != want.firstNames && want.surnames.empty() && org != props.end()) {
+            std::vector<std::string> parts = splitEscaped(org->value, ';');
+            org->value = textValue(want.firstNames);
+            for (size_t i = 1; i < parts.size(); ++i) org->value += ';' + parts[i];
+        }
     }
     return warnings;
 }

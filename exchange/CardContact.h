@@ -1,8 +1,10 @@
 // How a vCard maps onto a contact of the book and back.
 //
-// Reading keeps N/FN, the first ADR (or LABEL), the first URL, BDAY's day and
-// month, every NOTE, TEL and EMAIL; whatever else the card holds, and every
-// character outside Windows-1252, is named in the contact's warnings: short
+// Reading keeps N/FN (ORG for a company, an e-mail or telephone for a card
+// without a name), the first ADR (or LABEL), the first URL, BDAY's day and
+// month, every NOTE, TEL and EMAIL; text outside Windows-1252 comes in
+// transliterated to Latin letters. Whatever else the card holds, and every
+// field that was transliterated, is named in the contact's warnings: short
 // Spanish texts in Windows-1252 such as "foto no importada". Writing makes a
 // 3.0 or 4.0 card with a UID derived from the contact's key alone. The
 // mapping in both directions is written down in docs/vcard.md.
@@ -21,6 +23,14 @@ namespace contavio {
 struct CardImport {
     ContactData contact;
     std::vector<std::string> warnings;  // Spanish, Windows-1252, each once
+    // The names as the card writes them (UTF-8, first names, a blank, the
+    // surnames) when the book holds them transliterated; empty otherwise.
+    std::string writtenName;
+    // The card gives no name (no N, FN or ORG): the contact is named after
+    // its first e-mail, else its first telephone, else not at all.
+    bool nameless = false;
+    // Why the card is not sound (Windows-1252), empty when it is.
+    std::string damage;
 };
 
 CardImport contactFromCard(const VCard& card);

@@ -1,6 +1,7 @@
 #include "exchange/VCard.h"
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 #include "exchange/VCardText.h"
@@ -113,12 +114,19 @@ LineEncoding encodingOf(std::string_view line) {
 
 bool isEndLine(std::string_view line) { return equalsUpper(line, "END:VCARD"); }
 
+// Cards joined with cat keep each file's byte-order mark before BEGIN.
+std::string_view withoutMarks(std::string_view line) {
+    std::string_view rest = line;
+    while (rest.starts_with(kByteOrderMark)) rest.remove_prefix(kByteOrderMark.size());
+    return rest.size() != line.size() && upperAscii(rest.substr(0, 6)) == "BEGIN:" ? rest : line;
+}
+
 std::vector<std::string_view> physicalLines(std::string_view text) {
     std::vector<std::string_view> lines;
     size_t pos = 0;
     while (pos < text.size()) {
         const size_t end = std::min(text.find_first_of("\r\n", pos), text.size());
-        lines.push_back(text.substr(pos, end - pos));
+        lines.push_back(withoutMarks(text.substr(pos, end - pos)));
         pos = end + (text.substr(end).starts_with("\r\n") ? 2 : 1);
     }
     return lines;
@@ -239,7 +247,6 @@ VCardProperty decodeProperty(RawProperty raw, VCardVersion version) {
     VCardProperty p = std::move(raw.property);
     const std::string encoding = upperAscii(paramValue(p, "ENCODING"));
     const std::string charset = paramValue(p, "CHARSET");
-    eraseParams(p, "CHARSET");
     const bool base64 = encoding == "B" || encoding == "BASE64";
     if (base64 && !isContactText(p.name)) {
         std::string data;
@@ -250,10 +257,12 @@ VCardProperty decodeProperty(RawProperty raw, VCardVersion version) {
         return p;
     }
     eraseParams(p, "ENCODING");
+    bool unknown = false;
     p.value = charsetToUtf8(encoding == "QUOTED-PRINTABLE" ? decodeQuotedPrintable(raw.value)
                             : base64                       ? decodeBase64(raw.value)
                                                            : std::string(raw.value),
-                            charset);
+                            charset, &unknown);
+    if (!unknown) eraseParams(p, "CHARSET");
     if (version == VCardVersion::V21) p.value = escape21(p.value, p.name);
     return p;
 }
@@ -273,9 +282,10 @@ struct OpenCard {
     bool agentPending = false;  // the last property was an empty AGENT
 };
 
-VCard closeCard(OpenCard& open) {
+VCard closeCard(OpenCard& open, bool cutShort) {
     VCard card;
     card.version = open.version;
+    card.cutShort = cutShort;
     card.properties.reserve(open.properties.size());
     for (RawProperty& raw : open.properties) {
         card.properties.push_back(decodeProperty(std::move(raw), open.version));
@@ -350,19 +360,47 @@ bool isBase64(const VCardProperty& property) {
 }
 
 std::vector<VCard> parseVCards(std::string_view text) {
+    std::string wide;
+    if (std::optional<std::string> utf8 = wideFileToUtf8(text)) {
+        wide = std::move(*utf8);
+        text = wide;
+    }
     if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
+    // The open card's raw values point into these lines until it is closed.
+    const std::vector<std::string> lines = contentLines(text);
+    enum class Kind : char { Skip, Begin, End, Other };
+    std::vector<Kind> kinds(lines.size(), Kind::Skip);
+    std::vector<RawProperty> raws(lines.size());
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (!splitLine(lines[i], raws[i])) continue;
+        const std::string& name = raws[i].property.name;
+        kinds[i] = name == "BEGIN" && equalsUpper(raws[i].value, "VCARD") ? Kind::Begin
+                   : name == "END" && equalsUpper(raws[i].value, "VCARD") ? Kind::End
+                                                                          : Kind::Other;
+    }
+    // Whether the END at line i closes a card nested in another: another END
+    // comes before the next BEGIN. Found from the back, in one pass.
+    std::vector<bool> endBeforeBegin(lines.size() + 1, false);
+    for (size_t i = lines.size(); i-- > 0;) {
+        endBeforeBegin[i] = kinds[i] == Kind::End     ? true
+                            : kinds[i] == Kind::Begin ? false
+                                                      : endBeforeBegin[i + 1];
+    }
+
     std::vector<VCard> cards;
+    std::vector<OpenCard> parents;  // cards a BEGIN interrupted, outermost first
     OpenCard open;
     bool inCard = false;
     int nested = 0;
-    // The open card's raw values point into these lines until it is closed.
-    const std::vector<std::string> lines = contentLines(text);
-    for (const std::string& line : lines) {
-        RawProperty raw;
-        if (!splitLine(line, raw)) continue;
-        const std::string& name = raw.property.name;
-        const bool begin = name == "BEGIN" && equalsUpper(raw.value, "VCARD");
-        const bool end = name == "END" && equalsUpper(raw.value, "VCARD");
+    const auto closeAll = [&] {
+        for (OpenCard& parent : parents) cards.push_back(closeCard(parent, true));
+        parents.clear();
+    };
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (kinds[i] == Kind::Skip) continue;
+        RawProperty& raw = raws[i];
+        const bool begin = kinds[i] == Kind::Begin;
+        const bool end = kinds[i] == Kind::End;
         if (!inCard) {
             inCard = begin;
             continue;
@@ -371,11 +409,19 @@ std::vector<VCard> parseVCards(std::string_view text) {
             nested += begin ? 1 : end ? -1 : 0;
             continue;
         }
+        const std::string& name = raw.property.name;
         if (begin && open.agentPending) {
             nested = 1;
-        } else if (begin || end) {
-            cards.push_back(closeCard(open));
-            inCard = begin;
+        } else if (begin) {
+            parents.push_back(std::move(open));
+            open = {};
+        } else if (end && !parents.empty() && endBeforeBegin[i + 1]) {
+            open = std::move(parents.back());  // the nested card is dropped
+            parents.pop_back();
+        } else if (end) {
+            closeAll();
+            cards.push_back(closeCard(open, false));
+            inCard = false;
         } else if (name == "VERSION") {
             if (!open.versionSeen) open.version = versionOf(raw.value);
             open.versionSeen = true;
@@ -386,7 +432,10 @@ std::vector<VCard> parseVCards(std::string_view text) {
         }
         open.agentPending = false;
     }
-    if (inCard) cards.push_back(closeCard(open));
+    if (inCard) {
+        closeAll();
+        cards.push_back(closeCard(open, true));
+    }
     return cards;
 }
 

@@ -5,8 +5,9 @@
 //
 // A property's value is held in one form whatever version it was read from:
 // UTF-8, with the escapes of 3.0 and 4.0 ("\\", "\,", "\;", "\n"). The reader
-// undoes quoted-printable and CHARSET (and drops those two parameters) and
-// escapes the commas and backslashes of 2.1 text; a line break that
+// undoes quoted-printable and CHARSET (and drops those two parameters, but
+// for a CHARSET that iconv does not know) and escapes the commas and
+// backslashes of 2.1 text; a line break that
 // quoted-printable encoded stays in the value as CR and LF bytes, which the
 // writer turns into "\n". Values in base64 (ENCODING=b or BASE64) are kept as
 // they stand, without the white space between their lines, except for the
@@ -38,13 +39,20 @@ struct VCard {
     VCardVersion version = VCardVersion::V40;  // as read; 3.0 when not stated
     // In card order, without BEGIN, END and VERSION.
     std::vector<VCardProperty> properties;
+    // Not ended by its END:VCARD: the text ended first, or another card
+    // began that was not nested in it.
+    bool cutShort = false;
 };
 
 // Every card in text: several per file, junk between them, a byte-order
-// mark, CR LF, LF or CR line ends, folded lines, quoted-printable soft line
-// breaks, 2.1 base64 lines without indent. A card cut off by the end of the
-// text is kept; a card nested inside an empty AGENT property is skipped.
-// Lines inside a card that hold no ':' are skipped. Never fails; the result
+// mark before any BEGIN:VCARD, UTF-16 and UTF-32 files, CR LF, LF or CR line
+// ends, folded lines, quoted-printable soft line breaks, 2.1 base64 lines
+// without indent. A card cut off by the end of the text, or by a BEGIN:VCARD
+// of the next card, is kept and marked cutShort. A card nested inside
+// another (after an empty AGENT property, or written without it and followed
+// by more of its parent before the parent's END) is skipped and its parent
+// goes on. Lines inside a card that hold no ':' are skipped. A CHARSET that
+// iconv does not know stays among the parameters. Never fails; the result
 // grows linearly with the text.
 std::vector<VCard> parseVCards(std::string_view text);
 

@@ -1,7 +1,15 @@
 #include "exchange/VCardText.h"
 
+#include <iconv.h>
+#include <unicode/normalizer2.h>
+#include <unicode/translit.h>
+#include <unicode/unistr.h>
+
 #include <array>
+#include <cerrno>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 
 namespace contavio {
 
@@ -54,6 +62,124 @@ size_t decodeUtf8(std::string_view text, size_t pos, char32_t& cp) {
     }
     if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
     return length;
+}
+
+// The length of the well-formed UTF-8 prefix of text.
+size_t wellFormedPrefix(std::string_view text, size_t* multiByte) {
+    size_t pos = 0;
+    while (pos < text.size()) {
+        char32_t cp;
+        const size_t length = decodeUtf8(text, pos, cp);
+        if (length == 0) break;
+        if (length > 1) ++*multiByte;
+        pos += length;
+    }
+    return pos;
+}
+
+// Whether tail is the start of a UTF-8 sequence that the end cut short.
+bool isCutSequence(std::string_view tail) {
+    if (tail.empty() || tail.size() > 3) return false;
+    const auto b0 = static_cast<unsigned char>(tail[0]);
+    const size_t length = (b0 & 0xE0) == 0xC0   ? 2
+                          : (b0 & 0xF0) == 0xE0 ? 3
+                          : (b0 & 0xF8) == 0xF0 ? 4
+                                                : 0;
+    if (length <= tail.size()) return false;
+    for (size_t i = 1; i < tail.size(); ++i) {
+        if ((static_cast<unsigned char>(tail[i]) & 0xC0) != 0x80) return false;
+    }
+    return true;
+}
+
+// Bytes in `from` (an iconv name) to UTF-8; nothing when iconv does not
+// know the name. A sequence it cannot read is taken, unit by unit, as
+// Windows-1252 (unit 1) or skipped (wider units); one the end cuts short is
+// dropped.
+std::optional<std::string> iconvToUtf8(std::string_view bytes, const char* from, size_t unit) {
+    iconv_t cd = iconv_open("UTF-8", from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+    std::string out;
+    std::string buffer(4 * bytes.size() + 16, '\0');
+    char* in = const_cast<char*>(bytes.data());
+    size_t inLeft = bytes.size();
+    while (inLeft > 0) {
+        char* to = buffer.data();
+        size_t toLeft = buffer.size();
+        const size_t done = iconv(cd, &in, &inLeft, &to, &toLeft);
+        out.append(buffer.data(), buffer.size() - toLeft);
+        if (done != static_cast<size_t>(-1)) break;
+        if (errno == EILSEQ) {
+            const size_t skip = std::min(unit, inLeft);
+            if (unit == 1) appendUtf8(out, cp1252Code(static_cast<unsigned char>(*in)));
+            in += skip;
+            inLeft -= skip;
+            iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        } else if (errno != E2BIG) {
+            break;  // EINVAL: cut short at the end
+        }
+    }
+    iconv_close(cd);
+    return out;
+}
+
+// The one transliterator of the process; ICU's are not safe to share
+// between threads, hence the lock.
+class Romaniser {
+  public:
+    static Romaniser& instance() {
+        static Romaniser romaniser;
+        return romaniser;
+    }
+
+    // A run of characters outside Windows-1252 in Latin letters, UTF-8.
+    std::string latin(std::string_view utf8) {
+        icu::UnicodeString text = icu::UnicodeString::fromUTF8(
+            icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())));
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (transliterator_) transliterator_->transliterate(text);
+        }
+        std::string out;
+        text.toUTF8String(out);
+        return out;
+    }
+
+    // Composed (NFC), so that a letter and its combining accent meet.
+    std::string composed(std::string_view utf8) const {
+        if (nfc_ == nullptr) return std::string(utf8);
+        UErrorCode status = U_ZERO_ERROR;
+        const icu::UnicodeString text =
+            nfc_->normalize(icu::UnicodeString::fromUTF8(
+                                icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size()))),
+                            status);
+        if (U_FAILURE(status)) return std::string(utf8);
+        std::string out;
+        text.toUTF8String(out);
+        return out;
+    }
+
+  private:
+    Romaniser() {
+        UErrorCode status = U_ZERO_ERROR;
+        transliterator_.reset(
+            icu::Transliterator::createInstance("Any-Latin; Latin-ASCII", UTRANS_FORWARD, status));
+        if (U_FAILURE(status)) transliterator_.reset();
+        status = U_ZERO_ERROR;
+        nfc_ = icu::Normalizer2::getNFCInstance(status);
+        if (U_FAILURE(status)) nfc_ = nullptr;
+    }
+
+    std::mutex mutex_;
+    std::unique_ptr<icu::Transliterator> transliterator_;
+    const icu::Normalizer2* nfc_ = nullptr;
+};
+
+bool isAscii(std::string_view text) {
+    for (char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -125,13 +251,95 @@ std::string utf8ToCp1252(std::string_view utf8, size_t* replaced) {
     return out;
 }
 
-std::string charsetToUtf8(std::string_view bytes, std::string_view charset) {
+std::string bookText(std::string_view utf8, BookTextCount* count) {
+    if (isAscii(utf8)) return std::string(utf8);
+    Romaniser& romaniser = Romaniser::instance();
+    const std::string text = romaniser.composed(utf8);
+    std::string out;
+    out.reserve(text.size());
+    std::string run;  // characters the code page cannot hold, in a row
+    const auto flush = [&] {
+        if (run.empty()) return;
+        size_t replaced = 0;
+        const std::string latin = utf8ToCp1252(romaniser.latin(run), &replaced);
+        out += latin;
+        if (count != nullptr) {
+            count->replaced += replaced;
+            if (replaced < latin.size()) ++count->transliterated;
+        }
+        run.clear();
+    };
+    for (size_t pos = 0; pos < text.size();) {
+        char32_t cp = 0;
+        const size_t length = decodeUtf8(text, pos, cp);
+        if (length == 0) {
+            flush();
+            out += '?';
+            if (count != nullptr) ++count->replaced;
+            ++pos;
+            continue;
+        }
+        const int byte = cp1252Byte(cp);
+        if (byte >= 0) {
+            flush();
+            out += static_cast<char>(byte);
+        } else {
+            run.append(text, pos, length);
+        }
+        pos += length;
+    }
+    flush();
+    return out;
+}
+
+std::string judgedUtf8(std::string_view bytes, bool saysUtf8) {
+    size_t multiByte = 0;
+    const size_t good = wellFormedPrefix(bytes, &multiByte);
+    if (good == bytes.size()) return std::string(bytes);
+    if (isCutSequence(bytes.substr(good)) && (saysUtf8 || multiByte > 0)) {
+        return std::string(bytes.substr(0, good));
+    }
+    return cp1252ToUtf8(bytes);
+}
+
+std::string charsetToUtf8(std::string_view bytes, std::string_view charset, bool* unknown) {
     const std::string name = upperAscii(trimBlanks(charset));
     for (const char* latin : {"ISO-8859-1", "ISO8859-1", "ISO_8859-1", "LATIN1", "LATIN-1",
                               "WINDOWS-1252", "CP1252", "US-ASCII", "ASCII"}) {
         if (name == latin) return cp1252ToUtf8(bytes);
     }
-    return lenientUtf8(bytes);
+    if (name.empty() || name == "UTF-8" || name == "UTF8") return judgedUtf8(bytes, !name.empty());
+    if (isAscii(bytes) && name.find("16") == std::string::npos &&
+        name.find("32") == std::string::npos) {
+        return std::string(bytes);  // no need to ask iconv about plain ASCII
+    }
+    if (std::optional<std::string> text = iconvToUtf8(bytes, name.c_str(), 1)) return *text;
+    if (unknown != nullptr) *unknown = true;
+    return judgedUtf8(bytes);
+}
+
+std::optional<std::string> wideFileToUtf8(std::string_view bytes) {
+    static const struct {
+        std::string_view mark;
+        const char* code;
+        size_t unit;
+    } kMarks[] = {{std::string_view("\xFF\xFE\0\0", 4), "UTF-32LE", 4},
+                  {std::string_view("\0\0\xFE\xFF", 4), "UTF-32BE", 4},
+                  {"\xFF\xFE", "UTF-16LE", 2},
+                  {"\xFE\xFF", "UTF-16BE", 2}};
+    for (const auto& m : kMarks) {
+        if (bytes.starts_with(m.mark)) {
+            return iconvToUtf8(bytes.substr(m.mark.size()), m.code, m.unit);
+        }
+    }
+    const std::string_view head = bytes.substr(0, 1024);
+    if (head.find(std::string_view("B\0E\0G\0I\0N\0", 10)) != std::string_view::npos) {
+        return iconvToUtf8(bytes, "UTF-16LE", 2);
+    }
+    if (head.find(std::string_view("\0B\0E\0G\0I\0N", 10)) != std::string_view::npos) {
+        return iconvToUtf8(bytes, "UTF-16BE", 2);
+    }
+    return std::nullopt;
 }
 
 std::string decodeQuotedPrintable(std::string_view text) {
@@ -211,7 +419,7 @@ std::string unescapeText(std::string_view value) {
         const char next = value[i + 1];
         if (next == 'n' || next == 'N') {
             out += '\n';
-        } else if (next == '\\' || next == ',' || next == ';' || next == ':') {
+        } else if (next == '\\' || next == ',' || next == ';' || next == ':' || next == '"') {
             out += next;
         } else {
             out += '\\';

@@ -104,17 +104,17 @@ TEST(VCardImport, SamplesFromPhonesAndAddressBooks) {
          "TEL;VALUE=uri;TYPE=\"voice,home\":tel:+48-22-123\r\nEMAIL;PREF=1:l@example.pl\r\n"
          "BDAY:--0229\r\nADR;LABEL=\"ul. Długa 1\\nWarszawa\":;;ul. Długa 1;Warszawa;;00-001;"
          "Polska\r\nNOTE:emoji 😀 €\r\nX-CUSTOM:1\r\nEND:VCARD\r\n",
-         {.firstNames = "?ukasz",
-          .surnames = "?mega",
-          .address = "ul. D?uga 1, 00-001 Warszawa, Polska",
+         {.firstNames = "Lukasz",
+          .surnames = "Omega",
+          .address = "ul. Dluga 1, 00-001 Warszawa, Polska",
           .day = "29",
           .month = "Febrero",
           .notes = "emoji ? \x80",
           .phones = {"+48-22-123"},
           .emails = {"l@example.pl"}},
-         {"caracteres fuera de Windows-1252 cambiados por '?' en Nombres",
-          "caracteres fuera de Windows-1252 cambiados por '?' en Apellidos",
-          "caracteres fuera de Windows-1252 cambiados por '?' en Direcci\xF3n",
+         {"texto transliterado a letras latinas en Nombres",
+          "texto transliterado a letras latinas en Apellidos",
+          "texto transliterado a letras latinas en Direcci\xF3n",
           "caracteres fuera de Windows-1252 cambiados por '?' en Notas",
           "propiedad X-CUSTOM no importada"}},
         {"no N: FN of four words ends in two surnames; LABEL for the address",
@@ -136,10 +136,10 @@ TEST(VCardImport, SamplesFromPhonesAndAddressBooks) {
          "BEGIN:VCARD\nVERSION:3.0\nORG:Taller Sur;Ventas\nTEL:1\nEND:VCARD\n",
          {.firstNames = "Taller Sur", .phones = {"1"}},
          {}},
-        {"nothing to name it by",
-         "BEGIN:VCARD\nVERSION:4.0\nN:n/a;;;;\nEMAIL:a@b\nEND:VCARD\n",
-         {.emails = {"a@b"}},
-         {"contacto sin nombre"}},
+        {"no name: named after its first e-mail",
+         "BEGIN:VCARD\nVERSION:4.0\nN:n/a;;;;\nTEL:1\nEMAIL:a@b\nEND:VCARD\n",
+         {.firstNames = "a@b", .phones = {"1"}, .emails = {"a@b"}},
+         {"contacto sin nombre: se nombra por su e-mail"}},
     };
     for (const ImportRow& row : rows) {
         SCOPED_TRACE(row.what);
@@ -147,6 +147,87 @@ TEST(VCardImport, SamplesFromPhonesAndAddressBooks) {
         ASSERT_EQ(got.size(), 1u);
         EXPECT_EQ(got[0].contact, row.contact);
         EXPECT_EQ(got[0].warnings, row.warnings);
+    }
+}
+
+// Latin-1 text as UTF-16LE bytes after the byte-order mark.
+std::string utf16le(std::string_view latin1) {
+    std::string out = "\xFF\xFE";
+    for (char c : latin1) {
+        out += c;
+        out += '\0';
+    }
+    return out;
+}
+
+// Faults of cards from the world, one row each.
+TEST(VCardImport, CardsFromTheWorld) {
+    const struct {
+        const char* what;
+        std::string text;
+        ContactData contact;
+        Warnings warnings;
+        bool damaged = false;
+    } rows[] = {
+        {"2.1 card nested without AGENT: the parent goes on after it",
+         "BEGIN:VCARD\nVERSION:2.1\nN:Jefe;Pedro\nBEGIN:VCARD\nN:Eva\nEND:VCARD\nTEL:91 000\n"
+         "END:VCARD\n",
+         {.firstNames = "Pedro", .surnames = "Jefe", .phones = {"91 000"}},
+         {}},
+        {"Apple's \\\" and its year 1604; empty TITLE",
+         "BEGIN:VCARD\nVERSION:3.0\nN:Lago;Sara\nTITLE:\nNOTE:Dice \\\"hola\\\"\nBDAY:1604-05-06\n"
+         "END:VCARD\n",
+         {.firstNames = "Sara",
+          .surnames = "Lago",
+          .day = "6",
+          .month = "Mayo",
+          .notes = "Dice \"hola\""},
+         {}},
+        {"street ending in a comma; no CHARSET, a value that is not UTF-8 as a whole",
+         "BEGIN:VCARD\nVERSION:3.0\nN:Vega;Rosa\nADR:;;PLAZA DEL NI\xD1\xBF 3\\,;LE\xD3N;;;\n"
+         "END:VCARD\n",
+         {.firstNames = "Rosa", .surnames = "Vega", .address = "PLAZA DEL NI\xD1\xBF 3, LE\xD3N"},
+         {}},
+        {"3.0 company: ORG with an unescaped comma is the name, whole",
+         "BEGIN:VCARD\nVERSION:3.0\nORG:Acme, Inc.;Ventas\nEND:VCARD\n",
+         {.firstNames = "Acme, Inc."},
+         {}},
+        {"company card with an empty N: the name in order",
+         "BEGIN:VCARD\nVERSION:3.0\nN:;;;;\nFN:Talleres P\xC3\xA9rez, S.L.\nEND:VCARD\n",
+         {.firstNames = "Talleres P\xE9rez, S.L."},
+         {}},
+        {"file cut inside a quoted-printable UTF-8 sequence",
+         "BEGIN:VCARD\nVERSION:2.1\nN;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:Ib=C3=A1=C3",
+         {.surnames = "Ib\xE1"},
+         {},
+         true},
+        {"declared code page, transliterated where Windows-1252 has no letter",
+         "BEGIN:VCARD\nVERSION:2.1\nN;CHARSET=ISO-8859-2:Wa\xB3\xEAsa;Lech\nEND:VCARD\n",
+         {.firstNames = "Lech", .surnames = "Walesa"},
+         {"texto transliterado a letras latinas en Apellidos"}},
+        {"a code page nobody knows: read as if none were named, and said",
+         "BEGIN:VCARD\nVERSION:2.1\nN;CHARSET=X-UNHEARD:S\xE1"
+         "ez;Ra\xFAl\nEND:VCARD\n",
+         {.firstNames = "Ra\xFAl",
+          .surnames = "S\xE1"
+                      "ez"},
+         {"juego de caracteres desconocido, le\xED"
+          "do como UTF-8 o Windows-1252 (X-UNHEARD)"}},
+        {"UTF-16 file with its byte-order mark",
+         utf16le("BEGIN:VCARD\nN:R;\xF1\nEND:VCARD\n"),
+         {.firstNames = "\xF1", .surnames = "R"},
+         {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::vector<CardImport> got = importVCards(row.text);
+        if (got.size() != 1u) {
+            ADD_FAILURE() << got.size() << " cards";
+            continue;
+        }
+        EXPECT_EQ(got[0].contact, row.contact);
+        EXPECT_EQ(got[0].warnings, row.warnings);
+        EXPECT_EQ(!got[0].damage.empty(), row.damaged);
     }
 }
 
@@ -172,6 +253,11 @@ TEST(VCardImport, FileStructure) {
          "BEGIN:VCARD\nnonsense\n:x\nitem1.:y\nN:;A\nEND:VCARD\n",
          {"A"}},
         {"nothing but junk", "hello\n=\n\xFF\xFE", {}},
+        {"cards joined with cat, each with its byte-order mark",
+         "\xEF\xBB\xBF"
+         "BEGIN:VCARD\nN:;A\nEND:VCARD\n\xEF\xBB\xBF"
+         "BEGIN:VCARD\nN:;B\nEND:VCARD\n",
+         {"A", "B"}},
         {"QP soft break right before END does not swallow it",
          "BEGIN:VCARD\nVERSION:2.1\nNOTE;ENCODING=QUOTED-PRINTABLE:x=\nEND:VCARD\n"
          "BEGIN:VCARD\nN:;B\nEND:VCARD\n",
@@ -399,6 +485,39 @@ TEST(VCardApply, ChangesOnlyWhatDiffers) {
     EXPECT_EQ(out2.find("BDAY"), std::string::npos);
     EXPECT_NE(out2.find("\r\nX-FOO:bar\r\nURL:http://e.es\r\nEND:VCARD"), std::string::npos)
         << out2;
+}
+
+// Cards whose names the book holds otherwise than as written: applying
+// the book's contact keeps what the card wrote, and a change reads back.
+TEST(VCardApply, CardsNamedOtherwiseReadBack) {
+    const struct {
+        const char* what;
+        std::string text;
+        void (*change)(ContactData&);
+        const char* kept;  // still in the card after the change
+    } rows[] = {
+        {"transliterated names",
+         "BEGIN:VCARD\nN:\xD0\x9F\xD0\xB5\xD1\x82\xD1\x80\xD0\xBE\xD0\xB2;Ivan\nEND:VCARD\n",
+         [](ContactData& c) { c.phones = {"1"}; },
+         "N:\xD0\x9F\xD0\xB5\xD1\x82\xD1\x80\xD0\xBE\xD0\xB2;Ivan"},
+        {"named after its e-mail", "BEGIN:VCARD\nEMAIL:a@b\nEND:VCARD\n",
+         [](ContactData& c) { c.emails = {"c@d"}; }, "EMAIL:c@d"},
+        {"company", "BEGIN:VCARD\nN:;;;;\nFN:Sol\nORG:Sol;Ventas\nX-ABShowAs:COMPANY\nEND:VCARD\n",
+         [](ContactData& c) { c.firstNames = "Luna"; }, "ORG:Luna;Ventas"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const VCard card = parseVCards(row.text).at(0);
+        ContactData contact = contactFromCard(card).contact;
+        VCard same = card;
+        applyContact(contact, same);
+        EXPECT_EQ(writeVCard(same, VCardVersion::V30), writeVCard(card, VCardVersion::V30));
+        row.change(contact);
+        VCard changed = card;
+        applyContact(contact, changed);
+        EXPECT_EQ(contactFromCard(changed).contact, contact);
+        EXPECT_NE(writeVCard(changed, VCardVersion::V30).find(row.kept), std::string::npos);
+    }
 }
 
 TEST(ContactMergeTest, FillsKeepsOrReplaces) {

@@ -92,4 +92,19 @@ for text in "José Gómez" "ana@example.com" "luis@example.org"; do
     grep -q "$text" abook.csv || { echo "abook lost $text:"; cat abook.csv; exit 1; }
 done
 echo "abook converted the export"
+
+# Cards abook writes from mutt aliases in other scripts come in as readable
+# Latin names, each person a contact of their own.
+printf '%b' \
+'alias ivan \xd0\x98\xd0\xb2\xd0\xb0\xd0\xbd \xd0\x9f\xd0\xb5\xd1\x82\xd1\x80\xd0\xbe\xd0\xb2 <ivan@example.ru>\n' \
+'alias oleg \xd0\x9e\xd0\xbb\xd0\xb5\xd0\xb3 \xd0\x98\xd0\xb2\xd0\xb0\xd0\xbd\xd0\xbe\xd0\xb2 <oleg@example.ru>\n' \
+'alias lech Lech Wa\xc5\x82\xc4\x99sa <lech@example.pl>\n' > aliases
+abook --convert --informat mutt --infile aliases --outformat vcard --outfile abook.vcf
+mkdir world
+"$book" --book world import abook.vcf
+listed=$("$book" --book world list)
+for name in "Ivan Petrov" "Oleg Ivanov" "Lech Walesa"; do
+    grep -q "$name" <<<"$listed" || { echo "the import lost $name:"; echo "$listed"; exit 1; }
+done
+echo "abook's cards came in with readable names"
 echo "1 passed, 0 failed"
