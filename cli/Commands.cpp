@@ -10,10 +10,10 @@
 #include "ContactBook.h"
 #include "ContactProto.h"
 #include "Output.h"
+#include "SyncCommand.h"
 #include "VCardFiles.h"
 #include "engine/UhashElem.h"
 #include "engine/basicOps.h"
-#include "SyncCommand.h"
 
 namespace contavio::cli {
 

@@ -52,8 +52,9 @@ void tellDeletions(const SyncReport& report) {
 }
 
 QString summary(const SyncReport& report) {
-    return utf8("carpeta: %1 nuevas, %2 cambiadas, %3 borradas; agenda: %4 nuevos, %5 "
-                "cambiados, %6 borrados; conflictos: %7")
+    return utf8(
+               "carpeta: %1 nuevas, %2 cambiadas, %3 borradas; agenda: %4 nuevos, %5 "
+               "cambiados, %6 borrados; conflictos: %7")
         .arg(report.folderAdded)
         .arg(report.folderChanged)
         .arg(report.folderRemoved)
@@ -115,8 +116,9 @@ int runSync(const BookPlace& place, const Arguments& args, const OpenForWriting&
         const BookChanges changes = sync.run(book, report);
         if (report.refused) {
             for (const std::string& note : report.notes) tellBook(note);
-            tell(utf8("La sincronización se detuvo sin cambiar nada: un lado está vacío, o "
-                      "borraría más de la mitad de un lado. Borraría:"));
+            tell(
+                utf8("La sincronización se detuvo sin cambiar nada: un lado está vacío, o "
+                     "borraría más de la mitad de un lado. Borraría:"));
             tellDeletions(report);
             tell(utf8("Si es lo que quiere, repita con --force-delete (lo borrado se guarda en "
                       "%1); --dry-run muestra todo lo que haría.")

@@ -49,27 +49,30 @@ bool containsItem(const std::vector<std::string>& list, std::string_view item) {
                        [&](const std::string& have) { return trimBlanks(have) == item; });
 }
 
+struct Field {
+    std::string ContactData::*member;
+    IsEmpty isEmpty;
+    const char* label;
+};
+
+const Field kFields[] = {
+    {&ContactData::firstNames, isEmptyText, "Nombres"},
+    {&ContactData::surnames, isEmptyText, "Apellidos"},
+    {&ContactData::address, isEmptyText, "Direcci\xF3n"},
+    {&ContactData::web, isEmptyText, "Web URL"},
+    {&ContactData::day, isEmptyDay,
+     "D\xED"
+     "a"},
+    {&ContactData::month, isEmptyMonth, "Mes"},
+    {&ContactData::notes, isEmptyText, "Notas"},
+};
+
 }  // namespace
 
 ThreeWayResult mergeThreeWay(const ContactData& bookBase, const ContactData& book,
                              const ContactData& theirBase, const ContactData& theirs) {
     ThreeWayResult result{book, {}};
     ContactData& c = result.contact;
-    struct Field {
-        std::string ContactData::*member;
-        IsEmpty isEmpty;
-        const char* label;
-    };
-    static const Field kFields[] = {
-        {&ContactData::firstNames, isEmptyText, "Nombres"},
-        {&ContactData::surnames, isEmptyText, "Apellidos"},
-        {&ContactData::address, isEmptyText, "Direcci\xF3n"},
-        {&ContactData::web, isEmptyText, "Web URL"},
-        {&ContactData::day, isEmptyDay, "D\xED"
-                                        "a"},
-        {&ContactData::month, isEmptyMonth, "Mes"},
-        {&ContactData::notes, isEmptyText, "Notas"},
-    };
     for (const Field& f : kFields) {
         const std::string_view their = plain(theirs.*f.member, f.isEmpty);
         if (their == plain(theirBase.*f.member, f.isEmpty)) continue;
@@ -90,6 +93,17 @@ ThreeWayResult mergeThreeWay(const ContactData& bookBase, const ContactData& boo
             const std::string_view text = trimBlanks(item);
             if (isEmptyText(text) || containsItem(theirBase.*list, text)) continue;
             if (!containsItem(items, text)) items.emplace_back(text);
+        }
+    }
+    return result;
+}
+
+ContactData unchangedFrom(const ContactData& contact, const ContactData& base,
+                          const ContactData& other) {
+    ContactData result = contact;
+    for (const Field& f : kFields) {
+        if (plain(contact.*f.member, f.isEmpty) == plain(base.*f.member, f.isEmpty)) {
+            result.*f.member = other.*f.member;
         }
     }
     return result;

@@ -51,6 +51,12 @@ struct ThreeWayResult {
 ThreeWayResult mergeThreeWay(const ContactData& bookBase, const ContactData& book,
                              const ContactData& theirBase, const ContactData& theirs);
 
+// The contact with each text field that reads as base's (compared as
+// mergeThreeWay compares) taken from other: what a card must say after a
+// merge, so that a field the book did not change keeps the card's own text.
+ContactData unchangedFrom(const ContactData& contact, const ContactData& base,
+                          const ContactData& other);
+
 // The contact with one line appended to its notes for each conflict, so that
 // the user sees both values: "[AAAA-MM-DD] <side>, <label>: <value>", where
 // side is "en la carpeta" or "en el servidor".

@@ -57,10 +57,10 @@ namespace contavio {
 inline constexpr int kGuardHandful = 5;
 
 struct SyncOptions {
-    std::string statePath;       // the state of this book with this store
-    std::string legacyStatePath; // a first-version state read once when statePath is missing
-    std::string place;           // the store's place, written into the state
-    std::string keptRoot;        // where copies are kept (KeptCopies)
+    std::string statePath;        // the state of this book with this store
+    std::string legacyStatePath;  // a first-version state read once when statePath is missing
+    std::string place;            // the store's place, written into the state
+    std::string keptRoot;         // where copies are kept (KeptCopies)
     bool dryRun = false;
     bool forceDelete = false;
     std::time_t now = 0;  // the run's time (0: the clock's)

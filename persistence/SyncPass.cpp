@@ -120,8 +120,7 @@ void SyncPass::plan(std::map<std::string, PassCard> cards, const std::vector<std
 // A file of several cards becomes one file per card, named after its bytes
 // so that a run after a kill finds the same names; a pair of the file goes
 // on with its first card.
-void SyncPass::splitCards(std::map<std::string, PassCard>& cards,
-                          std::vector<SyncEntry>& entries) {
+void SyncPass::splitCards(std::map<std::string, PassCard>& cards, std::vector<SyncEntry>& entries) {
     std::vector<std::string> names;
     for (const auto& [name, card] : cards) {
         if (card.version && hasSecondCard(card.bytes)) names.push_back(name);
@@ -136,7 +135,8 @@ void SyncPass::splitCards(std::map<std::string, PassCard>& cards,
             std::string bytes = writeVCard(card, version);
             std::string part = bytesVersion(bytes).substr(0, 16) + ".vcf";
             parts.push_back(part);
-            if (auto it = cards.find(part); it != cards.end() && it->second.bytes == bytes) continue;
+            if (auto it = cards.find(part); it != cards.end() && it->second.bytes == bytes)
+                continue;
             writes_[part] = bytes;
             cards[part] = {std::move(bytes), std::nullopt};
         }
@@ -256,11 +256,13 @@ void SyncPass::merge(const std::string& name, VCard card, const std::string& key
         stored(withConflictNotes(merged.contact, merged.conflicts, today_, store_.sideName()));
     if (!merged.conflicts.empty()) {
         std::string fields;
-        for (const FieldConflict& f : merged.conflicts) fields += (fields.empty() ? "" : ", ") + f.label;
+        for (const FieldConflict& f : merged.conflicts)
+            fields += (fields.empty() ? "" : ", ") + f.label;
         conflict(book, fields + " cambi\xF3 en la agenda y " + store_.sideName() +
                            ": queda lo de la agenda y lo otro se a\xF1"
                            "ade a las notas");
     }
+    ContactData onCard = unchangedFrom(result, bookBase, incoming);
     std::string newKey = contactKeyOf(result);
     if (newKey != key) {
         if (taken(newKey, name) || current(newKey)) {
@@ -271,7 +273,7 @@ void SyncPass::merge(const std::string& name, VCard card, const std::string& key
         remove(key);
     }
     if (newKey != key || !sameBook(result, book)) put(result);
-    applyOnto(name, std::move(card), result);
+    applyOnto(name, std::move(card), onCard);
     pair(name, newKey, result);
 }
 
@@ -281,9 +283,9 @@ void SyncPass::takeCard(const std::string& name, VCard card, const ContactData& 
     const std::string key = keyOf(incoming);
     if (taken(key, name)) {
         const ContactData marked = stored(markedContact(incoming, name));
+        // The card keeps its own name: the mark is the book's alone.
         conflict(incoming, kConflictMarked + displayName(marked).substr(1));
         put(marked);
-        applyOnto(name, std::move(card), marked);
         pair(name, contactKeyOf(marked), marked);
         return;
     }
@@ -341,10 +343,9 @@ bool SyncPass::refused() {
     const auto tooMany = [](size_t gone, size_t side) {
         return gone > kGuardHandful && gone * 2 > side;
     };
-    const bool refuse = (!fromBook.empty() && storeSize == 0) ||
-                        (!fromStore.empty() && book_.empty()) ||
-                        tooMany(fromBook.size(), book_.size()) ||
-                        tooMany(fromStore.size(), storeSize);
+    const bool refuse =
+        (!fromBook.empty() && storeSize == 0) || (!fromStore.empty() && book_.empty()) ||
+        tooMany(fromBook.size(), book_.size()) || tooMany(fromStore.size(), storeSize);
     if (!refuse) return false;
     report_.refused = true;
     return true;

@@ -54,8 +54,8 @@ class SyncPass {
     void conflict(const ContactData& contact, const std::string& what);
     void syncPair(const SyncEntry& e);
     void merge(const std::string& name, VCard card, const std::string& key,
-               const ContactData& bookBase, const ContactData& book,
-               const ContactData& cardBase, const ContactData& incoming);
+               const ContactData& bookBase, const ContactData& book, const ContactData& cardBase,
+               const ContactData& incoming);
     void takeCard(const std::string& name, VCard card, const ContactData& incoming);
     ContactData markedContact(const ContactData& c, const std::string& name) const;
     void newCard(const std::string& key, const ContactData& contact);
@@ -71,10 +71,11 @@ class SyncPass {
     std::set<std::string> seen_;
     std::multiset<std::string> pending_;        // keys of pairs not handled yet
     std::map<std::string, std::string> owner_;  // key -> its card in the new state
-    std::map<std::string, std::optional<ContactData>> overlay_;  // the book's changes; none: removed
-    std::map<std::string, std::optional<std::string>> writes_;   // name -> new bytes; none: removed
-    std::map<std::string, PassCard> splitOriginals_;  // removed because split, not lost
-    std::map<std::string, std::string> listed_;       // name -> version, as listed
+    std::map<std::string, std::optional<ContactData>>
+        overlay_;                                               // the book's changes; none: removed
+    std::map<std::string, std::optional<std::string>> writes_;  // name -> new bytes; none: removed
+    std::map<std::string, PassCard> splitOriginals_;            // removed because split, not lost
+    std::map<std::string, std::string> listed_;                 // name -> version, as listed
     std::vector<SyncEntry> next_;
 };
 

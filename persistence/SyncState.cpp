@@ -142,9 +142,8 @@ std::string stateText(SyncState state) {
         escapeInto(out, e.key);
         if (const auto& c = e.contact) {
             out += " c";
-            for (const std::string* field :
-                 {&c->firstNames, &c->surnames, &c->address, &c->web, &c->day, &c->month,
-                  &c->notes}) {
+            for (const std::string* field : {&c->firstNames, &c->surnames, &c->address, &c->web,
+                                             &c->day, &c->month, &c->notes}) {
                 out += ' ';
                 escapeInto(out, *field);
             }

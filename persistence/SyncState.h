@@ -66,10 +66,10 @@ uint64_t legacyContactHash(const ContactData& normalized);
 // Where the state and the kept copies of a book synced with a folder go:
 // beside the book, in its folder.
 struct SyncPlaces {
-    std::string state;      // "<book folder>/.contavio-sync-<hash of the vdir's path>"
-    std::string kept;       // "<book folder>/contavio-sync-kept"
-    std::string oldState;   // "<vdir>/.contavio-sync", the first version's place
-    std::string place;      // the vdir's path, links resolved
+    std::string state;     // "<book folder>/.contavio-sync-<hash of the vdir's path>"
+    std::string kept;      // "<book folder>/contavio-sync-kept"
+    std::string oldState;  // "<vdir>/.contavio-sync", the first version's place
+    std::string place;     // the vdir's path, links resolved
 };
 SyncPlaces syncPlaces(const std::string& bookFolder, const std::string& vdir);
 
