@@ -557,6 +557,97 @@ TEST_F(VdirSyncTest, FolderAccidentsLoseNothing) {
     }
 }
 
+std::string valueOf(const std::string& cardText, const std::string& name) {
+    for (const VCard& card : parseVCards(cardText)) {
+        for (const VCardProperty& p : card.properties) {
+            if (p.name == name) return p.value;
+        }
+    }
+    return {};
+}
+
+// Ana's contact changed in the book and on her card, then one sync.
+struct MergeCase {
+    const char* what;
+    std::function<void(ContactData&)> inBook;
+    std::function<void(VCard&)> onCard;
+    int conflicts;
+    std::function<void(const ContactData& ana, const std::string& card)> check;
+};
+
+const MergeCase kMerges[] = {
+    {"the server corrects a telephone while the book changes the note",
+     [](ContactData& c) { c.notes = "nota de la agenda"; },
+     [](VCard& card) { setValue(card, "TEL", "600 111 333"); }, 0,
+     [](const ContactData& ana, const std::string& card) {
+         EXPECT_EQ(ana.phones, std::vector<std::string>{"600 111 333"});
+         EXPECT_EQ(ana.notes, "nota de la agenda");
+         EXPECT_EQ(valueOf(card, "NOTE"), "nota de la agenda");
+         EXPECT_EQ(card.find("600 111 222"), std::string::npos);
+     }},
+    {"the same note changed on both sides keeps both",
+     [](ContactData& c) { c.notes = "de la agenda"; },
+     [](VCard& card) { setValue(card, "NOTE", "del servidor"); }, 1,
+     [](const ContactData& ana, const std::string& card) {
+         EXPECT_EQ(ana.notes.rfind("de la agenda [", 0), 0u) << ana.notes;
+         EXPECT_NE(ana.notes.find("] en la carpeta, Notas: del servidor"), std::string::npos)
+             << ana.notes;
+         EXPECT_EQ(contactFromCard(parseVCards(card)[0]).contact.notes, ana.notes);
+     }},
+    {"each side's list changes are taken",
+     [](ContactData& c) { c.emails.push_back("ana@trabajo.example"); },
+     [](VCard& card) {
+         dropProperty(card, "TEL");
+         card.properties.push_back({"", "TEL", {}, "699 000 000"});
+     },
+     0,
+     [](const ContactData& ana, const std::string&) {
+         EXPECT_EQ(ana.phones, std::vector<std::string>{"699 000 000"});
+         EXPECT_EQ(ana.emails,
+                   (std::vector<std::string>{"ana@example.com", "ana@trabajo.example"}));
+     }},
+    {"the same change on both sides is no conflict",
+     [](ContactData& c) { c.address = "Calle Sol 2"; },
+     [](VCard& card) { setValue(card, "ADR", ";;Calle Sol 2;;;;"); }, 0,
+     [](const ContactData& ana, const std::string&) { EXPECT_EQ(ana.address, "Calle Sol 2"); }},
+};
+
+TEST_F(VdirSyncTest, BothSidesChangedMergeFieldByField) {
+    for (const MergeCase& row : kMerges) {
+        SCOPED_TRACE(row.what);
+        startOver();
+        Book book = baseBook();
+        sync(book, dir_);
+        const std::string file = path(fileOf(dir_, kAna));
+        row.inBook(book[kAna]);
+        editCard(dir_, kAna, row.onCard);
+        EXPECT_EQ(sync(book, dir_).conflicts, row.conflicts);
+        ASSERT_EQ(book.count(kAna), 1u);
+        row.check(book.at(kAna), readAll(file));
+        EXPECT_EQ(counts(sync(book, dir_)), (Counts{0, 0, 0, 0, 0, 0, 0}));
+    }
+}
+
+// Names the book cannot hold as they are keep their text on the cards, also
+// when the book changes something else of those contacts.
+TEST_F(VdirSyncTest, ACardKeepsTheTextOfWhatTheBookDidNotChange) {
+    const std::string ivan =
+        "N:\xD0\x9F\xD0\xB5\xD1\x82\xD1\x80\xD0\xBE\xD0\xB2;\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD;;;"
+        "\r\n";
+    const std::string oleg =
+        "N:\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD\xD0\xBE\xD0\xB2;\xD0\x9E\xD0\xBB\xD0\xB5\xD0\xB3;;;"
+        "\r\n";
+    writeAll(path("ivan.vcf"), "BEGIN:VCARD\r\nVERSION:3.0\r\n" + ivan + "TEL:1\r\nEND:VCARD\r\n");
+    writeAll(path("oleg.vcf"), "BEGIN:VCARD\r\nVERSION:3.0\r\n" + oleg + "TEL:2\r\nEND:VCARD\r\n");
+    Book book;
+    sync(book, dir_);
+    ASSERT_EQ(book.size(), 2u);
+    for (auto& [key, c] : book) c.emails = {"nuevo@example.com"};
+    EXPECT_EQ(sync(book, dir_).folderChanged, 2);
+    EXPECT_NE(readAll(path("ivan.vcf")).find(ivan), std::string::npos) << readAll(path("ivan.vcf"));
+    EXPECT_NE(readAll(path("oleg.vcf")).find(oleg), std::string::npos) << readAll(path("oleg.vcf"));
+}
+
 TEST_F(VdirSyncTest, FileSystemFailuresAndDamagedStateAreReported) {
     Book book = baseBook();
     SyncReport missing;
