@@ -117,7 +117,8 @@ BookChanges SyncEngine::run(const BookContacts& book, SyncReport& report) {
     pass.describe();
     if (refused || options_.dryRun) return {};
     BookChanges changes = pass.apply();
-    nextState_ = stateText({options_.place, pass.entries()});
+    nextState_ =
+        pass.stateChanged() || migrated_ ? stateText({options_.place, pass.entries()}) : oldState_;
     pending_ = true;
     return changes;
 }

@@ -39,9 +39,13 @@ std::vector<std::string> sorted(std::vector<std::string> list) {
 // The same contact as the book holds it: the order of its lists is no
 // content, as every save and read of the book turns them round.
 bool sameBook(const ContactData& a, const ContactData& b) {
+    const auto sameItems = [](const std::vector<std::string>& x,
+                              const std::vector<std::string>& y) {
+        return x == y || (x.size() == y.size() && sorted(x) == sorted(y));
+    };
     return a.firstNames == b.firstNames && a.surnames == b.surnames && a.address == b.address &&
            a.web == b.web && a.day == b.day && a.month == b.month && a.notes == b.notes &&
-           sorted(a.phones) == sorted(b.phones) && sorted(a.emails) == sorted(b.emails);
+           sameItems(a.phones, b.phones) && sameItems(a.emails, b.emails);
 }
 
 // A contact of the book and a card's contact that say the same.
@@ -50,11 +54,15 @@ bool agree(const ContactData& book, const ContactData& card) {
 }
 
 bool hasSecondCard(std::string_view bytes) {
+    constexpr std::string_view kBegin = "BEGIN:VCARD";
     int found = 0;
     for (size_t at = 0; (at = bytes.find(':', at)) != std::string_view::npos; ++at) {
-        if (at >= 5 && upperAscii(bytes.substr(at - 5, 11)) == "BEGIN:VCARD" && ++found == 2) {
-            return true;
-        }
+        if (at < 5 || bytes.size() - (at - 5) < kBegin.size()) continue;
+        const std::string_view here = bytes.substr(at - 5, kBegin.size());
+        const bool begins =
+            std::equal(here.begin(), here.end(), kBegin.begin(),
+                       [](char a, char b) { return (a >= 'a' && a <= 'z' ? a - 32 : a) == b; });
+        if (begins && ++found == 2) return true;
     }
     return false;
 }
@@ -70,6 +78,13 @@ SyncPass::SyncPass(CardStore& store, const SyncOptions& options, const BookConta
     char text[16];
     std::strftime(text, sizeof text, "%Y-%m-%d", &local);
     today_ = text;
+}
+
+const ContactData* SyncPass::known(const std::string& key) const {
+    if (auto it = overlay_.find(key); it != overlay_.end())
+        return it->second ? &*it->second : nullptr;
+    if (auto it = book_.find(key); it != book_.end()) return &it->second;
+    return nullptr;
 }
 
 std::optional<ContactData> SyncPass::current(const std::string& key) const {
@@ -99,10 +114,11 @@ void SyncPass::plan(std::map<std::string, PassCard> cards, const std::vector<std
     for (const auto& [name, card] : cards_) listed_[name] = card.version.value_or("");
     skipped_.insert(skipped.begin(), skipped.end());
     splitCards(cards_, entries);
+    const size_t lastPairs = entries.size();
     for (const SyncEntry& e : entries) pending_.insert(e.key);
-    for (const SyncEntry& e : entries) {
+    for (SyncEntry& e : entries) {
         pending_.erase(pending_.find(e.key));
-        syncPair(e);
+        syncPair(std::move(e));
     }
     for (const auto& [name, card] : cards_) {
         if (seen_.count(name)) continue;
@@ -115,6 +131,7 @@ void SyncPass::plan(std::map<std::string, PassCard> cards, const std::vector<std
         if (owner_.count(key)) continue;
         if (const std::optional<ContactData> now = current(key)) newCard(key, *now);
     }
+    stateChanged_ = stateChanged_ || next_.size() != lastPairs || !splitOriginals_.empty();
 }
 
 // A file of several cards becomes one file per card, named after its bytes
@@ -164,6 +181,7 @@ std::optional<VCard> SyncPass::parseCard(const std::string& name) {
 }
 
 void SyncPass::pair(const std::string& name, const std::string& key, const ContactData& contact) {
+    stateChanged_ = true;
     owner_[key] = name;
     const auto card = cards_.find(name);
     const bool written = writes_.count(name) != 0;
@@ -172,9 +190,9 @@ void SyncPass::pair(const std::string& name, const std::string& key, const Conta
     next_.push_back({name, version, key, contact, cardBytes(name)});
 }
 
-void SyncPass::keepPair(const SyncEntry& e) {
-    if (current(e.key)) owner_[e.key] = e.name;
-    next_.push_back(e);
+void SyncPass::keepPair(SyncEntry&& e) {
+    if (known(e.key)) owner_[e.key] = e.name;
+    next_.push_back(std::move(e));
 }
 
 // Rewrites the card so that it reads as contact, keeping what else it holds.
@@ -192,21 +210,24 @@ void SyncPass::conflict(const ContactData& contact, const std::string& what) {
     report_.notes.push_back(displayName(contact) + ": " + what);
 }
 
-void SyncPass::syncPair(const SyncEntry& e) {
+void SyncPass::syncPair(SyncEntry&& e) {
     if (skipped_.count(e.name)) {
-        keepPair(e);  // until the entry is a card again
+        keepPair(std::move(e));  // until the entry is a card again
         return;
     }
-    const bool haveCard = cards_.count(e.name) != 0;
-    const std::optional<ContactData> contact = current(e.key);
+    const auto listed = cards_.find(e.name);
+    const bool haveCard = listed != cards_.end();
     if (haveCard) seen_.insert(e.name);
-    if (!haveCard && !contact) return;  // gone on both sides
-    const bool cardChanged = haveCard && cards_.at(e.name).version.value_or("") != e.version;
-    const bool bookChanged = contact && (!e.contact || !sameBook(*contact, *e.contact));
-    if (haveCard && contact && !cardChanged && !bookChanged) {
-        keepPair(e);
+    // Most pairs did not change: they are told without a copy.
+    const ContactData* now = known(e.key);
+    const bool cardChanged = haveCard && listed->second.version != e.version;
+    const bool bookChanged = now && (!e.contact || !sameBook(*now, *e.contact));
+    if (haveCard && now && !cardChanged && !bookChanged) {
+        keepPair(std::move(e));
         return;
     }
+    const std::optional<ContactData> contact = current(e.key);
+    if (!haveCard && !contact) return;  // gone on both sides
     if (!haveCard) {
         if (!bookChanged) {
             remove(e.key);
@@ -221,7 +242,7 @@ void SyncPass::syncPair(const SyncEntry& e) {
     }
     std::optional<VCard> card = parseCard(e.name);
     if (!card) {
-        keepPair(e);  // kept paired as it was, until the card reads again
+        keepPair(std::move(e));  // kept paired as it was, until the card reads again
         return;
     }
     const ContactData incoming = contactFromCard(*card).contact;

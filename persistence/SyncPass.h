@@ -34,11 +34,15 @@ class SyncPass {
     void describe();
     // Keeps copies, writes the store, and returns the book's changes.
     BookChanges apply();
-    // The new state's entries (after apply: with the new versions).
+    // The new state's entries (after apply: with the new versions), and
+    // whether they differ from the last state's.
     std::vector<SyncEntry> entries() const { return next_; }
+    bool stateChanged() const { return stateChanged_; }
 
   private:
     std::optional<ContactData> current(const std::string& key) const;
+    // As current, without a copy; valid until the book's changes change.
+    const ContactData* known(const std::string& key) const;
     ContactData stored(const ContactData& c) const;
     std::string keyOf(const ContactData& c) const { return contactKeyOf(stored(c)); }
     void put(const ContactData& c) { overlay_[keyOf(c)] = stored(c); }
@@ -49,10 +53,10 @@ class SyncPass {
     void splitCards(std::map<std::string, PassCard>& cards, std::vector<SyncEntry>& entries);
     std::optional<VCard> parseCard(const std::string& name);
     void pair(const std::string& name, const std::string& key, const ContactData& contact);
-    void keepPair(const SyncEntry& e);
+    void keepPair(SyncEntry&& e);
     void applyOnto(const std::string& name, VCard card, const ContactData& contact);
     void conflict(const ContactData& contact, const std::string& what);
-    void syncPair(const SyncEntry& e);
+    void syncPair(SyncEntry&& e);
     void merge(const std::string& name, VCard card, const std::string& key,
                const ContactData& bookBase, const ContactData& book, const ContactData& cardBase,
                const ContactData& incoming);
@@ -77,6 +81,7 @@ class SyncPass {
     std::map<std::string, PassCard> splitOriginals_;            // removed because split, not lost
     std::map<std::string, std::string> listed_;                 // name -> version, as listed
     std::vector<SyncEntry> next_;
+    bool stateChanged_ = false;
 };
 
 }  // namespace contavio

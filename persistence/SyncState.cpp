@@ -38,6 +38,7 @@ void escapeInto(std::string& out, std::string_view text) {
 }
 
 std::optional<std::string> unescape(std::string_view text) {
+    if (text.find('%') == std::string_view::npos) return std::string(text);
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
