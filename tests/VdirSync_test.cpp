@@ -1,52 +1,17 @@
-#include "persistence/VdirSync.h"
-
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <stdlib.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <chrono>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
-#include <map>
-#include <optional>
-#include <random>
-#include <set>
-#include <sstream>
 #include <string>
-#include <thread>
-#include <tuple>
 #include <vector>
 
-#include "BookFile.h"
+#include "SyncFolder.h"
 #include "persistence/CardContact.h"
 #include "persistence/VCard.h"
 
-namespace contavio {
+namespace contavio::synctest {
 namespace {
-
-namespace fs = std::filesystem;
-using Book = std::map<std::string, ContactData>;
-
-ContactData contact(std::string first, std::string last, std::vector<std::string> phones = {},
-                    std::vector<std::string> emails = {}, std::string address = {}) {
-    ContactData c;
-    c.firstNames = std::move(first);
-    c.surnames = std::move(last);
-    c.phones = std::move(phones);
-    c.emails = std::move(emails);
-    c.address = std::move(address);
-    return c;
-}
-
-void add(Book& book, const ContactData& c) { book[contactKeyOf(c)] = c; }
 
 Book baseBook() {
     Book book;
@@ -58,116 +23,6 @@ Book baseBook() {
     add(book, contact("Marta", "", {}, {"marta@example.com"}));
     return book;
 }
-
-std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-void writeAll(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
-
-// The cards of a vdir, by file name, as contacts.
-std::map<std::string, ContactData> cardsIn(const std::string& folder) {
-    std::map<std::string, ContactData> cards;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        const std::string name = entry.path().filename().string();
-        if (name[0] == '.' || entry.path().extension() != ".vcf") continue;
-        auto imported = importVCards(readAll(entry.path().string()));
-        EXPECT_EQ(imported.size(), 1u) << name;
-        if (!imported.empty()) cards[name] = imported.front().contact;
-    }
-    return cards;
-}
-
-std::string fileOf(const std::string& folder, const std::string& key) {
-    for (const auto& [name, c] : cardsIn(folder)) {
-        if (contactKeyOf(c) == key) return name;
-    }
-    return {};
-}
-
-// Every contact has exactly one card that reads back as it, and the reverse.
-::testing::AssertionResult inStep(const Book& book, const std::string& folder) {
-    Book fromCards;
-    for (const auto& [name, c] : cardsIn(folder)) {
-        if (!fromCards.emplace(contactKeyOf(c), c).second) {
-            return ::testing::AssertionFailure() << "two cards for " << contactKeyOf(c);
-        }
-    }
-    Book normal;
-    for (const auto& [key, c] : book) normal[key] = normalizedContact(c, nullptr);
-    if (normal != fromCards) {
-        std::ostringstream out;
-        out << "book " << book.size() << " contacts, folder " << fromCards.size() << " cards:";
-        for (const auto& [key, c] : normal) {
-            if (!fromCards.count(key) || fromCards.at(key) != c) out << " book:" << key;
-        }
-        for (const auto& [key, c] : fromCards) {
-            if (!normal.count(key) || normal.at(key) != c) out << " folder:" << key;
-        }
-        return ::testing::AssertionFailure() << out.str();
-    }
-    return ::testing::AssertionSuccess();
-}
-
-void store(Book& book, const BookChanges& changes) {
-    for (const std::string& key : changes.remove) book.erase(key);
-    for (const ContactData& c : changes.put) book[contactKeyOf(c)] = c;
-}
-
-// Where a sync is cut short, as a kill would: after the folder's side, or
-// after the book was saved as well; the next sync then runs whole.
-enum class Cut { None, AfterFolder, AfterBook };
-
-// The folder of the book's file, where the state and the kept copies go.
-std::string gBookDir;
-
-SyncReport sync(Book& book, const std::string& folder, Cut cut = Cut::None,
-                SyncOptions options = {}) {
-    VdirSync vdir(folder, gBookDir, options);
-    SyncReport report;
-    const BookChanges changes = vdir.run(book, report);
-    if (cut == Cut::AfterFolder) return report;
-    store(book, changes);
-    if (cut == Cut::AfterBook) return report;
-    vdir.commit();
-    return report;
-}
-
-using Counts = std::tuple<int, int, int, int, int, int, int>;
-Counts counts(const SyncReport& r) {
-    return {r.folderAdded, r.folderChanged, r.folderRemoved, r.bookAdded,
-            r.bookChanged, r.bookRemoved,   r.conflicts};
-}
-
-class VdirSyncTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        std::string tmpl = ::testing::TempDir() + "VdirSync-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl.data()), nullptr) << std::strerror(errno);
-        dir_ = tmpl;
-        tmpl = ::testing::TempDir() + "VdirSyncBook-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl.data()), nullptr) << std::strerror(errno);
-        gBookDir = tmpl;
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-        fs::remove_all(gBookDir, ec);
-    }
-    // Both sides and the state as a first sync finds them.
-    void startOver() {
-        for (const std::string& d : {dir_, gBookDir}) {
-            fs::remove_all(d);
-            fs::create_directory(d);
-        }
-    }
-    std::string path(const std::string& name) const { return dir_ + "/" + name; }
-    std::string statePath() const { return syncPlaces(gBookDir, dir_).state; }
-    std::string dir_;
-};
 
 // A card as a server sends it: a name of its own, UTF-8, properties the book
 // cannot show.
@@ -396,167 +251,6 @@ TEST_F(VdirSyncTest, AFirstSyncPairsByKeyAndMergesWhatDiffers) {
     EXPECT_TRUE(inStep(book, dir_));
 }
 
-// Every regular file under the folders: bytes, modification time, inode.
-using Snapshot = std::map<std::string, std::tuple<std::string, int64_t, ino_t>>;
-Snapshot snapshot(const std::vector<std::string>& folders) {
-    Snapshot files;
-    for (const std::string& folder : folders) {
-        for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-            struct stat st {};
-            if (lstat(entry.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-            files[entry.path()] = {readAll(entry.path()),
-                                   st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec,
-                                   st.st_ino};
-        }
-    }
-    return files;
-}
-
-// Contacts as the window stores them: "n/a" for an empty name, blanks kept.
-TEST_F(VdirSyncTest, ASecondSyncWithNothingChangedWritesNothing) {
-    Book book = baseBook();
-    add(book, contact("n/a", "Ruiz", {"1"}));
-    add(book, contact(" Ana ", "Sol", {"2"}));
-    add(book, contact("Eva", "n/a", {}, {"eva@example.com"}));
-    sync(book, dir_);
-    const Book before = book;
-    const Snapshot files = snapshot({dir_, gBookDir});
-    const SyncReport report = sync(book, dir_);
-    EXPECT_EQ(counts(report), (Counts{0, 0, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(book, before);
-    EXPECT_EQ(snapshot({dir_, gBookDir}), files);
-    EXPECT_EQ(report.keptIn, "");
-}
-
-ContactData numbered(int i) {
-    return contact("Persona" + std::to_string(i), "Apellido", {std::to_string(600000 + i)});
-}
-
-std::string cardText(const ContactData& c) { return exportVCards({c}, VCardVersion::V30).text; }
-
-size_t cardCount(const std::string& path) { return parseVCards(readAll(path)).size(); }
-
-void removeCards(const std::string& dir, size_t count) {
-    std::vector<fs::path> cards;
-    for (const auto& e : fs::directory_iterator(dir)) {
-        if (e.path().extension() == ".vcf") cards.push_back(e.path());
-    }
-    std::sort(cards.begin(), cards.end());
-    for (size_t i = 0; i < count && i < cards.size(); ++i) fs::remove(cards[i]);
-}
-
-struct Accident {
-    const char* what;
-    std::function<void(Book&, const std::string& dir)> cause;
-    bool force, dryRun, refused;
-    std::function<void(const Book&, const std::string& dir, const SyncReport&)> check;
-};
-
-const Accident kAccidents[] = {
-    {"an emptied folder", [](Book&, const std::string& dir) { removeCards(dir, 10); }, false, false,
-     true, [](const Book& b, const std::string&, const SyncReport&) { EXPECT_EQ(b.size(), 10u); }},
-    {"an emptied book", [](Book& b, const std::string&) { b.clear(); }, false, false, true,
-     [](const Book&, const std::string& dir, const SyncReport&) {
-         EXPECT_EQ(cardsIn(dir).size(), 10u);
-     }},
-    {"another account's cards",
-     [](Book&, const std::string& dir) {
-         removeCards(dir, 10);
-         for (int i = 20; i < 30; ++i)
-             writeAll(dir + "/o" + std::to_string(i) + ".vcf", cardText(numbered(i)));
-     },
-     false, false, true,
-     [](const Book& b, const std::string&, const SyncReport&) { EXPECT_EQ(b.size(), 10u); }},
-    {"most cards deleted, with force: the contacts are kept aside",
-     [](Book&, const std::string& dir) { removeCards(dir, 7); }, true, false, false,
-     [](const Book& b, const std::string&, const SyncReport& r) {
-         EXPECT_EQ(b.size(), 3u);
-         ASSERT_NE(r.keptIn, "");
-         EXPECT_EQ(cardCount(r.keptIn + "/agenda.vcf"), 7u);
-     }},
-    {"a few cards deleted go without asking, kept aside",
-     [](Book&, const std::string& dir) { removeCards(dir, 2); }, false, false, false,
-     [](const Book& b, const std::string&, const SyncReport& r) {
-         EXPECT_EQ(b.size(), 8u);
-         EXPECT_EQ(cardCount(r.keptIn + "/agenda.vcf"), 2u);
-     }},
-    {"contacts deleted in the book: their cards kept aside",
-     [](Book& b, const std::string&) {
-         b.erase(contactKeyOf(numbered(0)));
-         b.erase(contactKeyOf(numbered(1)));
-     },
-     false, false, false,
-     [](const Book&, const std::string& dir, const SyncReport& r) {
-         EXPECT_EQ(cardsIn(dir).size(), 8u);
-         EXPECT_EQ(std::distance(fs::directory_iterator(r.keptIn + "/tarjetas"), {}), 2);
-     }},
-    {"a dry run changes nothing",
-     [](Book& b, const std::string& dir) {
-         removeCards(dir, 3);
-         add(b, contact("Nueva", "Persona"));
-     },
-     true, true, false,
-     [](const Book& b, const std::string&, const SyncReport& r) {
-         EXPECT_EQ(b.size(), 11u);
-         EXPECT_EQ(r.actions.size(), 4u);
-         EXPECT_EQ(r.bookRemoved, 3);
-     }},
-    {"a FIFO named x.vcf",
-     [](Book&, const std::string& dir) { mkfifo((dir + "/x.vcf").c_str(), 0600); }, false, false,
-     false,
-     [](const Book& b, const std::string&, const SyncReport& r) {
-         EXPECT_EQ(b.size(), 10u);
-         ASSERT_FALSE(r.notes.empty());
-         EXPECT_EQ(r.notes[0].rfind("x.vcf: ", 0), 0u);
-     }},
-    {"a folder named y.vcf",
-     [](Book&, const std::string& dir) { fs::create_directory(dir + "/y.vcf"); }, false, false,
-     false,
-     [](const Book& b, const std::string&, const SyncReport& r) {
-         EXPECT_EQ(b.size(), 10u);
-         ASSERT_FALSE(r.notes.empty());
-         EXPECT_EQ(r.notes[0].rfind("y.vcf: ", 0), 0u);
-     }},
-    {"a file of three cards: each comes in, one file each, the original kept",
-     [](Book&, const std::string& dir) {
-         writeAll(dir + "/multi.vcf",
-                  cardText(numbered(40)) + cardText(numbered(41)) + cardText(numbered(42)));
-     },
-     false, false, false,
-     [](const Book& b, const std::string& dir, const SyncReport& r) {
-         EXPECT_EQ(b.size(), 13u);
-         EXPECT_FALSE(fs::exists(dir + "/multi.vcf"));
-         EXPECT_EQ(cardsIn(dir).size(), 13u);
-         EXPECT_EQ(cardCount(r.keptIn + "/tarjetas/multi.vcf"), 3u);
-     }},
-};
-
-TEST_F(VdirSyncTest, FolderAccidentsLoseNothing) {
-    for (const Accident& row : kAccidents) {
-        SCOPED_TRACE(row.what);
-        startOver();
-        Book book;
-        for (int i = 0; i < 10; ++i) add(book, numbered(i));
-        sync(book, dir_);
-        row.cause(book, dir_);
-        const Book before = book;
-        const Snapshot files = snapshot({dir_, gBookDir});
-        SyncOptions options;
-        options.forceDelete = row.force;
-        options.dryRun = row.dryRun;
-        const SyncReport report = sync(book, dir_, Cut::None, options);
-        EXPECT_EQ(report.refused, row.refused);
-        if (row.refused || row.dryRun) {
-            EXPECT_EQ(book, before);
-            EXPECT_EQ(snapshot({dir_, gBookDir}), files) << "a file was written";
-        }
-        row.check(book, dir_, report);
-        if (!row.refused && !row.dryRun) {
-            EXPECT_EQ(counts(sync(book, dir_)), (Counts{0, 0, 0, 0, 0, 0, 0}));
-        }
-    }
-}
-
 std::string valueOf(const std::string& cardText, const std::string& name) {
     for (const VCard& card : parseVCards(cardText)) {
         for (const VCardProperty& p : card.properties) {
@@ -651,7 +345,7 @@ TEST_F(VdirSyncTest, ACardKeepsTheTextOfWhatTheBookDidNotChange) {
 TEST_F(VdirSyncTest, FileSystemFailuresAndDamagedStateAreReported) {
     Book book = baseBook();
     SyncReport missing;
-    EXPECT_THROW(VdirSync(path("missing"), gBookDir).run(book, missing), std::runtime_error);
+    EXPECT_THROW(VdirSync(path("missing"), bookDir_).run(book, missing), std::runtime_error);
 
     sync(book, dir_);
     writeAll(statePath(), "contavio-sync 2\nlugar x\nonly two\n");
@@ -666,7 +360,7 @@ TEST_F(VdirSyncTest, FileSystemFailuresAndDamagedStateAreReported) {
         chmod(dir_.c_str(), 0500);
         SyncReport failed;
         try {
-            VdirSync(dir_, gBookDir).run(book, failed);
+            VdirSync(dir_, bookDir_).run(book, failed);
             ADD_FAILURE() << "writing into a read-only folder did not fail";
         } catch (const std::runtime_error& e) {
             EXPECT_NE(std::string(e.what()).find(dir_), std::string::npos) << e.what();
@@ -675,163 +369,5 @@ TEST_F(VdirSyncTest, FileSystemFailuresAndDamagedStateAreReported) {
     }
 }
 
-// Every card of a first sync is synced to disk on its own, which bounds the
-// size of a book that keeps this test to a few seconds.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr int kKillContacts = 500;
-#else
-constexpr int kKillContacts = 1000;
-#endif
-constexpr int kKills = 30;
-
-std::string token(int n) { return "tok-" + std::to_string(n); }
-
-ContactData generated(int i) {
-    ContactData c = contact("Nombre" + std::to_string(i), "Apellido" + std::to_string(i),
-                            {"+34 91 555 " + std::to_string(1000 + i)},
-                            {"n" + std::to_string(i) + "@example.com"},
-                            "Calle " + std::to_string(i) + ", Madrid");
-    c.notes = "Contacto n\xFAmero " + std::to_string(i);
-    return c;
-}
-
-// Runs the sync in a process of its own; kills it after `delay` unless it
-// ended before. True when it ran to its end.
-bool runKiller(const std::string& book, const std::string& folder,
-               std::optional<std::chrono::microseconds> delay) {
-    const pid_t child = fork();
-    if (child == 0) {
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        execl(CONTAVIO_SYNC_KILLER, CONTAVIO_SYNC_KILLER, book.c_str(), folder.c_str(), nullptr);
-        _exit(127);
-    }
-    int status = 0;
-    if (delay) {
-        const auto deadline = std::chrono::steady_clock::now() + *delay;
-        while (waitpid(child, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() >= deadline) {
-                kill(child, SIGKILL);
-                waitpid(child, &status, 0);
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
-        }
-    } else {
-        waitpid(child, &status, 0);
-    }
-    if (WIFEXITED(status)) {
-        EXPECT_EQ(WEXITSTATUS(status), 0) << "the sync failed";
-        return true;
-    }
-    return false;
-}
-
-TEST_F(VdirSyncTest, TheBookFileComesBackAsSaved) {
-    BookMap book = baseBook();
-    book[kAna].phones = {"1", "2", "3"};
-    saveBookFile(path("data.vlt"), book);
-    EXPECT_EQ(loadBookFile(path("data.vlt")), book);
-}
-
-// The sync is killed at random moments, while the book and the folder keep
-// changing between runs; a last run must leave them in step with nothing lost.
-TEST_F(VdirSyncTest, KilledAnywhereTheNextSyncCompletesAndLosesNothing) {
-    const std::string bookPath = path("data.vlt");
-    const std::string folder = path("vdir");
-    fs::create_directory(folder);
-    const unsigned seed = std::random_device{}();
-    RecordProperty("seed", std::to_string(seed));
-    SCOPED_TRACE("seed " + std::to_string(seed));
-    std::mt19937 rng(seed);
-
-    // The book, and a folder whose cards share some keys with it.
-    BookMap book;
-    for (int i = 0; i < kKillContacts; ++i) add(book, generated(i));
-    saveBookFile(bookPath, book);
-    int next = kKillContacts;  // contacts and tokens are numbered from here on
-    std::set<std::string> tokens, gone, born;
-    for (int j = 0; j < kKillContacts / 10; ++j) {
-        ContactData c = j % 2 == 0 ? generated(j) : generated(next++);
-        c.emails.push_back(token(next++) + "@example.com");
-        tokens.insert(c.emails.back());
-        born.insert(contactKeyOf(c));
-        writeAll(folder + "/server-" + std::to_string(j) + ".vcf",
-                 exportVCards({c}, VCardVersion::V40).text);
-    }
-
-    // One round of changes on both sides, on contacts no round touched.
-    int untouched = kKillContacts / 10;
-    auto changeBothSides = [&] {
-        BookMap b = loadBookFile(bookPath);
-        for (int n = 0; n < 3; ++n) {
-            const std::string key = contactKeyOf(generated(untouched++));  // edited in the book
-            if (!b.count(key)) continue;
-            b[key].phones.push_back(token(next++));
-            tokens.insert(b[key].phones.back());
-        }
-        for (int n = 0; n < 3; ++n) {  // edited in the folder
-            const std::string key = contactKeyOf(generated(untouched++));
-            const std::string file = folder + "/" + contactUid(key, VCardVersion::V30) + ".vcf";
-            if (!fs::exists(file)) continue;
-            std::vector<VCard> cards = parseVCards(readAll(file));
-            cards[0].properties.push_back({"", "TEL", {}, token(next++)});
-            tokens.insert(cards[0].properties.back().value);
-            writeAll(file, writeVCard(cards[0], VCardVersion::V30));
-        }
-        const std::string inBook = contactKeyOf(generated(untouched++));
-        const std::string inFolder = contactKeyOf(generated(untouched++));
-        const std::string cardGone =
-            folder + "/" + contactUid(inFolder, VCardVersion::V30) + ".vcf";
-        if (b.erase(inBook)) gone.insert(inBook);
-        if (fs::remove(cardGone)) gone.insert(inFolder);
-        ContactData fresh = generated(next++);
-        born.insert(contactKeyOf(fresh));
-        add(b, fresh);
-        saveBookFile(bookPath, b);
-    };
-
-    // Kills land anywhere in a run as long as the last one that ran to its end.
-    using Clock = std::chrono::steady_clock;
-    auto lastRun = std::chrono::microseconds(100000);
-    int completed = 0, killed = 0;
-    for (int round = 0; killed < kKills; ++round) {
-        // Deletions only once a whole sync has paired both sides.
-        if (completed > 0) changeBothSides();
-        const auto delay = std::chrono::microseconds(
-            std::uniform_int_distribution<int64_t>(0, lastRun.count() * 5 / 4)(rng));
-        const auto start = Clock::now();
-        if (runKiller(bookPath, folder, delay)) {
-            ++completed;
-            lastRun = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
-        } else {
-            ++killed;
-        }
-        if (completed == 0 && killed % 10 == 9) {
-            ASSERT_TRUE(runKiller(bookPath, folder, std::nullopt));
-            ++completed;
-        }
-    }
-    ASSERT_TRUE(runKiller(bookPath, folder, std::nullopt));
-    std::printf("[ VdirSync ] %d kills and %d syncs that ran to their end (seed %u)\n", killed,
-                completed, seed);
-
-    book = loadBookFile(bookPath);
-    EXPECT_TRUE(inStep(book, folder));
-    std::set<std::string> items;
-    for (const auto& [key, c] : book) {
-        items.insert(c.phones.begin(), c.phones.end());
-        items.insert(c.emails.begin(), c.emails.end());
-    }
-    for (const std::string& t : tokens) EXPECT_TRUE(items.count(t)) << t << " was lost";
-    for (const std::string& key : gone) EXPECT_FALSE(book.count(key)) << key << " came back";
-    for (const std::string& key : born) EXPECT_TRUE(book.count(key)) << key << " was lost";
-    int leftovers = 0;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        leftovers += entry.path().filename().string().rfind(".contavio-tmp-", 0) == 0;
-    }
-    EXPECT_EQ(leftovers, 0);
-}
-
 }  // namespace
-}  // namespace contavio
+}  // namespace contavio::synctest
