@@ -251,6 +251,37 @@ TEST_F(VdirSyncTest, AFirstSyncPairsByKeyAndMergesWhatDiffers) {
     EXPECT_TRUE(inStep(book, dir_));
 }
 
+// The state an older version kept inside the folder: read once, then gone.
+TEST_F(VdirSyncTest, AStateInsideTheFolderIsTakenOver) {
+    Book book = baseBook();
+    sync(book, dir_);
+    std::string legacy = "contavio-sync 1\n";
+    for (const auto& [key, c] : book) {
+        char line[256];
+        const std::string file = fileOf(dir_, key);
+        std::snprintf(
+            line, sizeof line, "%s %016llx %s %016llx\n", file.c_str(),
+            static_cast<unsigned long long>(legacyCardHash(readAll(path(file)))),
+            key == kAna    ? "Ana"
+                             "Garc%ED"
+                             "a"
+            : key == kLuis ? "LuisP%E9rez"
+                           : key.c_str(),
+            static_cast<unsigned long long>(legacyContactHash(normalizedContact(c, nullptr))));
+        legacy += line;
+    }
+    fs::remove(statePath());
+    writeAll(path(".contavio-sync"), legacy);
+    editCard(dir_, kLuis, [](VCard& c) { setValue(c, "TEL", "911 000 001"); });
+    book.erase(kAna);
+
+    EXPECT_EQ(counts(sync(book, dir_)), (Counts{0, 0, 1, 0, 1, 0, 0}));
+    EXPECT_EQ(book.at(kLuis).phones, std::vector<std::string>{"911 000 001"});
+    EXPECT_FALSE(fs::exists(path(".contavio-sync")));
+    EXPECT_TRUE(fs::exists(statePath()));
+    EXPECT_TRUE(inStep(book, dir_));
+}
+
 std::string valueOf(const std::string& cardText, const std::string& name) {
     for (const VCard& card : parseVCards(cardText)) {
         for (const VCardProperty& p : card.properties) {
