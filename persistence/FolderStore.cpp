@@ -86,7 +86,8 @@ void syncFolder(const std::string& folder) {
     ::close(fd);
 }
 
-FolderStore::FolderStore(std::string folder) : folder_(std::move(folder)) {}
+FolderStore::FolderStore(std::string folder, bool readOnly)
+    : folder_(std::move(folder)), readOnly_(readOnly) {}
 
 std::optional<std::string> FolderStore::readRegular(const std::string& name) const {
     const std::string path = folder_ + "/" + name;
@@ -131,7 +132,7 @@ StoreListing FolderStore::list() {
     while (const dirent* entry = ::readdir(dir)) {
         const std::string name = entry->d_name;
         if (name.rfind(kTempPrefix, 0) == 0) {
-            ::unlink((folder_ + "/" + name).c_str());
+            if (!readOnly_) ::unlink((folder_ + "/" + name).c_str());
         } else if (name[0] != '.' && endsWith(name, kCardExtension)) {
             names.push_back(name);
         }

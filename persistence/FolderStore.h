@@ -18,7 +18,9 @@ namespace contavio {
 
 class FolderStore : public CardStore {
   public:
-    explicit FolderStore(std::string folder);
+    // readOnly: the listing leaves the temporaries of a killed run (a dry
+    // run changes nothing).
+    explicit FolderStore(std::string folder, bool readOnly = false);
 
     StoreListing list() override;
     std::string read(const std::string& name) override;
@@ -36,6 +38,7 @@ class FolderStore : public CardStore {
     std::optional<std::string> readRegular(const std::string& name) const;
 
     std::string folder_;
+    bool readOnly_;
     std::map<std::string, std::string> bytes_;  // the items as last listed or written
 };
 

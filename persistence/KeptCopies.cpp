@@ -34,7 +34,12 @@ void KeptCopies::open() {
     if (used_) return;
     makeFolder(root_);
     removeOld();
-    makeFolder(folder_);
+    // A run in the same second as another gets a folder of its own.
+    const std::string base = folder_;
+    for (int n = 2; ::mkdir(folder_.c_str(), 0700) != 0; ++n) {
+        if (errno != EEXIST) failOn("crear la carpeta", folder_);
+        folder_ = base + "-" + std::to_string(n);
+    }
     makeFolder(folder_ + "/tarjetas");
     used_ = true;
 }
@@ -48,9 +53,9 @@ void KeptCopies::removeOld() const {
     std::vector<std::string> old;
     while (const dirent* entry = ::readdir(dir)) {
         const std::string name = entry->d_name;
-        const bool dated = name.size() == 15 && name[8] == '-' &&
+        const bool dated = name.size() >= 15 && name[8] == '-' &&
                            name.find_first_not_of("0123456789-") == std::string::npos;
-        if (dated && name < oldest) old.push_back(name);
+        if (dated && name.substr(0, 15) < oldest) old.push_back(name);
     }
     ::closedir(dir);
     for (const std::string& name : old) {

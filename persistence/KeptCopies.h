@@ -1,6 +1,7 @@
 // Copies of what a sync deletes or replaces, kept where the user can get
 // them back: one dated folder per run under the root,
 //   <root>/AAAAMMDD-HHMMSS/tarjetas/<name>   each card as it was
+// ("-2", "-3"... after the time for a second run in the same second)
 //   <root>/AAAAMMDD-HHMMSS/agenda.vcf        the book's contacts as they were
 // A card comes back by copying it into the synced folder; the contacts by
 // importing agenda.vcf. Folders older than kKeptDays are removed by the next

@@ -17,6 +17,7 @@ SyncOptions withPlaces(const std::string& folder, const std::string& bookFolder,
 }  // namespace
 
 VdirSync::VdirSync(const std::string& folder, const std::string& bookFolder, SyncOptions options)
-    : store_(folder), engine_(store_, withPlaces(folder, bookFolder, std::move(options))) {}
+    : store_(folder, options.dryRun),
+      engine_(store_, withPlaces(folder, bookFolder, std::move(options))) {}
 
 }  // namespace contavio

@@ -118,6 +118,7 @@ const Accident kAccidents[] = {
      [](Book& b, const std::string& dir) {
          removeCards(dir, 3);
          add(b, contact("Nueva", "Persona"));
+         writeAll(dir + "/.contavio-tmp-123456", "left by a killed run");
      },
      true, true, false,
      [](const Book& b, const std::string&, const SyncReport& r) {
