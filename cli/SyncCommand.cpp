@@ -122,7 +122,7 @@ int runSync(const BookPlace& place, const Arguments& args, const OpenForWriting&
             tellDeletions(report);
             tell(utf8("Si es lo que quiere, repita con --force-delete (lo borrado se guarda en "
                       "%1); --dry-run muestra todo lo que haría.")
-                     .arg(QString::fromStdString(bookFolder + "/contavio-sync-kept")));
+                     .arg(QString::fromStdString(syncPlaces(bookFolder, folder).kept)));
             return kFailed;
         }
         if (options.dryRun) {
