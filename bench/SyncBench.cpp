@@ -1,5 +1,6 @@
-// The vdir sync of a book that did not change since the last sync, against
-// its floor: reading every card file of the folder once.
+// The vdir sync of a book that did not change since the last sync (reading
+// the state, every card and the book's contacts, and writing nothing),
+// against its floor: reading every card file of the folder once.
 //   contavio_sync_bench [--size N] [--runs R] [--dir DIR]
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -55,7 +56,8 @@ std::map<std::string, ContactData> contactBook(int64_t size) {
 
 // The folder as a finished sync leaves it, made without syncing every card
 // to disk: the cards written plainly, then one sync pairs them by key.
-void fillFolder(const std::string& folder, const std::map<std::string, ContactData>& book) {
+void fillFolder(const std::string& folder, const std::string& bookDir,
+                const std::map<std::string, ContactData>& book) {
     for (const auto& [key, c] : book) {
         const std::string path = folder + "/" + contactUid(key, VCardVersion::V30) + ".vcf";
         const std::string text = exportVCards({c}, VCardVersion::V30).text;
@@ -65,7 +67,7 @@ void fillFolder(const std::string& folder, const std::map<std::string, ContactDa
         }
         ::close(fd);
     }
-    VdirSync sync(folder);
+    VdirSync sync(folder, bookDir);
     SyncReport report;
     const BookChanges changes = sync.run(book, report);
     if (!changes.put.empty() || !changes.remove.empty() ||
@@ -102,17 +104,20 @@ int run(int argc, char** argv) {
     }
     WorkDir work(dir);
     const std::string folder = work.path("vdir");
+    const std::string bookDir = work.path("book");
     std::filesystem::create_directories(folder);
+    std::filesystem::create_directories(bookDir);
     const auto book = contactBook(size);
-    fillFolder(folder, book);
+    fillFolder(folder, bookDir, book);
 
     std::vector<double> syncs, reads;
     int64_t files = 0;
     for (int r = 0; r < runs; ++r) {
         const auto start = Clock::now();
-        VdirSync sync(folder);
+        VdirSync sync(folder, bookDir);
         SyncReport report;
         const BookChanges changes = sync.run(book, report);
+        sync.commit();
         syncs.push_back(seconds(start));
         if (!changes.put.empty() || !changes.remove.empty() ||
             report.folderAdded + report.folderChanged + report.folderRemoved > 0) {

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "Output.h"
+#include "SyncCommand.h"
 #include "book/Ansi.h"
 #include "book/BookFiles.h"
 #include "book/ContactBook.h"
@@ -13,7 +14,6 @@
 #include "book/VCardFiles.h"
 #include "engine/UhashElem.h"
 #include "engine/basicOps.h"
-#include "exchange/VdirSync.h"
 
 namespace contavio::cli {
 
@@ -125,10 +125,14 @@ const char* usageOf(const std::string& command) {
                "Elimina el contacto con esos nombres y apellidos, como \"Eliminar\" en la ventana.";
     }
     if (command == "sync") {
-        return "uso: contavio-book [--book RUTA] sync CARPETA\n"
+        return "uso: contavio-book [--book RUTA] sync [--dry-run] [--force-delete] CARPETA\n"
                "Sincroniza la agenda con CARPETA, una carpeta de vCards (un .vcf por contacto)\n"
                "que vdirsyncer mantiene al día con un servidor CardDAV. Lo cambiado de un lado\n"
-               "pasa al otro; un contacto cambiado en los dos lados se combina sin perder nada.";
+               "pasa al otro, campo por campo; un campo cambiado en los dos lados conserva el\n"
+               "de la agenda y el otro se añade a las notas. Si un lado está vacío o se\n"
+               "borraría más de la mitad de un lado, no cambia nada salvo con --force-delete.\n"
+               "--dry-run muestra lo que haría sin cambiar nada. Lo borrado o cambiado se\n"
+               "guarda antes en contavio-sync-kept, junto a la agenda.";
     }
     if (command == "check") {
         return "uso: contavio-book [--book RUTA] check\n"
@@ -146,7 +150,7 @@ const char* usageOf(const std::string& command) {
                "  query TEXTO                       e-mails para mutt (query_command)\n"
                "  check                             lee la agenda y dice si está sana\n"
                "  delete NOMBRES APELLIDOS          elimina un contacto\n"
-               "  sync CARPETA                      sincroniza con una carpeta de vCards\n"
+               "  sync [--dry-run] CARPETA          sincroniza con una carpeta de vCards\n"
                "\n"
                "Opciones:\n"
                "  --book RUTA   la agenda: un archivo como data.vlt, o la carpeta que lo tiene\n"
@@ -347,46 +351,7 @@ int deleteCommand(const BookPlace& place, const Arguments& args) {
 }
 
 int syncCommand(const BookPlace& place, const Arguments& args) {
-    if (args.size() != 1) return badUsage("sync", utf8("hace falta la CARPETA"));
-    const std::string folder = args[0];
-    if (!QFileInfo(QString::fromLocal8Bit(folder)).isDir()) {
-        tell(utf8("%1 no es una carpeta.").arg(QString::fromLocal8Bit(folder)));
-        return kFailed;
-    }
-    BookFiles files(place.folder, place.dataName);
-    const auto sets = openForWriting(files);
-    if (!sets) return kFailed;
-
-    std::map<std::string, ContactData> book;
-    for (const std::string& key : bookKeys(*sets, kContactSlot)) {
-        ContactData contact;
-        if (readContact(*sets, kContactSlot, key, contact, kShown))
-            book.emplace(key, std::move(contact));
-    }
-    VdirSync sync(folder);
-    SyncReport report;
-    try {
-        const BookChanges changes = sync.run(book, report);
-        for (const std::string& key : changes.remove) sets->delObj(kContactSlot, key);
-        for (const ContactData& contact : changes.put)
-            storeContact(*sets, kContactSlot, contact, kShown);
-        if (!saveBook(files, *sets)) return kFailed;
-        sync.commit();
-    } catch (const std::exception& error) {
-        tellBook(error.what());
-        return kFailed;
-    }
-    for (const std::string& note : report.notes) tellBook(note);
-    printLine(utf8("carpeta: %1 nuevas, %2 cambiadas, %3 borradas; agenda: %4 nuevos, %5 "
-                   "cambiados, %6 borrados; conflictos: %7")
-                  .arg(report.folderAdded)
-                  .arg(report.folderChanged)
-                  .arg(report.folderRemoved)
-                  .arg(report.bookAdded)
-                  .arg(report.bookChanged)
-                  .arg(report.bookRemoved)
-                  .arg(report.conflicts));
-    return kDone;
+    return runSync(place, args, openForWriting, saveBook);
 }
 
 int importCommand(const BookPlace& place, const Arguments& args) {

@@ -40,7 +40,86 @@ void mergeList(std::vector<std::string>& list, const std::vector<std::string>& i
     }
 }
 
+std::string_view plain(std::string_view text, IsEmpty isEmpty) {
+    return isEmpty(text) ? std::string_view() : trimBlanks(text);
+}
+
+bool containsItem(const std::vector<std::string>& list, std::string_view item) {
+    return std::any_of(list.begin(), list.end(),
+                       [&](const std::string& have) { return trimBlanks(have) == item; });
+}
+
+struct Field {
+    std::string ContactData::*member;
+    IsEmpty isEmpty;
+    const char* label;
+};
+
+const Field kFields[] = {
+    {&ContactData::firstNames, isEmptyText, "Nombres"},
+    {&ContactData::surnames, isEmptyText, "Apellidos"},
+    {&ContactData::address, isEmptyText, "Direcci\xF3n"},
+    {&ContactData::web, isEmptyText, "Web URL"},
+    {&ContactData::day, isEmptyDay,
+     "D\xED"
+     "a"},
+    {&ContactData::month, isEmptyMonth, "Mes"},
+    {&ContactData::notes, isEmptyText, "Notas"},
+};
+
 }  // namespace
+
+ThreeWayResult mergeThreeWay(const ContactData& bookBase, const ContactData& book,
+                             const ContactData& theirBase, const ContactData& theirs) {
+    ThreeWayResult result{book, {}};
+    ContactData& c = result.contact;
+    for (const Field& f : kFields) {
+        const std::string_view their = plain(theirs.*f.member, f.isEmpty);
+        if (their == plain(theirBase.*f.member, f.isEmpty)) continue;
+        const std::string_view ours = plain(book.*f.member, f.isEmpty);
+        if (ours == plain(bookBase.*f.member, f.isEmpty)) {
+            c.*f.member = std::string(their);
+        } else if (ours != their) {
+            result.conflicts.push_back({f.label, std::string(their)});
+        }
+    }
+    for (auto list : {&ContactData::phones, &ContactData::emails}) {
+        std::vector<std::string>& items = c.*list;
+        std::erase_if(items, [&](const std::string& item) {
+            const std::string_view text = trimBlanks(item);
+            return containsItem(theirBase.*list, text) && !containsItem(theirs.*list, text);
+        });
+        for (const std::string& item : theirs.*list) {
+            const std::string_view text = trimBlanks(item);
+            if (isEmptyText(text) || containsItem(theirBase.*list, text)) continue;
+            if (!containsItem(items, text)) items.emplace_back(text);
+        }
+    }
+    return result;
+}
+
+ContactData unchangedFrom(const ContactData& contact, const ContactData& base,
+                          const ContactData& other) {
+    ContactData result = contact;
+    for (const Field& f : kFields) {
+        if (plain(contact.*f.member, f.isEmpty) == plain(base.*f.member, f.isEmpty)) {
+            result.*f.member = other.*f.member;
+        }
+    }
+    return result;
+}
+
+ContactData withConflictNotes(ContactData contact, const std::vector<FieldConflict>& conflicts,
+                              const std::string& today, const std::string& side) {
+    // The book keeps a note on one line: each conflict is a dated piece of it.
+    for (const FieldConflict& f : conflicts) {
+        std::string& notes = contact.notes;
+        if (isEmptyText(notes)) notes.clear();
+        if (!notes.empty()) notes += ' ';
+        notes += "[" + today + "] " + side + ", " + f.label + ": " + f.theirs;
+    }
+    return contact;
+}
 
 MergeResult mergeContact(const ContactData& stored, const ContactData& incoming, MergeRule rule) {
     MergeResult result{stored, false, {}};

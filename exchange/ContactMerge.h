@@ -29,4 +29,38 @@ struct MergeResult {
 MergeResult mergeContact(const ContactData& stored, const ContactData& incoming,
                          MergeRule rule = MergeRule::KeepStored);
 
+// A field both sides changed since the last sync, to different values.
+struct FieldConflict {
+    std::string label;   // "Notas", Windows-1252
+    std::string theirs;  // the other side's value, trimmed
+};
+
+struct ThreeWayResult {
+    ContactData contact;
+    std::vector<FieldConflict> conflicts;
+};
+
+// The three-way merge of a sync, field by field, of the book's contact and
+// the other side's, each against its own version of the last sync (the
+// bases). Texts compare without surrounding blanks, and "n/a" and the
+// pickers' prompts as empty. A field changed on one side only takes that
+// side's value; a field unchanged on the other side keeps the book's exact
+// text. A field changed on both sides to different values keeps the book's
+// and is named in the conflicts. Each list keeps the book's items, drops
+// those the other side removed and adds, at the end, those it added.
+ThreeWayResult mergeThreeWay(const ContactData& bookBase, const ContactData& book,
+                             const ContactData& theirBase, const ContactData& theirs);
+
+// The contact with each text field that reads as base's (compared as
+// mergeThreeWay compares) taken from other: what a card must say after a
+// merge, so that a field the book did not change keeps the card's own text.
+ContactData unchangedFrom(const ContactData& contact, const ContactData& base,
+                          const ContactData& other);
+
+// The contact with one line appended to its notes for each conflict, so that
+// the user sees both values: "[AAAA-MM-DD] <side>, <label>: <value>", where
+// side is "en la carpeta" or "en el servidor".
+ContactData withConflictNotes(ContactData contact, const std::vector<FieldConflict>& conflicts,
+                              const std::string& today, const std::string& side);
+
 }  // namespace contavio

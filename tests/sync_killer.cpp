@@ -1,9 +1,11 @@
 // Syncs a book kept in a database file with a vdir, as the command-line
-// program does: run, store the changes, save the book, commit. The kill test
-// of the sync starts it and kills it at random moments.
+// program does: run, store the changes, save the book, commit; the state and
+// the kept copies go beside the book. The kill test of the sync starts it and
+// kills it at random moments.
 //   sync_killer BOOK FOLDER
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 
 #include "BookFile.h"
 #include "exchange/VdirSync.h"
@@ -16,12 +18,12 @@ int main(int argc, char** argv) {
     }
     try {
         BookMap book = loadBookFile(argv[1]);
-        VdirSync vdir(argv[2]);
+        VdirSync vdir(argv[2], std::filesystem::path(argv[1]).parent_path().string());
         SyncReport report;
         const BookChanges changes = vdir.run(book, report);
         for (const std::string& key : changes.remove) book.erase(key);
         for (const ContactData& c : changes.put) book[contactKeyOf(c)] = c;
-        saveBookFile(argv[1], book);
+        if (!changes.empty()) saveBookFile(argv[1], book);
         vdir.commit();
         std::printf("folder +%d ~%d -%d, book +%d ~%d -%d, conflicts %d\n", report.folderAdded,
                     report.folderChanged, report.folderRemoved, report.bookAdded,

@@ -86,6 +86,21 @@ listed() { book list | grep -q "$1"; }
 
 timeout 60 vdirsyncer discover >>"$WORK/vdirsyncer.log" 2>&1 </dev/null || fail "vdirsyncer discover"
 
+# Bytes, size, time and inode of the book, every card and the sync's state.
+files_now() {
+    for f in "$BOOK" "$VDIR"/*.vcf "$WORK"/.contavio-sync-*; do
+        [ -f "$f" ] && stat -c '%n %s %.9Y %i' "$f" && md5sum <"$f"
+    done
+}
+
+# 0. Where there is no book, a sync starts none and touches nothing.
+mkdir -p "$WORK/nobook"
+printf 'BEGIN:VCARD\r\nVERSION:3.0\r\nN:Vidal;Rosa;;;\r\nFN:Rosa Vidal\r\nEND:VCARD\r\n' >"$VDIR/rosa.vcf"
+"$BOOK_PROGRAM" --book "$WORK/nobook/data.vlt" sync "$VDIR" 2>/dev/null && fail "a sync without a book went ahead"
+[ -z "$(ls -A "$WORK/nobook")" ] || fail "a sync without a book wrote $(ls -A "$WORK/nobook")"
+[ -f "$VDIR/rosa.vcf" ] || fail "a sync without a book deleted a card"
+rm "$VDIR/rosa.vcf"
+
 # 1. A contact added in Contavio reaches the server.
 # Marta stays to the end: vdirsyncer refuses to sync a side that was emptied.
 printf 'BEGIN:VCARD\r\nVERSION:3.0\r\nN:Garc\303\255a;Ana;;;\r\nFN:Ana Garc\303\255a\r\nTEL:+34 600 111 222\r\nEND:VCARD\r\n' >"$WORK/ana.vcf"
@@ -127,6 +142,26 @@ PILAR=$(server_get pilar-0001)
 echo "$PILAR" | grep -q 'otra@example.com' || fail "the merged card did not reach the server"
 echo "$PILAR" | grep -q '650 999 999' || fail "the server's telephone went from the server"
 
+# 3b. The same note changed in the book and on the server keeps both texts.
+server_get pilar-0001 | grep -v '^NOTE' | awk '/^END:VCARD/ { printf "NOTE:del servidor\r\n" } { print }' >"$WORK/put.vcf"
+server_put pilar-0001 "$WORK/put.vcf" || fail "PUT of the changed note"
+printf 'BEGIN:VCARD\r\nVERSION:3.0\r\nN:Ruiz;Pilar;;;\r\nFN:Pilar Ruiz\r\nNOTE:de la agenda\r\nEND:VCARD\r\n' >"$WORK/pilar3.vcf"
+book import --replace "$WORK/pilar3.vcf" >/dev/null
+round 2>"$WORK/conflict.txt"
+grep -q 'Notas' "$WORK/conflict.txt" || fail "the report does not name the note changed on both sides"
+book export "$WORK/out.vcf" >/dev/null
+grep -q 'NOTE:de la agenda.*del servidor' "$WORK/out.vcf" || fail "the book lost one of the notes: $(grep NOTE "$WORK/out.vcf")"
+server_get pilar-0001 | grep -q 'NOTE:de la agenda.*del servidor' || fail "the server lost one of the notes"
+
+# 3c. A second sync with nothing changed writes nothing: the book, every
+#     card and the state keep their bytes and times.
+before=$(files_now)
+timeout 60 "$BOOK_PROGRAM" --book "$BOOK" sync "$VDIR" >/dev/null || fail "contavio-book sync"
+[ "$(files_now)" = "$before" ] || fail "a sync with nothing to do wrote: $(files_now | diff - /dev/fd/3 3<<EOF2
+$before
+EOF2
+)"
+
 # 4. Deletions travel both ways.
 curl -sf -u "$LOGIN" -X DELETE "${COLLECTION}pilar-0001.vcf" >/dev/null || fail "DELETE of a card"
 round
@@ -137,5 +172,18 @@ ANA_FILE=$(grep -l 'N:Garc' "$VDIR"/*.vcf | head -n 1)
 book delete 'Ana' 'García' >/dev/null || fail "contavio-book delete"
 round
 server_has "$(basename "$ANA_FILE")" && fail "the contact deleted in Contavio is still on the server"
+
+# 5. A server address book emptied (vdirsyncer forced to follow it) does not
+#    empty the book: the sync refuses and changes nothing.
+for href in $(server_cards | grep -o '<[^>]*href>[^<]*\.vcf<' | sed 's/.*>//; s/<$//'); do
+    curl -sf -u "$LOGIN" -X DELETE "$BASE$href" >/dev/null || fail "DELETE $href"
+done
+timeout 60 vdirsyncer sync --force-delete >>"$WORK/vdirsyncer.log" 2>&1 || fail "vdirsyncer sync --force-delete"
+[ -z "$(ls "$VDIR")" ] || fail "vdirsyncer left cards in the emptied vdir"
+before=$(files_now)
+timeout 60 "$BOOK_PROGRAM" --book "$BOOK" sync "$VDIR" 2>"$WORK/refused.txt" && fail "the sync of an emptied folder went ahead"
+grep -q -- '--force-delete' "$WORK/refused.txt" || fail "the refusal does not say how to go ahead"
+[ "$(files_now)" = "$before" ] || fail "the refused sync wrote something"
+listed 'Marta' || fail "the emptied server emptied the book"
 
 echo "carddav_sync: every check passed"

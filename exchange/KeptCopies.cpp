@@ -1,0 +1,85 @@
+#include "exchange/KeptCopies.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <filesystem>
+
+#include "exchange/CardContact.h"
+#include "exchange/FolderStore.h"
+
+namespace contavio {
+
+namespace {
+
+std::string stamp(std::time_t t) {
+    std::tm local{};
+    localtime_r(&t, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
+    return text;
+}
+
+void makeFolder(const std::string& path) {
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) failOn("crear la carpeta", path);
+}
+
+}  // namespace
+
+KeptCopies::KeptCopies(std::string root, std::time_t now)
+    : root_(std::move(root)), folder_(root_ + "/" + stamp(now)), now_(now) {}
+
+void KeptCopies::open() {
+    if (used_) return;
+    makeFolder(root_);
+    removeOld();
+    // A run in the same second as another gets a folder of its own.
+    const std::string base = folder_;
+    for (int n = 2; ::mkdir(folder_.c_str(), 0700) != 0; ++n) {
+        if (errno != EEXIST) failOn("crear la carpeta", folder_);
+        folder_ = base + "-" + std::to_string(n);
+    }
+    makeFolder(folder_ + "/tarjetas");
+    used_ = true;
+}
+
+// Only folders named as this class names them, older than kKeptDays by
+// their name, are removed: nothing else the user put there.
+void KeptCopies::removeOld() const {
+    const std::string oldest = stamp(now_ - std::time_t{kKeptDays} * 24 * 3600);
+    DIR* dir = ::opendir(root_.c_str());
+    if (dir == nullptr) return;
+    std::vector<std::string> old;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        const bool dated = name.size() >= 15 && name[8] == '-' &&
+                           name.find_first_not_of("0123456789-") == std::string::npos;
+        if (dated && name.substr(0, 15) < oldest) old.push_back(name);
+    }
+    ::closedir(dir);
+    for (const std::string& name : old) {
+        std::error_code ignored;  // what cannot be removed now goes next time
+        std::filesystem::remove_all(root_ + "/" + name, ignored);
+    }
+}
+
+void KeptCopies::keepCard(const std::string& name, const std::string& bytes) {
+    open();
+    writeFileIn(folder_ + "/tarjetas", name, bytes);
+}
+
+void KeptCopies::flush() const {
+    if (used_) syncFolder(folder_ + "/tarjetas");
+}
+
+void KeptCopies::keepContacts(const std::vector<ContactData>& contacts) {
+    if (contacts.empty()) return;
+    open();
+    std::vector<ContactData> normal;
+    for (const ContactData& c : contacts) normal.push_back(normalizedContact(c, nullptr));
+    writeFileIn(folder_, "agenda.vcf", exportVCards(normal, VCardVersion::V30).text);
+    syncFolder(folder_);
+}
+
+}  // namespace contavio

@@ -1,0 +1,140 @@
+#include "exchange/SyncEngine.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "exchange/CardContact.h"
+#include "exchange/FolderStore.h"
+#include "exchange/SyncPass.h"
+
+namespace contavio {
+
+namespace {
+
+constexpr char kDamagedState[] =
+    "estado de la sincronizaci\xF3n ilegible: se emparejan tarjetas y contactos por nombre";
+constexpr char kSkipped[] = "no es un archivo normal: no se sincroniza";
+
+// The whole file, or none when it does not exist.
+std::optional<std::string> readText(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) return std::nullopt;
+        failOn("abrir", path);
+    }
+    std::string bytes;
+    char block[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, block, sizeof block);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            const int saved = errno;
+            ::close(fd);
+            errno = saved;
+            failOn("leer", path);
+        }
+        if (n == 0) break;
+        bytes.append(block, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return bytes;
+}
+
+std::pair<std::string, std::string> splitPath(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return {".", path};
+    return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
+}
+
+// The pairs of a first-version state. Its keys were those of the contacts
+// as normalised, and it kept hashes only: a side whose hash still holds
+// gets its present version as the last synced one, the other none.
+std::vector<SyncEntry> migrate(const std::vector<LegacyEntry>& legacy, const BookContacts& book,
+                               const std::map<std::string, PassCard>& cards) {
+    std::map<std::string, std::string> byNormalKey;
+    for (const auto& [key, c] : book) {
+        byNormalKey.emplace(contactKeyOf(normalizedContact(c, nullptr)), key);
+    }
+    std::vector<SyncEntry> entries;
+    for (const LegacyEntry& l : legacy) {
+        SyncEntry e;
+        e.name = l.file;
+        e.key = l.key;
+        if (!book.count(l.key) && byNormalKey.count(l.key)) e.key = byNormalKey.at(l.key);
+        if (auto c = book.find(e.key);
+            c != book.end() &&
+            legacyContactHash(normalizedContact(c->second, nullptr)) == l.contactHash) {
+            e.contact = c->second;
+        }
+        if (auto c = cards.find(l.file);
+            c != cards.end() && legacyCardHash(c->second.bytes) == l.cardHash) {
+            e.card = c->second.bytes;
+            e.version = c->second.version.value_or("");
+        }
+        entries.push_back(std::move(e));
+    }
+    return entries;
+}
+
+}  // namespace
+
+SyncEngine::SyncEngine(CardStore& store, SyncOptions options)
+    : store_(store), options_(std::move(options)) {}
+
+BookChanges SyncEngine::run(const BookContacts& book, SyncReport& report) {
+    pending_ = false;
+    migrated_ = false;
+    const StoreListing listing = store_.list();
+    for (const std::string& name : listing.skipped) report.notes.push_back(name + ": " + kSkipped);
+    std::map<std::string, PassCard> cards;
+    for (const auto& [name, version] : listing.items) cards[name] = {store_.read(name), version};
+
+    std::vector<SyncEntry> entries;
+    oldState_.clear();
+    if (std::optional<std::string> text = readText(options_.statePath)) {
+        oldState_ = std::move(*text);
+        if (std::optional<SyncState> state = parseState(oldState_)) {
+            entries = std::move(state->entries);
+        } else {
+            report.notes.push_back(kDamagedState);
+        }
+    } else if (!options_.legacyStatePath.empty()) {
+        if (std::optional<std::string> old = readText(options_.legacyStatePath)) {
+            if (auto legacy = parseLegacyState(*old)) {
+                entries = migrate(*legacy, book, cards);
+                migrated_ = true;
+            } else {
+                report.notes.push_back(kDamagedState);
+            }
+        }
+    }
+
+    SyncPass pass(store_, options_, book, report);
+    pass.plan(std::move(cards), listing.skipped, std::move(entries));
+    const bool refused = pass.refused();
+    pass.describe();
+    if (refused || options_.dryRun) return {};
+    BookChanges changes = pass.apply();
+    nextState_ =
+        pass.stateChanged() || migrated_ ? stateText({options_.place, pass.entries()}) : oldState_;
+    pending_ = true;
+    return changes;
+}
+
+void SyncEngine::commit() {
+    if (!pending_) return;
+    pending_ = false;
+    const auto [folder, name] = splitPath(options_.statePath);
+    if (nextState_ != oldState_) {
+        writeFileIn(folder, name, nextState_);
+        syncFolder(folder);
+    }
+    // The first version's state has moved beside the book.
+    if (migrated_ && ::unlink(options_.legacyStatePath.c_str()) != 0 && errno != ENOENT) {
+        failOn("borrar", options_.legacyStatePath);
+    }
+}
+
+}  // namespace contavio

@@ -1,0 +1,87 @@
+// One run of the sync engine over the book, the store's cards and the last
+// state: works out every change first (plan), so that the guard and a dry
+// run see the whole sync before anything is written, then writes the store's
+// side (apply). Internal to SyncEngine.
+#pragma once
+
+#include <optional>
+#include <set>
+#include <string>
+
+#include "exchange/SyncEngine.h"
+#include "exchange/SyncState.h"
+#include "exchange/VCard.h"
+
+namespace contavio {
+
+struct PassCard {
+    std::string bytes;
+    std::optional<std::string> version;  // none: made by this sync (a split)
+};
+
+class SyncPass {
+  public:
+    SyncPass(CardStore& store, const SyncOptions& options, const BookContacts& book,
+             SyncReport& report);
+
+    // cards: the store's items by name; skipped: entries of the store that
+    // are no card item; entries: the last state.
+    void plan(std::map<std::string, PassCard> cards, const std::vector<std::string>& skipped,
+              std::vector<SyncEntry> entries);
+    // True when the guard refuses the plan (said in the report).
+    bool refused();
+    // Describes the plan in the report's actions and counts.
+    void describe();
+    // Keeps copies, writes the store, and returns the book's changes.
+    BookChanges apply();
+    // The new state's entries (after apply: with the new versions), and
+    // whether they differ from the last state's.
+    std::vector<SyncEntry> entries() const { return next_; }
+    bool stateChanged() const { return stateChanged_; }
+
+  private:
+    std::optional<ContactData> current(const std::string& key) const;
+    // As current, without a copy; valid until the book's changes change.
+    const ContactData* known(const std::string& key) const;
+    ContactData stored(const ContactData& c) const;
+    std::string keyOf(const ContactData& c) const { return contactKeyOf(stored(c)); }
+    void put(const ContactData& c) { overlay_[keyOf(c)] = stored(c); }
+    void remove(const std::string& key) { overlay_[key] = std::nullopt; }
+    bool taken(const std::string& key, const std::string& name) const;
+    const std::string& cardBytes(const std::string& name) const;
+
+    void splitCards(std::map<std::string, PassCard>& cards, std::vector<SyncEntry>& entries);
+    std::optional<VCard> parseCard(const std::string& name);
+    void pair(const std::string& name, const std::string& key, const ContactData& contact);
+    void keepPair(SyncEntry&& e);
+    void applyOnto(const std::string& name, VCard card, const ContactData& contact);
+    void conflict(const ContactData& contact, const std::string& what);
+    void syncPair(SyncEntry&& e);
+    void merge(const std::string& name, VCard card, const std::string& key,
+               const ContactData& bookBase, const ContactData& book, const ContactData& cardBase,
+               const ContactData& incoming);
+    void takeCard(const std::string& name, VCard card, const ContactData& incoming);
+    ContactData markedContact(const ContactData& c, const std::string& name) const;
+    void newCard(const std::string& key, const ContactData& contact);
+
+    CardStore& store_;
+    const SyncOptions& options_;
+    const BookContacts& book_;
+    SyncReport& report_;
+    std::string today_;
+
+    std::map<std::string, PassCard> cards_;
+    std::set<std::string> skipped_;
+    std::set<std::string> seen_;
+    std::multiset<std::string> pending_;        // keys of pairs not handled yet
+    std::map<std::string, std::string> owner_;  // key -> its card in the new state
+    std::map<std::string, std::optional<ContactData>>
+        overlay_;                                               // the book's changes; none: removed
+    std::map<std::string, std::optional<std::string>> writes_;  // name -> new bytes; none: removed
+    std::map<std::string, PassCard> splitOriginals_;            // removed because split, not lost
+    std::map<std::string, std::string> listed_;                 // name -> version, as listed
+    std::vector<SyncEntry> next_;
+    bool stateChanged_ = false;
+};
+
+}  // namespace contavio

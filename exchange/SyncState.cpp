@@ -1,0 +1,243 @@
+#include "exchange/SyncState.h"
+
+#include <limits.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "exchange/VCardText.h"
+
+namespace contavio {
+
+namespace {
+
+constexpr char kHeader[] = "contavio-sync 2";
+constexpr char kLegacyHeader[] = "contavio-sync 1";
+constexpr char kPlace[] = "lugar ";
+
+uint64_t fnv(std::string_view bytes, uint64_t h = 0xcbf29ce484222325ULL) {
+    for (unsigned char c : bytes) {
+        h ^= c;
+        h *= 0x100000001b3ULL;
+    }
+    return h;
+}
+
+void escapeInto(std::string& out, std::string_view text) {
+    static const char kHex[] = "0123456789ABCDEF";
+    for (unsigned char c : text) {
+        if (c <= 0x20 || c >= 0x7f || c == '%' || c == ',') {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+}
+
+std::optional<std::string> unescape(std::string_view text) {
+    if (text.find('%') == std::string_view::npos) return std::string(text);
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            out += text[i];
+            continue;
+        }
+        if (i + 2 >= text.size()) return std::nullopt;
+        const int hi = hexValue(text[i + 1]), lo = hexValue(text[i + 2]);
+        if (hi < 0 || lo < 0) return std::nullopt;
+        out += static_cast<char>(hi * 16 + lo);
+        i += 2;
+    }
+    return out;
+}
+
+std::vector<std::string_view> split(std::string_view line, char separator) {
+    std::vector<std::string_view> parts;
+    for (size_t at = 0;;) {
+        const size_t end = line.find(separator, at);
+        parts.push_back(line.substr(at, end - at));
+        if (end == std::string_view::npos) return parts;
+        at = end + 1;
+    }
+}
+
+std::optional<std::vector<std::string>> unescapeList(std::string_view field) {
+    std::vector<std::string> items;
+    if (field.empty()) return items;
+    if (field[0] != ',') return std::nullopt;
+    for (std::string_view part : split(field.substr(1), ',')) {
+        auto item = unescape(part);
+        if (!item) return std::nullopt;
+        items.push_back(std::move(*item));
+    }
+    return items;
+}
+
+// Lines of a state text after its header; none when cut short.
+std::optional<std::vector<std::string_view>> bodyLines(std::string_view text,
+                                                       std::string_view header) {
+    if (text.substr(0, header.size() + 1) != std::string(header) + "\n") return std::nullopt;
+    text.remove_prefix(header.size() + 1);
+    if (!text.empty() && text.back() != '\n') return std::nullopt;  // written whole or not at all
+    std::vector<std::string_view> lines;
+    if (text.empty()) return lines;
+    lines = split(text.substr(0, text.size() - 1), '\n');
+    return lines;
+}
+
+std::optional<SyncEntry> parseEntry(std::string_view line) {
+    const std::vector<std::string_view> parts = split(line, ' ');
+    if (parts.size() != 5 && parts.size() != 14) return std::nullopt;
+    SyncEntry e;
+    auto name = unescape(parts[0]);
+    auto version = unescape(parts[1]);
+    auto key = unescape(parts[2]);
+    if (!name || !version || !key || name->empty()) return std::nullopt;
+    e.name = std::move(*name);
+    e.version = std::move(*version);
+    e.key = std::move(*key);
+    size_t next = 4;
+    if (parts[3] == "c" && parts.size() == 14) {
+        ContactData c;
+        std::string* fields[] = {&c.firstNames, &c.surnames, &c.address, &c.web,
+                                 &c.day,        &c.month,    &c.notes};
+        for (std::string* field : fields) {
+            auto value = unescape(parts[next++]);
+            if (!value) return std::nullopt;
+            *field = std::move(*value);
+        }
+        auto phones = unescapeList(parts[next++]);
+        auto emails = unescapeList(parts[next++]);
+        if (!phones || !emails) return std::nullopt;
+        c.phones = std::move(*phones);
+        c.emails = std::move(*emails);
+        e.contact = std::move(c);
+    } else if (parts[3] != "-" || parts.size() != 5) {
+        return std::nullopt;
+    }
+    if (parts[next] != "-") {
+        auto card = unescape(parts[next]);
+        if (!card) return std::nullopt;
+        e.card = std::move(*card);
+    }
+    return e;
+}
+
+}  // namespace
+
+std::string stateText(SyncState state) {
+    std::sort(state.entries.begin(), state.entries.end(),
+              [](const SyncEntry& a, const SyncEntry& b) { return a.name < b.name; });
+    std::string out = std::string(kHeader) + "\n" + kPlace;
+    escapeInto(out, state.place);
+    out += '\n';
+    for (const SyncEntry& e : state.entries) {
+        escapeInto(out, e.name);
+        out += ' ';
+        escapeInto(out, e.version);
+        out += ' ';
+        escapeInto(out, e.key);
+        if (const auto& c = e.contact) {
+            out += " c";
+            for (const std::string* field : {&c->firstNames, &c->surnames, &c->address, &c->web,
+                                             &c->day, &c->month, &c->notes}) {
+                out += ' ';
+                escapeInto(out, *field);
+            }
+            for (const auto* list : {&c->phones, &c->emails}) {
+                out += ' ';
+                for (const std::string& item : *list) {
+                    out += ',';
+                    escapeInto(out, item);
+                }
+            }
+        } else {
+            out += " -";
+        }
+        out += ' ';
+        if (e.card) {
+            escapeInto(out, *e.card);
+        } else {
+            out += '-';
+        }
+        out += '\n';
+    }
+    return out;
+}
+
+std::optional<SyncState> parseState(std::string_view text) {
+    const auto lines = bodyLines(text, kHeader);
+    if (!lines || lines->empty() || lines->front().substr(0, 6) != kPlace) return std::nullopt;
+    SyncState state;
+    auto place = unescape(lines->front().substr(6));
+    if (!place) return std::nullopt;
+    state.place = std::move(*place);
+    for (size_t i = 1; i < lines->size(); ++i) {
+        auto entry = parseEntry((*lines)[i]);
+        if (!entry) return std::nullopt;
+        state.entries.push_back(std::move(*entry));
+    }
+    return state;
+}
+
+std::optional<std::vector<LegacyEntry>> parseLegacyState(std::string_view text) {
+    const auto lines = bodyLines(text, kLegacyHeader);
+    if (!lines) return std::nullopt;
+    std::vector<LegacyEntry> entries;
+    for (std::string_view line : *lines) {
+        const auto parts = split(line, ' ');
+        if (parts.size() != 4 || parts[1].size() != 16 || parts[3].size() != 16) {
+            return std::nullopt;
+        }
+        auto file = unescape(parts[0]);
+        auto key = unescape(parts[2]);
+        char* end = nullptr;
+        const std::string cardHash(parts[1]), contactHash(parts[3]);
+        LegacyEntry e;
+        e.cardHash = std::strtoull(cardHash.c_str(), &end, 16);
+        if (*end != '\0') return std::nullopt;
+        e.contactHash = std::strtoull(contactHash.c_str(), &end, 16);
+        if (*end != '\0' || !file || !key || file->empty()) return std::nullopt;
+        e.file = std::move(*file);
+        e.key = std::move(*key);
+        entries.push_back(std::move(e));
+    }
+    return entries;
+}
+
+uint64_t legacyCardHash(std::string_view bytes) { return fnv(bytes); }
+
+uint64_t legacyContactHash(const ContactData& c) {
+    std::string all;
+    for (const std::string* field :
+         {&c.firstNames, &c.surnames, &c.address, &c.web, &c.day, &c.month, &c.notes}) {
+        all += *field;
+        all += '\x1f';
+    }
+    for (const auto* unsorted : {&c.phones, &c.emails}) {
+        std::vector<std::string> list = *unsorted;
+        std::sort(list.begin(), list.end());
+        for (const std::string& item : list) {
+            all += item;
+            all += '\x1e';
+        }
+        all += '\x1f';
+    }
+    return fnv(all);
+}
+
+SyncPlaces syncPlaces(const std::string& bookFolder, const std::string& vdir) {
+    char resolved[PATH_MAX];
+    const std::string place = ::realpath(vdir.c_str(), resolved) ? resolved : vdir;
+    char hash[17];
+    std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(fnv(place)));
+    const std::string dir = bookFolder.empty() ? std::string(".") : bookFolder;
+    return {dir + "/.contavio-sync-" + hash, dir + "/contavio-sync-kept", vdir + "/.contavio-sync",
+            place};
+}
+
+}  // namespace contavio
