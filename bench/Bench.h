@@ -1,5 +1,6 @@
-// The benchmark's rows: for each size, a generated book measured through
-// the store and through its peer, one table row per measurement.
+// The benchmark's runner: for each size, a generated book measured through
+// the store and through its peer by each row of its table, one table row per
+// measurement, then the rows that compare the sizes.
 #pragma once
 
 #include <cstdint>
@@ -32,6 +33,9 @@ class Mismatch : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// Stops the run with Mismatch when two counts that must agree do not.
+void expectSame(const std::string& what, int64_t got, int64_t expected);
+
 class Bench {
   public:
     Bench(const Options& options, const WorkDir& dir) : options_(options), dir_(dir) {}
@@ -49,30 +53,34 @@ class Bench {
         std::map<std::string, std::optional<double>> perContact;
     };
 
-    struct SizeContext;
+    struct SizeContext;  // Rows.h
 
     void runSize(int64_t size);
     void runBook(const std::string& path);
     void measure(SizeContext& ctx);
-    void loadRow(const SizeContext& ctx);
+
+    // The rows, each printing its table rows (StoreRows.cpp, VCardRows.cpp).
+    void loadRow(SizeContext& ctx);
     void startupRows(SizeContext& ctx);
     void saveRow(SizeContext& ctx);
-    void emitThroughputRow(const SizeContext& ctx, const std::string& op, const Samples& c,
-                           const Samples& p, double bytes, std::optional<double> targetMBps);
+    void searchFivePercentRow(SizeContext& ctx);
+    void searchAllRow(SizeContext& ctx);
+    void heldSearchRow(SizeContext& ctx);
+    void commitRows(SizeContext& ctx);
+    void afterSearchRows(SizeContext& ctx);
+    void vcardRows(SizeContext& ctx);
+    void memoryRow(SizeContext& ctx);
+    void startedMemoryRow(SizeContext& ctx);
     int64_t searchRow(SizeContext& ctx, const std::string& op, const std::string& text,
                       double limit100k, double limit1M);
-    void heldSearchRow(SizeContext& ctx);
-    void commitRows(const SizeContext& ctx);
-    void afterSearchRows(const SizeContext& ctx);
-    void vcardRows(SizeContext& ctx);
-    void memoryRow(const SizeContext& ctx);
-    void startedMemoryRow(const SizeContext& ctx);
-    void printLegend();
+
+    // The runs of one side of a row, or skipped when the sizes before say
+    // that it would not fit in the budget.
     Samples side(const std::string& key, int64_t size, const RunOnce& once);
-    std::string runsCell(const Samples& contavio, const Samples& peer) const;
-    std::string skippedCell() const;
-    std::string spreadCell(const Samples& contavio, const Samples& peer) const;
-    std::optional<double> ratio(const Samples& contavio, const Samples& peer) const;
+    std::string skippedCell() const { return bench::skippedCell(options_.budget); }
+    void emitThroughputRow(const SizeContext& ctx, const std::string& op, const Samples& c,
+                           const Samples& p, double bytes, std::optional<double> targetMBps);
+    // Prints the row with its verdict and counts the verdict.
     void emit(Row row, std::optional<bool> met);
     void printScaling();
 
