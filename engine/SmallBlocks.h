@@ -20,6 +20,7 @@
 #pragma once
 
 #include <cstddef>
+#include <new>
 
 namespace contavio {
 
@@ -30,11 +31,19 @@ void smallBlockFree(void* block, std::size_t size) noexcept;
 
 // Declares the class-specific operator new and delete of a record kept in
 // small blocks. The sized delete receives the size of the object being freed,
-// the dynamic type's size when it is freed through a virtual destructor.
-#define CONTAVIO_SMALL_BLOCKS                                                                    \
-    static void* operator new(std::size_t size) { return ::contavio::smallBlockAllocate(size); } \
-    static void operator delete(void* block, std::size_t size) noexcept {                        \
-        ::contavio::smallBlockFree(block, size);                                                 \
+// the dynamic type's size when it is freed through a virtual destructor. A
+// derived type aligned beyond what blocks give (alignas above 16) takes the
+// heap's aligned forms instead.
+#define CONTAVIO_SMALL_BLOCKS                                                                     \
+    static void* operator new(std::size_t size) { return ::contavio::smallBlockAllocate(size); }  \
+    static void operator delete(void* block, std::size_t size) noexcept {                         \
+        ::contavio::smallBlockFree(block, size);                                                  \
+    }                                                                                             \
+    static void* operator new(std::size_t size, std::align_val_t align) {                         \
+        return ::operator new(size, align);                                                       \
+    }                                                                                             \
+    static void operator delete(void* block, std::size_t size, std::align_val_t align) noexcept { \
+        ::operator delete(block, size, align);                                                    \
     }
 
 }  // namespace contavio
