@@ -225,7 +225,11 @@ void* smallBlockAllocate(std::size_t size) {
 void smallBlockFree(void* block, std::size_t size) noexcept {
     if (block == nullptr) return;
     if (!keptInBlocks(size)) {
-        ::operator delete(block, size);
+#if defined(__cpp_sized_deallocation)
+        ::operator delete(block, size);  // the sanitizers check the size against the make
+#else
+        ::operator delete(block);
+#endif
         return;
     }
     const std::size_t index = sizeIndex(size);

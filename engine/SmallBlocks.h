@@ -34,16 +34,16 @@ void smallBlockFree(void* block, std::size_t size) noexcept;
 // the dynamic type's size when it is freed through a virtual destructor. A
 // derived type aligned beyond what blocks give (alignas above 16) takes the
 // heap's aligned forms instead.
-#define CONTAVIO_SMALL_BLOCKS                                                                     \
-    static void* operator new(std::size_t size) { return ::contavio::smallBlockAllocate(size); }  \
-    static void operator delete(void* block, std::size_t size) noexcept {                         \
-        ::contavio::smallBlockFree(block, size);                                                  \
-    }                                                                                             \
-    static void* operator new(std::size_t size, std::align_val_t align) {                         \
-        return ::operator new(size, align);                                                       \
-    }                                                                                             \
-    static void operator delete(void* block, std::size_t size, std::align_val_t align) noexcept { \
-        ::operator delete(block, size, align);                                                    \
+#define CONTAVIO_SMALL_BLOCKS                                                                    \
+    static void* operator new(std::size_t size) { return ::contavio::smallBlockAllocate(size); } \
+    static void operator delete(void* block, std::size_t size) noexcept {                        \
+        ::contavio::smallBlockFree(block, size);                                                 \
+    }                                                                                            \
+    static void* operator new(std::size_t size, std::align_val_t align) {                        \
+        return ::operator new(size, align);                                                      \
+    }                                                                                            \
+    static void operator delete(void* block, std::align_val_t align) noexcept {                  \
+        ::operator delete(block, align);                                                         \
     }
 
 }  // namespace contavio
