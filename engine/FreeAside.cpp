@@ -39,7 +39,7 @@ class FreeingThread {
     // caller frees it.
     bool take(std::unique_ptr<Garbage>& garbage) {
         const std::lock_guard<std::mutex> lock(mutex_);
-        if (stopping_ || waiting_ >= kFreeAsideMost) return false;
+        if (stopping_ || waiting_ >= std::max(kFreeAsideMost, 6 * largest_)) return false;
         if (!thread_.joinable()) {
             try {
                 thread_ = startWorker([this] { run(); });
@@ -48,6 +48,7 @@ class FreeingThread {
             }
         }
         waiting_ += garbage->bytes;
+        largest_ = std::max(largest_, garbage->bytes);
         queue_.push_back(std::move(garbage));
         lastHanded_ = std::chrono::steady_clock::now();
         queued_.notify_one();
@@ -74,7 +75,8 @@ class FreeingThread {
             // nothing has been handed over for a moment - unless so much
             // waits that searches in a row would pile it up.
             const auto quiet = [this] {
-                return stopping_ || hurry_ || waiting_ > kFreeAsidePatient ||
+                return stopping_ || hurry_ ||
+                       waiting_ > std::max(kFreeAsidePatient, 3 * largest_) ||
                        std::chrono::steady_clock::now() >= lastHanded_ + kQuiet;
             };
             while (!quiet()) queued_.wait_until(lock, lastHanded_ + kQuiet);
@@ -100,6 +102,7 @@ class FreeingThread {
     bool busy_ = false;        // freeing one, outside the lock
     bool hurry_ = false;       // someone waits for the queue to empty
     std::size_t waiting_ = 0;  // bytes queued or being freed
+    std::size_t largest_ = 0;  // the most bytes handed over at once
     std::deque<std::unique_ptr<Garbage>> queue_;
     bool stopping_ = false;
     std::thread thread_;

@@ -8,8 +8,11 @@
 // What waits to be freed is bounded, so that searches pressed again and
 // again do not pile up garbage: while little waits, the thread waits for a
 // quiet moment (the caller is usually still at work); once more than
-// kFreeAsidePatient bytes wait it frees at once; and a caller who would hand
-// over more while kFreeAsideMost bytes or more wait frees it itself.
+// kFreeAsidePatient bytes wait (or three times the largest thing handed over
+// so far, if more) it frees at once; and a caller who would hand over more
+// while kFreeAsideMost bytes or more wait (or six times that largest thing)
+// frees it itself. A large book's single result is then no reason to hurry,
+// and a small book's many never pile up beyond a few dozen megabytes.
 //
 // What is handed over must be the caller's alone: nothing else may point
 // into it. The thread finishes its work when the program ends.
