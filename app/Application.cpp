@@ -1,6 +1,8 @@
 #include "Application.h"
 
 #include <QLocale>
+#include <cstdio>
+#include <cstdlib>
 
 #include "AppIcon.h"
 #include "Dialogs.h"
@@ -41,6 +43,19 @@ void prepareApplication() {
 char localeDecimalSeparator() {
     const std::string separator = toAnsi(QLocale::system().decimalPoint());
     return separator.size() == 1 && separator[0] != '?' ? separator[0] : '.';
+}
+
+namespace {
+bool gEndAfterCloseDown = false;
+}  // namespace
+
+void endProcessAfterCloseDown(bool wanted) { gEndAfterCloseDown = wanted; }
+
+bool endsProcessAfterCloseDown() { return gEndAfterCloseDown; }
+
+void endProcess(int status) {
+    std::fflush(nullptr);
+    std::_Exit(status);
 }
 
 bool hasDisplay() {

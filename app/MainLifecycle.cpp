@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 
+#include "Application.h"
 #include "BusyNotice.h"
 #include "Credits.h"
 #include "Dialogs.h"
@@ -105,11 +106,17 @@ void TForm1::FormClose() {
         return;  // a signal while the save shows its note closes nothing twice
     }
     closingDown_ = true;
-    if (contactSetReady()) {
-        saveContacts();
-    }
+    const bool saved = contactSetReady() ? saveContacts() : true;
     // Freeing a large book takes a moment: not with a frozen window on screen.
     hide();
+    if (saved && endsProcessAfterCloseDown()) {
+        // The process ends right after this: the book is written, and only
+        // memory is left, which the system takes back at once.
+        if (book_) book_->unlock();
+        static_cast<void>(gConjuntos.release());
+        closedDown_ = true;
+        return;
+    }
     gConjuntos.reset();
     gResultTexts.reset();
     gResultKeys.reset();

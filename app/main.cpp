@@ -13,6 +13,19 @@
 #include "book/Ansi.h"
 #include "book/Texts.h"
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define CONTAVIO_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define CONTAVIO_SANITIZED 1
+#endif
+#endif
+#if defined(CONTAVIO_SANITIZED)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
 int main(int argc, char** argv) {
     using namespace contavio;
     if (!hasDisplay()) {
@@ -22,6 +35,7 @@ int main(int argc, char** argv) {
     }
     TApplication app(argc, argv);
     prepareApplication();
+    endProcessAfterCloseDown(!kSanitized);  // the sanitizers check what close-down frees
     int status = 1;
     runGuarded([&] {
         TerminationWatcher watcher;  // before the windows: start-up may wait for the user
@@ -40,6 +54,7 @@ int main(int argc, char** argv) {
         if (!form1.closedDown()) {
             form1.close();  // the loop ended some other way: still save
         }
+        if (endsProcessAfterCloseDown()) endProcess(status);  // saved, files closed
     });
     return status;
 }

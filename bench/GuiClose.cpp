@@ -14,6 +14,7 @@
 #include "GuiProcess.h"
 #include "PlainFiles.h"
 #include "StoreOps.h"
+#include "app/Application.h"
 #include "app/Dialogs.h"
 #include "app/Main.h"
 
@@ -57,6 +58,8 @@ int closeOnce() {
         return ++questions < 3 ? 0 : static_cast<int>(request.choices.size()) - 1;
     });
 
+    // As the program does: close-down ends the process once the book is saved.
+    endProcessAfterCloseDown(true);
     auto form = std::make_unique<TForm1>();
     form->show();
     if (!QTest::qWaitForWindowExposed(form.get())) {
@@ -83,8 +86,7 @@ int closeOnce() {
     std::printf("CLOSE %.3f %lld %.3f %d %d\n", msBetween(requested, *watch.hidden),
                 static_cast<long long>(requested.time_since_epoch().count()), peerMs, listed,
                 questions);
-    std::fflush(stdout);
-    return 0;
+    endProcess(0);
 }
 
 CloseReading measureClose(const std::string& self, const std::filesystem::path& book,

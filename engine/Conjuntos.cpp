@@ -123,7 +123,9 @@ void TConjuntos::search(int32_t slot, const std::string& text, const iVector& se
     previous.swap(results[static_cast<size_t>(slot)]);
     // A large previous result is freed off the caller's path.
     if (previous && countSSol(previous.get()) >= static_cast<int32_t>(kWorthASecondThread)) {
-        freeAside(std::move(previous));
+        const size_t bytes =
+            sizeof(SSol) + previous->bytes.size() + previous->items.capacity() * sizeof(SSol::Item);
+        freeAside(std::move(previous), bytes);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "SetEdits.h"
 #include "basicOps.h"
 
 namespace contavio {
@@ -52,7 +53,7 @@ float TElem::getFloat(int32_t index) const { return floats[static_cast<size_t>(i
 
 void TElem::setStr(int32_t index, const std::string& text) {
     strs[static_cast<size_t>(index)] = copyStr(text);
-    if (inSet) gSetElemEdits.fetch_add(1, std::memory_order_relaxed);
+    if (inSet) noteSetElemEdit(this);
 }
 
 void TElem::setInt(int32_t index, int32_t value) { ints[static_cast<size_t>(index)] = value; }

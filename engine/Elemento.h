@@ -89,9 +89,9 @@ class TElem {
 };
 
 // How many times setStr has changed an element owned by a set. Threads that
-// work on sets of their own share it, so it is atomic; it only ever rises, and
-// nothing is ordered by it (relaxed): a search compares it with the value its
-// set's search cache was made at.
+// work on sets of their own share it, so it is atomic; it only ever rises. A
+// search compares it with the value its set's search cache was brought up to
+// date at, and then asks the log of edits (SetEdits.h) which elements changed.
 extern std::atomic<uint64_t> gSetElemEdits;
 
 }  // namespace contavio

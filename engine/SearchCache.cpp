@@ -136,6 +136,24 @@ void SearchCache::join(const SearchCache& rest) {
     dead_ += rest.dead_;
 }
 
+bool SearchCache::refresh(const std::vector<const TElem*>& edited) {
+    if (edited.empty()) return true;
+    std::vector<nodoHash*> changed;
+    for (const Entry& entry : entries_) {
+        if (entry.node != nullptr &&
+            std::binary_search(edited.begin(), edited.end(), entry.node->elem.get(),
+                               std::less<const TElem*>())) {
+            changed.push_back(entry.node);
+        }
+    }
+    // Collected first: a drop may compact the entries.
+    for (nodoHash* node : changed) {
+        drop(node);
+        if (!add(node)) return false;
+    }
+    return true;
+}
+
 void SearchCache::drop(nodoHash* node) {
     const uint32_t i = node->cacheEntry;
     node->cacheEntry = UINT32_MAX;
@@ -392,6 +410,9 @@ std::unique_ptr<SSol> SearchCache::search(std::string_view pattern) {
             const SSol::Item& item = sol->items[k];
             const std::string_view key = keyOf(picked[k]);
             const std::string_view text = displayOf(picked[k]);
+            // Every hit may be empty (no key, no display fields): then the
+            // result's buffer is none, and nothing may be copied into it.
+            if (key.size() + text.size() == 0) continue;
             std::memcpy(bytes + item.keyAt, key.data(), key.size());
             std::memcpy(bytes + item.keyAt + key.size(), text.data(), text.size());
         }

@@ -55,8 +55,13 @@ struct SearchCache {
     // texts, equal texts in the order of a walk of the chains.
     std::unique_ptr<SSol> search(std::string_view pattern);
 
-    // gSetElemEdits when the cache was made: a later value means that an
-    // element of some set changed behind the cache's back.
+    // The entries of the elements among edited (sorted; they may belong to
+    // other sets, or be gone) made again from what the elements now hold.
+    // False once out of room (see add): the set then drops the cache.
+    bool refresh(const std::vector<const TElem*>& edited);
+
+    // gSetElemEdits when the cache was made or last refreshed: a later value
+    // means that an element of some set changed behind the cache's back.
     uint64_t edits = 0;
 
   private:

@@ -10,16 +10,22 @@
 //
 // Each thread carves and reuses memory of its own without locking. Blocks
 // are never handed back to the system: a freed record's memory waits for the
-// next record of its size, made by the same thread; a thread that ends hands
-// what it holds to the threads that go on. A record may be freed on another
-// thread than the one that made it.
+// next record of its size. A record may be freed on any thread, whichever
+// made it: the freeing thread keeps at most two batches of each size (about
+// 64 KB each) and hands further full batches to a list that every thread
+// takes from before it makes a new block; a thread that ends hands over all
+// it holds. So a thread that makes sets for another to free reuses the
+// memory freed there. The largest blocks (from 2 MB) are mapped on a huge
+// page's boundary and offered to the kernel for huge pages.
 //
 // Sizes above kLargestSmallBlock, and every size in a build with
-// ThreadSanitizer (whose checks need the heap's own calls), go to the heap.
-// Under AddressSanitizer a freed record's memory is poisoned until reused.
+// AddressSanitizer or ThreadSanitizer (whose checks need the heap's own
+// calls), go to the heap, so that those builds report leaked records and
+// records used after they were freed.
 #pragma once
 
 #include <cstddef>
+#include <new>
 
 namespace contavio {
 
@@ -30,11 +36,19 @@ void smallBlockFree(void* block, std::size_t size) noexcept;
 
 // Declares the class-specific operator new and delete of a record kept in
 // small blocks. The sized delete receives the size of the object being freed,
-// the dynamic type's size when it is freed through a virtual destructor.
+// the dynamic type's size when it is freed through a virtual destructor. A
+// derived type aligned beyond what blocks give (alignas above 16) takes the
+// heap's aligned forms instead.
 #define CONTAVIO_SMALL_BLOCKS                                                                    \
     static void* operator new(std::size_t size) { return ::contavio::smallBlockAllocate(size); } \
     static void operator delete(void* block, std::size_t size) noexcept {                        \
         ::contavio::smallBlockFree(block, size);                                                 \
+    }                                                                                            \
+    static void* operator new(std::size_t size, std::align_val_t align) {                        \
+        return ::operator new(size, align);                                                      \
+    }                                                                                            \
+    static void operator delete(void* block, std::align_val_t align) noexcept {                  \
+        ::operator delete(block, align);                                                         \
     }
 
 }  // namespace contavio

@@ -9,12 +9,13 @@
 #include "Constantes.h"
 #include "KeyIndex.h"
 #include "SearchCache.h"
+#include "SetEdits.h"
 #include "basicOps.h"
 
 namespace contavio {
 
-std::string hashErrMsg;
-int32_t hashErrCode = ERR_OK;
+thread_local std::string hashErrMsg;
+thread_local int32_t hashErrCode = ERR_OK;
 
 namespace {
 
@@ -174,7 +175,18 @@ KeyIndex* keyIndex(hashElemR* set) {
 std::unique_ptr<SSol> searchCached(hashElemR* set, const KeyIndex& index, const std::string& text,
                                    const iVector& searchFields, const iVector& displayFields) {
     std::unique_ptr<SearchCache>& cache = set->cache;
-    const uint64_t edits = gSetElemEdits.load(std::memory_order_relaxed);
+    uint64_t edits = gSetElemEdits.load(std::memory_order_relaxed);
+    if (cache && cache->serves(searchFields, displayFields, set->keyField) &&
+        cache->edits != edits) {
+        // Elements changed somewhere: only this set's own matter, and only
+        // their entries are made again.
+        std::vector<const TElem*> edited;
+        if (setElemEditsSince(cache->edits, edits, edited) && cache->refresh(edited)) {
+            cache->edits = edits;
+        } else {
+            cache.reset();
+        }
+    }
     if (!cache || !cache->serves(searchFields, displayFields, set->keyField) ||
         cache->edits != edits) {
         cache = std::make_unique<SearchCache>(searchFields, displayFields, set->keyField);

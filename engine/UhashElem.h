@@ -1,7 +1,7 @@
 // The keyed hash set: a fixed table of bucket chains holding elements of one
 // schema, keyed by one string field (addSHashE) or integer field (addIHashE).
-// The table never grows. Outcomes are reported through the module's status
-// pair hashErrMsg/hashErrCode; nothing here throws.
+// The table never grows. Outcomes are reported through the status pair
+// hashErrMsg/hashErrCode of the calling thread; nothing here throws.
 //
 // Chain order is observable (the search and the file writer follow it): a
 // node made for an insertion always goes to the head of its bucket's chain.
@@ -91,9 +91,11 @@ struct hashElemR {
     ~hashElemR();  // frees every chain in a loop, never by recursion
 };
 
-// The module's status pair: empty message and ERR_OK at start.
-extern std::string hashErrMsg;
-extern int32_t hashErrCode;
+// The status pair: empty message and ERR_OK at start. Each thread has its
+// own, written by the operations it calls and read by it alone, so threads
+// that each work on sets of their own never see one another's outcomes.
+extern thread_local std::string hashErrMsg;
+extern thread_local int32_t hashErrCode;
 
 // A new set with size empty buckets, count 0, lastId 1; owned by the caller.
 // size < 1: returns nullptr and sets ERR_BAD_SIZE. Success leaves the status.

@@ -9,7 +9,9 @@
 // bits; the high bit maps each following byte onto a small alphabet of
 // letters in both cases, accented letters and a blank, so that keys collide
 // and searches match) and then its bytes. A key is a byte that either picks
-// a key already in the model (high bit) or is followed by a new text.
+// a key already in the model (high bit) or is followed by a new text. A
+// search begins with a byte that picks its display fields: the book's own,
+// or any of the fields, the key among them, or none.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -90,10 +92,21 @@ int compareText(const std::string& a, const std::string& b) {
 
 int sign(int v) { return (v > 0) - (v < 0); }
 
-std::string displayText(const Contact& c) {
+std::string displayText(const Contact& c, const iVector& displayFields) {
     std::string text;
-    for (int32_t f : kDisplayFields) text += c.fields[static_cast<size_t>(f)] + " ";
+    for (int32_t f : displayFields) text += c.fields[static_cast<size_t>(f)] + " ";
     return text;
+}
+
+// The display fields of a search: the book's own, or any fields in any order
+// (the key among them, or none at all), as a shape byte says.
+iVector displayFieldsOf(uint8_t shape) {
+    if (shape & 0x80) return kDisplayFields;
+    iVector fields;
+    for (int32_t f = 0; f < 7; ++f) {
+        if (shape & (1u << f)) fields.push_back((f + shape) % kFields);
+    }
+    return fields;
 }
 
 // What a value becomes through the cipher: bytes below 32 return 224 higher.
@@ -363,14 +376,15 @@ class Session {
     }
 
     void search() {
+        const iVector display = displayFieldsOf(in_.byte());
         const std::string pattern = in_.text();
         std::multiset<std::pair<std::string, std::string>> want;
         for (const auto& [key, c] : model_) {
             bool hit = false;
             for (int32_t f : kSearchFields) hit = hit || contains(c.fields[f], pattern);
-            if (hit) want.emplace(key, displayText(c));
+            if (hit) want.emplace(key, displayText(c, display));
         }
-        conj_.search(0, pattern, kSearchFields, kDisplayFields);
+        conj_.search(0, pattern, kSearchFields, display);
         CHECK(conj_.resultCount(0) == static_cast<int32_t>(want.size()));
 
         const Listing got = list(conj_);

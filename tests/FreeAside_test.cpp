@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -47,6 +49,29 @@ TEST(FreeAsideTest, WhatIsHandedOverIsFreedInOrder) {
     const std::lock_guard<std::mutex> lock(freed.mutex);
     EXPECT_EQ(freed.order, (std::vector<int>{1, 2, 3}));
     EXPECT_EQ(freed.on == std::this_thread::get_id(), !workersAllowed());
+}
+
+// Stands for a large result: declares its bytes without holding them.
+struct Ballast {
+    explicit Ballast(std::atomic<size_t>& live) : live(live) { ++live; }
+    ~Ballast() { --live; }
+    std::atomic<size_t>& live;
+};
+constexpr size_t kBallastBytes = size_t{4} << 20;
+size_t asideBytes(const Ballast&) { return kBallastBytes; }
+
+// Results handed over faster than the quiet moment the freeing thread waits
+// for: what waits stays bounded however many rounds there are.
+TEST(FreeAsideTest, WhatWaitsToBeFreedStaysBoundedRoundAfterRound) {
+    std::atomic<size_t> live{0};
+    size_t most = 0;
+    for (size_t round = 0; round < 3 * kFreeAsideMost / kBallastBytes; ++round) {
+        freeAside(std::make_unique<Ballast>(live));
+        most = std::max<size_t>(most, live);
+    }
+    EXPECT_LE(most * kBallastBytes, kFreeAsideMost + kBallastBytes);
+    finishFreeingAside();
+    EXPECT_EQ(live, 0u);
 }
 
 }  // namespace

@@ -534,9 +534,10 @@ TEST(HashThreadsTest, TwoThreadsEditAndSearchTwoSets) {
             listSSol(sol.get(), lines, texts, keys);
             seen.push_back(keys && keys->size() == 1 ? keys->front() : "<none>");
             getSHashElem(key, 0, own)->setStr(1, "old");
+            delSHashE("missing", 0, own);  // each thread reads the outcome it caused
+            seen.back() += hashErrCode == ERR_NOT_FOUND ? "" : " <status of another thread>";
         }
-        hashElemR* gone = own;
-        delete gone;  // destroyHashE writes the module's status pair, shared by both threads
+        destroyHashE(own);
     };
     std::vector<std::string> a, b;
     std::thread other([&] { work("b", b); });
@@ -547,6 +548,63 @@ TEST(HashThreadsTest, TwoThreadsEditAndSearchTwoSets) {
         for (int round = 0; round < 200; ++round)
             EXPECT_EQ((*seen)[round], prefix + std::to_string(round));
     }
+}
+
+// A search whose hits have no key and no display text lists them all, as
+// empty lines.
+TEST_F(HashTest, HitsWithAnEmptyKeyAndNoDisplayFieldsAreListed) {
+    make(5);
+    add("", "x");
+    const auto sol = searchHashE(set, "x", iVector{1}, iVector{});
+    VectorLineList lines;
+    std::optional<sVector> texts, keys;
+    listSSol(sol.get(), lines, texts, keys);
+    EXPECT_EQ(lines.lines, sVector{""});
+    EXPECT_EQ(keys, sVector{""});
+}
+
+// An edit of an element in one set leaves another set's search cache as it
+// is; the edited set's searches see the edit.
+TEST_F(HashTest, AnEditInOneSetLeavesAnotherSetsSearchCache) {
+    make(7);
+    hashElemR* other = newHashElem(7, 0, "other", 0);
+    for (const char* key : {"a", "b", "c"}) {
+        add(key, "old");
+        addSHashE(makeElem(key, "old"), other);
+    }
+    const auto found = [](hashElemR* in, const std::string& text) {
+        VectorLineList lines;
+        std::optional<sVector> texts, keys;
+        listSSol(searchHashE(in, text, iVector{1}, iVector{0, 1}).get(), lines, texts, keys);
+        return lines.lines;
+    };
+    ASSERT_EQ(found(set, "old").size(), 3u);
+    ASSERT_EQ(found(other, "old").size(), 3u);
+    // A change behind the cache's back (not through setStr) shows only in
+    // a cache made anew.
+    getSHashElem("a", 0, other)->strs[1] = "unseen";
+    getSHashElem("b", 0, set)->setStr(1, "new");
+    EXPECT_EQ(found(other, "unseen"), sVector{kNoMatchesLine}) << "made anew";
+    EXPECT_EQ(found(set, "new"), sVector{"b new "});
+    EXPECT_EQ(found(set, "old"), (sVector{"a old ", "c old "}));
+    destroyHashE(other);
+}
+
+// The status pair is the calling thread's: an outcome on one thread leaves
+// another's as it was.
+TEST(HashThreadsTest, EachThreadHasItsOwnStatusPair) {
+    hashElemR* none = nullptr;
+    destroyHashE(none);
+    hashElemR* set = newHashElem(3, 0, "set", 0);
+    int32_t theirs = 0;
+    std::thread([&] {
+        delSHashE("missing", 0, set);
+        theirs = hashErrCode;
+    }).join();
+    EXPECT_EQ(theirs, ERR_NOT_FOUND);
+    EXPECT_EQ(hashErrCode, ERR_NO_SET);
+    destroyHashE(set);
+    EXPECT_EQ(hashErrCode, ERR_OK);
 }
 
 }  // namespace
