@@ -1,3 +1,7 @@
+// The readers of both database files and the writer of data.vlt, in one
+// source of about 510 lines: both formats are read by one reader (loadHashE,
+// with or without the cipher key), and the writer shares its value parsing
+// and quoting; the line streams themselves are in LineFeed and LineSpool.
 #include "DataFiles.h"
 
 #include <dirent.h>
