@@ -1,0 +1,154 @@
+#include "ServerAccount.h"
+
+#include <qt6keychain/keychain.h>
+
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+#include <QStandardPaths>
+
+#include "Ansi.h"
+#include "Texts.h"
+
+namespace contavio {
+
+namespace {
+
+const QString kService = QStringLiteral("Contavio");
+const QString kServerKey = QStringLiteral("CardDAV/server");
+const QString kUserKey = QStringLiteral("CardDAV/user");
+const QString kBookKey = QStringLiteral("CardDAV/addressBook");
+const QString kPlainHttpKey = QStringLiteral("CardDAV/allowPlainHttp");
+const QString kTrustedGroup = QStringLiteral("TrustedCertificates");
+
+constexpr QFile::Permissions kOwnerOnly = QFile::ReadOwner | QFile::WriteOwner;
+
+// A trusted certificate belongs to one server: the same host on another port
+// or scheme is another server.
+QString originOf(const QUrl& server) {
+    const int fallback = server.scheme() == QLatin1String("https") ? 443 : 80;
+    return server.scheme() + QLatin1Char('_') + server.host().toLower() + QLatin1Char('_') +
+           QString::number(server.port(fallback));
+}
+
+// The job waits in a loop of its own: the store answers over D-Bus, and the
+// callers want the answer before they go on.
+template <class Job>
+void runJob(Job& job) {
+    QEventLoop loop;
+    QObject::connect(&job, &QKeychain::Job::finished, &loop, &QEventLoop::quit);
+    job.setAutoDelete(false);
+    job.setInsecureFallback(false);  // never a plain-text copy of the password
+    job.start();
+    loop.exec();
+}
+
+SecretResult resultOf(const QKeychain::Job& job) {
+    SecretResult result;
+    switch (job.error()) {
+        case QKeychain::NoError:
+            result.status = SecretResult::Status::Ok;
+            break;
+        case QKeychain::EntryNotFound:
+            result.status = SecretResult::Status::NotFound;
+            break;
+        case QKeychain::NoBackendAvailable:
+        case QKeychain::NotImplemented:
+            result.status = SecretResult::Status::NoStore;
+            result.error = ui(text::kNoSecretStore);
+            break;
+        default:
+            result.status = SecretResult::Status::Failed;
+            result.error = ui(text::kSecretStoreFailed) + job.errorString();
+            break;
+    }
+    return result;
+}
+
+}  // namespace
+
+QString accountSettingsFile() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/Contavio/Contavio.conf");
+}
+
+ServerAccount loadServerAccount() {
+    const QSettings settings(accountSettingsFile(), QSettings::IniFormat);
+    ServerAccount account;
+    account.server = QUrl(settings.value(kServerKey).toString());
+    account.user = settings.value(kUserKey).toString();
+    account.addressBook = settings.value(kBookKey).toString();
+    account.allowPlainHttp = settings.value(kPlainHttpKey, false).toBool();
+    if (account.isSet()) account.trustedSha256 = trustedCertificateFor(account.server);
+    return account;
+}
+
+QByteArray trustedCertificateFor(const QUrl& server) {
+    const QSettings settings(accountSettingsFile(), QSettings::IniFormat);
+    return settings.value(kTrustedGroup + QLatin1Char('/') + originOf(server))
+        .toString()
+        .toLatin1();
+}
+
+QString saveServerAccount(const ServerAccount& account) {
+    const QString file = accountSettingsFile();
+    // The file exists, for the user alone, before the first value is written
+    // into it, and stays so after QSettings replaced it.
+    QDir().mkpath(QFileInfo(file).absolutePath());
+    {
+        QFile touch(file);
+        if (!touch.open(QIODevice::Append)) {
+            return ui(text::kAccountNotSaved) + file + QStringLiteral(": ") + touch.errorString();
+        }
+    }
+    QFile::setPermissions(file, kOwnerOnly);
+    {
+        QSettings settings(file, QSettings::IniFormat);
+        settings.setValue(kServerKey, account.server.toString());
+        settings.setValue(kUserKey, account.user);
+        settings.setValue(kBookKey, account.addressBook);
+        settings.setValue(kPlainHttpKey, account.allowPlainHttp);
+        if (account.isSet() && !account.trustedSha256.isEmpty()) {
+            settings.setValue(kTrustedGroup + QLatin1Char('/') + originOf(account.server),
+                              QString::fromLatin1(account.trustedSha256));
+        }
+        settings.sync();
+        if (settings.status() != QSettings::NoError) {
+            return ui(text::kAccountNotSaved) + file;
+        }
+    }
+    QFile::setPermissions(file, kOwnerOnly);
+    return {};
+}
+
+QString secretKey(const ServerAccount& account) {
+    return QStringLiteral("carddav:") + account.user + QLatin1Char('@') + account.server.host();
+}
+
+SecretResult readPassword(const ServerAccount& account) {
+    QKeychain::ReadPasswordJob job(kService);
+    job.setKey(secretKey(account));
+    runJob(job);
+    SecretResult result = resultOf(job);
+    if (result.status == SecretResult::Status::Ok) result.password = job.textData();
+    return result;
+}
+
+SecretResult storePassword(const ServerAccount& account, const QString& password) {
+    QKeychain::WritePasswordJob job(kService);
+    job.setKey(secretKey(account));
+    job.setTextData(password);
+    runJob(job);
+    return resultOf(job);
+}
+
+SecretResult forgetPassword(const ServerAccount& account) {
+    QKeychain::DeletePasswordJob job(kService);
+    job.setKey(secretKey(account));
+    runJob(job);
+    return resultOf(job);
+}
+
+}  // namespace contavio
