@@ -56,8 +56,14 @@ SecretResult resultOf(const QKeychain::Job& job) {
             break;
         case QKeychain::NoBackendAvailable:
         case QKeychain::NotImplemented:
+        case QKeychain::OtherError:
+            // Without a Secret Service on the bus, the store says it cannot
+            // connect (OtherError): to the user that is no store at all.
             result.status = SecretResult::Status::NoStore;
             result.error = ui(text::kNoSecretStore);
+            if (!job.errorString().isEmpty()) {
+                result.error += QStringLiteral(" (") + job.errorString() + QLatin1Char(')');
+            }
             break;
         default:
             result.status = SecretResult::Status::Failed;
