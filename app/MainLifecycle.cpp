@@ -4,12 +4,14 @@
 // them.
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QTimer>
 
 #include "BusyNotice.h"
 #include "Credits.h"
 #include "Dialogs.h"
 #include "Look.h"
 #include "Main.h"
+#include "ServerSyncRunner.h"
 #include "book/Ansi.h"
 #include "book/BookFiles.h"
 #include "book/ContactProto.h"
@@ -38,6 +40,8 @@ void TForm1::showEvent(QShowEvent* event) {
     if (!centred_) {
         centred_ = true;
         centreOnScreen(this);
+        // The window is on screen and usable before the server is asked.
+        QTimer::singleShot(0, this, [this] { handle(&TForm1::syncAfterStartUp); });
     }
     QMainWindow::showEvent(event);
 }
@@ -74,6 +78,7 @@ void TForm1::FormCreate() {
 
     gConjuntos = std::make_unique<TConjuntos>(1);
     loadContacts();
+    serverSync_ = new ServerSyncRunner([this] { refreshResults(); }, this);
 }
 
 void TForm1::loadContacts() {
@@ -105,8 +110,9 @@ void TForm1::FormClose() {
         return;  // a signal while the save shows its note closes nothing twice
     }
     closingDown_ = true;
-    if (contactSetReady()) {
-        saveContacts();
+    syncBeforeSave();
+    if (contactSetReady() && saveContacts()) {
+        commitServerSync();
     }
     // Freeing a large book takes a moment: not with a frozen window on screen.
     hide();
