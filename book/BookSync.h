@@ -8,22 +8,27 @@
 #include <functional>
 #include <string>
 
+#include "book/ContactBook.h"
 #include "engine/Conjuntos.h"
 #include "exchange/SyncEngine.h"
 
 namespace contavio {
 
+// order: how the caller holds the book's lists (ContactBook.h); the command
+// line, which reads the book from its file, holds them TailFirst.
+
 // Every contact of the book's contact slot, by the book's key.
-BookContacts bookContacts(TConjuntos& sets);
+BookContacts bookContacts(TConjuntos& sets, ListOrder order = ListOrder::TailFirst);
 
 // A function for SyncOptions::stored: a contact as the book holds it once
 // stored ("n/a" for an empty name, blanks kept), so that the engine keys it
 // exactly as the book will. Usable from one thread at a time.
-std::function<ContactData(const ContactData&)> storedForm();
+std::function<ContactData(const ContactData&)> storedForm(ListOrder order = ListOrder::TailFirst);
 
 // Removes, then puts, the engine's changes into the book's contact slot.
 // Does not save the book.
-void applyBookChanges(TConjuntos& sets, const BookChanges& changes);
+void applyBookChanges(TConjuntos& sets, const BookChanges& changes,
+                      ListOrder order = ListOrder::TailFirst);
 
 // The folder of the book's file, absolute: where its sync states go.
 std::string bookFolderOf(const std::string& dataFile);

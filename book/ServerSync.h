@@ -69,6 +69,8 @@ class ServerSync {
 
     // The address book used, once run() found it.
     QUrl addressBookUrl() const;
+    // The requests sent to the server by the last run().
+    int requests() const;
 
   private:
     struct Impl;
@@ -76,7 +78,15 @@ class ServerSync {
 };
 
 // The state file beside the book for this server and user (like the folder
-// sync's), mode 0600.
+// sync's), mode 0600: ".contavio-server-<hash of the address and the user>".
 std::string serverStatePath(const std::string& bookFolder, const ServerTarget& target);
+
+// The certificate the user chose to trust for this server, kept beside its
+// state (mode 0600) with the host it was trusted for: empty when none, or
+// when it was trusted for another host.
+QByteArray readTrustedCertificate(const std::string& bookFolder, const ServerTarget& target);
+// Keeps it (hex SHA-256). Throws ServerError when the file cannot be written.
+void keepTrustedCertificate(const std::string& bookFolder, const ServerTarget& target,
+                            const QByteArray& sha256);
 
 }  // namespace contavio
