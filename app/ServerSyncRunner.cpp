@@ -29,14 +29,6 @@ std::optional<ContactData> contactNow(const std::string& key) {
     return contact;
 }
 
-BookContacts snapshotOfBook() {
-    BookContacts book;
-    for (const std::string& key : bookKeys(*gConjuntos, kContactSlot)) {
-        if (auto contact = contactNow(key)) book.emplace(key, std::move(*contact));
-    }
-    return book;
-}
-
 QString summaryOf(const SyncReport& report) {
     return ui(text::kSyncSummary)
         .arg(report.folderAdded)
@@ -119,7 +111,7 @@ void ServerSyncRunner::Job::work(ServerSyncRunner* runner, const std::shared_ptr
             target.trustedSha256 = account.trustedSha256;
             target.allowPlainHttp = account.allowPlainHttp;
             SyncOptions options;
-            options.stored = storedForm();
+            options.stored = storedForm(kShown);
             sync = std::make_unique<ServerSync>(target, bookFolder, options);
             changes = sync->run(snapshot, report);
         }
@@ -162,7 +154,7 @@ bool ServerSyncRunner::start(const ServerAccount& account, const std::string& bo
     job->password = sessionPassword_;
     job->bookFolder = bookFolder;
     job->mode = mode;
-    job->snapshot = snapshotOfBook();
+    job->snapshot = bookContacts(*gConjuntos, kShown);
     job->thread = QThread::create([this, job] { job->work(this, job); });
     job_ = job;
     job->thread->start();
@@ -199,7 +191,7 @@ void ServerSyncRunner::take(const std::shared_ptr<Job>& job) {
             ui(text::kSyncRefused) + linesOf(job->report.actions) + ui(text::kSyncRefusedAdvice);
     } else if (gConjuntos) {
         // A contact the user touched while the sync ran stays as the user left it.
-        const auto stored = storedForm();
+        const auto stored = storedForm(kShown);
         whole = true;
         bool changed = false;
         const auto untouched = [&](const std::string& key) {
