@@ -92,16 +92,6 @@ struct ServerSyncRunner::Job {
 void ServerSyncRunner::Job::work(ServerSyncRunner* runner, const std::shared_ptr<Job>& self) {
     std::unique_ptr<ServerSync> sync;
     try {
-        if (password.isEmpty()) {
-            const SecretResult secret = readPassword(account);
-            if (secret.status == SecretResult::Status::Ok) {
-                password = secret.password;
-            } else if (secret.status == SecretResult::Status::NotFound) {
-                error = ui(text::kNoPasswordKept);
-            } else {
-                error = secret.error;
-            }
-        }
         if (error.isEmpty()) {
             ServerTarget target;
             target.url = account.server;
@@ -150,13 +140,27 @@ bool ServerSyncRunner::start(const ServerAccount& account, const std::string& bo
                              Mode mode) {
     if (job_ || !gConjuntos) return false;
     auto job = std::make_shared<Job>();
+    job_ = job;  // running from here: the store's answer below lets events in
     job->account = account;
     job->password = sessionPassword_;
+    if (job->password.isEmpty()) {
+        // The secret store is asked here: its queue lives on this thread.
+        const SecretResult secret = readPassword(account);
+        if (secret.status == SecretResult::Status::Ok) {
+            job->password = secret.password;
+        } else {
+            job->error = secret.status == SecretResult::Status::NotFound ? ui(text::kNoPasswordKept)
+                                                                         : secret.error;
+        }
+    }
+    if (!gConjuntos) {  // the book closed meanwhile
+        job_.reset();
+        return false;
+    }
     job->bookFolder = bookFolder;
     job->mode = mode;
     job->snapshot = bookContacts(*gConjuntos, kShown);
     job->thread = QThread::create([this, job] { job->work(this, job); });
-    job_ = job;
     job->thread->start();
     return true;
 }

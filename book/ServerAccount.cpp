@@ -33,18 +33,6 @@ QString originOf(const QUrl& server) {
            QString::number(server.port(fallback));
 }
 
-// The job waits in a loop of its own: the store answers over D-Bus, and the
-// callers want the answer before they go on.
-template <class Job>
-void runJob(Job& job) {
-    QEventLoop loop;
-    QObject::connect(&job, &QKeychain::Job::finished, &loop, &QEventLoop::quit);
-    job.setAutoDelete(false);
-    job.setInsecureFallback(false);  // never a plain-text copy of the password
-    job.start();
-    loop.exec();
-}
-
 SecretResult resultOf(const QKeychain::Job& job) {
     SecretResult result;
     switch (job.error()) {
@@ -72,6 +60,28 @@ SecretResult resultOf(const QKeychain::Job& job) {
     }
     return result;
 }
+
+// The job waits in a loop of its own: the store answers over D-Bus, and the
+// callers want the answer before they go on. The job lives on the heap and
+// deletes itself later: the keychain's own queue still refers to it after
+// it finished.
+template <class Job, class Take>
+SecretResult runJob(Job* job, Take take) {
+    SecretResult result;
+    QEventLoop loop;
+    QObject::connect(job, &QKeychain::Job::finished, &loop, [&] {
+        result = resultOf(*job);
+        take(*job, result);
+        loop.quit();
+    });
+    job->setAutoDelete(true);
+    job->setInsecureFallback(false);  // never a plain-text copy of the password
+    job->start();
+    loop.exec();
+    return result;
+}
+
+const auto kNothingMore = [](const QKeychain::Job&, SecretResult&) {};
 
 }  // namespace
 
@@ -134,27 +144,24 @@ QString secretKey(const ServerAccount& account) {
 }
 
 SecretResult readPassword(const ServerAccount& account) {
-    QKeychain::ReadPasswordJob job(kService);
-    job.setKey(secretKey(account));
-    runJob(job);
-    SecretResult result = resultOf(job);
-    if (result.status == SecretResult::Status::Ok) result.password = job.textData();
-    return result;
+    auto* job = new QKeychain::ReadPasswordJob(kService);
+    job->setKey(secretKey(account));
+    return runJob(job, [](const QKeychain::ReadPasswordJob& done, SecretResult& result) {
+        if (result.status == SecretResult::Status::Ok) result.password = done.textData();
+    });
 }
 
 SecretResult storePassword(const ServerAccount& account, const QString& password) {
-    QKeychain::WritePasswordJob job(kService);
-    job.setKey(secretKey(account));
-    job.setTextData(password);
-    runJob(job);
-    return resultOf(job);
+    auto* job = new QKeychain::WritePasswordJob(kService);
+    job->setKey(secretKey(account));
+    job->setTextData(password);
+    return runJob(job, kNothingMore);
 }
 
 SecretResult forgetPassword(const ServerAccount& account) {
-    QKeychain::DeletePasswordJob job(kService);
-    job.setKey(secretKey(account));
-    runJob(job);
-    return resultOf(job);
+    auto* job = new QKeychain::DeletePasswordJob(kService);
+    job->setKey(secretKey(account));
+    return runJob(job, kNothingMore);
 }
 
 }  // namespace contavio

@@ -5,9 +5,9 @@
 // store (Secret Service, through QtKeychain), service "Contavio", key
 // "carddav:<user>@<host>", and never in a file of Contavio's.
 //
-// The secret store calls wait for the store's answer in a local event loop:
-// call them from a thread that may run one (the GUI thread, or a worker with
-// a QCoreApplication alive).
+// The secret store calls wait for the store's answer in a local event loop;
+// call them on the application's main thread (the keychain's job queue lives
+// there).
 #pragma once
 
 #include <QByteArray>

@@ -8,9 +8,7 @@
 
 #include <QFile>
 #include <QTemporaryDir>
-#include <QThread>
 #include <filesystem>
-#include <memory>
 
 namespace contavio {
 namespace {
@@ -95,13 +93,6 @@ TEST_F(AccountTest, SecretStoreKeepsAndForgetsThePassword) {
     const SecretResult read = readPassword(loadServerAccount());
     ASSERT_EQ(read.status, SecretResult::Status::Ok) << read.error.toStdString();
     EXPECT_EQ(read.password, password);
-    // The window's sync reads it on its worker thread.
-    SecretResult onWorker;
-    std::unique_ptr<QThread> worker(
-        QThread::create([&] { onWorker = readPassword(loadServerAccount()); }));
-    worker->start();
-    ASSERT_TRUE(worker->wait(10000));
-    EXPECT_EQ(onWorker.password, password) << onWorker.error.toStdString();
     EXPECT_EQ(readPassword(accountAt("http://127.0.0.2:5232/")).status,
               SecretResult::Status::NotFound);
     // Kept again for the script to find it in the store by its key.

@@ -11,6 +11,7 @@
 
 #include "GuiTest.h"
 #include "app/AccountDialog.h"
+#include "book/ServerAccount.h"
 
 namespace contavio::testing {
 namespace {
@@ -69,6 +70,16 @@ class ServerSyncTest : public GuiTest {
         return body.isNull() ? QByteArray("") : body;
     }
 
+    // A card put on the server by another program.
+    void putBerta() {
+        ASSERT_FALSE(
+            curl({QStringLiteral("-X"), QStringLiteral("PUT"), QStringLiteral("-H"),
+                  QStringLiteral("Content-Type: text/vcard"), book() + QStringLiteral("berta.vcf"),
+                  QStringLiteral("--data-binary"),
+                  QStringLiteral("BEGIN:VCARD\r\nVERSION:3.0\r\nUID:berta\r\nN:Servidor;Berta;;;"
+                                 "\r\nFN:Berta Servidor\r\nTEL:555-0101\r\nEND:VCARD\r\n")})
+                .isNull());
+    }
     // Opens "Cuenta CardDAV..." and types the account into it.
     AccountDialog* openAccount(const QString& password) {
         menu("CuentaCardDAV1");
@@ -130,13 +141,7 @@ TEST_F(ServerSyncTest, ProbeFindsTheAddressBookOrSaysThePasswordIsWrong) {
 }
 
 TEST_F(ServerSyncTest, SyncNowBringsTheServersCardsAndSendsTheWindowsContacts) {
-    ASSERT_FALSE(
-        curl({QStringLiteral("-X"), QStringLiteral("PUT"), QStringLiteral("-H"),
-              QStringLiteral("Content-Type: text/vcard"), book() + QStringLiteral("berta.vcf"),
-              QStringLiteral("--data-binary"),
-              QStringLiteral("BEGIN:VCARD\r\nVERSION:3.0\r\nUID:berta\r\nN:Servidor;Berta;;;"
-                             "\r\nFN:Berta Servidor\r\nTEL:555-0101\r\nEND:VCARD\r\n")})
-            .isNull());
+    putBerta();
     start();
     keepAccount();
     addContact(QStringLiteral("Ana"), QStringLiteral("Ventana"));
@@ -167,6 +172,29 @@ TEST_F(ServerSyncTest, CloseDownSendsWhatWasAddedBeforeTheSave) {
     EXPECT_FALSE(QDir()
                      .entryList({QStringLiteral(".contavio-server-*")}, QDir::Files | QDir::Hidden)
                      .isEmpty());
+}
+
+// Needs a running Secret Service (tests/peers/secret_store.sh runs it): the
+// password comes from it, and the sync after start-up needs nobody.
+TEST_F(ServerSyncTest, StartUpSyncTakesThePasswordFromTheSecretStore) {
+    if (qEnvironmentVariableIsEmpty("CONTAVIO_SECRET_STORE_TEST")) {
+        GTEST_SKIP() << "run by tests/peers/secret_store.sh";
+    }
+    putBerta();
+    ServerAccount account;
+    account.server = QUrl(base_);
+    account.user = QStringLiteral("ana");
+    ASSERT_EQ(saveServerAccount(account), QString());
+    ASSERT_EQ(storePassword(account, QStringLiteral("clave")).status, SecretResult::Status::Ok);
+    start();
+    Contact berta;
+    QTRY_VERIFY_WITH_TIMEOUT(storedContact("BertaServidor", berta), kWaitMsecs);
+    EXPECT_EQ(label("Label11")->text(), QStringLiteral("Soluciones: 1"));
+    for (const QString& message : messages()) {  // a new book is said; the sync is not
+        EXPECT_FALSE(message.contains(q("sincronizaci\xF3n"), Qt::CaseInsensitive))
+            << message.toStdString();
+    }
+    quit();
 }
 
 }  // namespace
