@@ -172,8 +172,11 @@ void AccountDialog::showProbe(const ProbeResult& result) {
     if (result.ok) {
         status_->setText(ui(text::kProbeFound) + result.addressBooks.join(QStringLiteral(", ")));
     } else if (!offered_.isEmpty()) {
-        status_->setText(result.error + QStringLiteral("\n") + ui(text::kFingerprint) +
-                         readableFingerprint(offered_));
+        const QString fingerprint = readableFingerprint(offered_);
+        status_->setText(result.error.contains(fingerprint, Qt::CaseInsensitive)
+                             ? result.error
+                             : result.error + QStringLiteral("\n") + ui(text::kFingerprint) +
+                                   fingerprint);
         trust_->show();
     } else if (result.addressBooks.size() > 1) {
         status_->setText(result.error + QStringLiteral("\n") + ui(text::kChooseAddressBook) +

@@ -65,13 +65,14 @@ void TForm1::syncBeforeSave() {
     clock.start();
     // A sync still running (the one after start-up, or one asked for) is
     // taken first; the last one then sends what the window changed since.
-    if (!serverSync_->wait(kCloseSyncMsecs)) return;
-    const int left = kCloseSyncMsecs - static_cast<int>(clock.elapsed());
-    if (left <= 0) return;
-    if (serverSync_->start(account, bookFolderOf(book_->dataFile()),
-                           ServerSyncRunner::Mode::Closing)) {
-        serverSync_->wait(left);
+    if (serverSync_->wait(kCloseSyncMsecs)) {
+        const int left = kCloseSyncMsecs - static_cast<int>(clock.elapsed());
+        if (left > 0 && serverSync_->start(account, bookFolderOf(book_->dataFile()),
+                                           ServerSyncRunner::Mode::Closing)) {
+            serverSync_->wait(left);
+        }
     }
+    serverSync_->stopTaking();  // the save must not meet a late answer
 }
 
 void TForm1::commitServerSync() {

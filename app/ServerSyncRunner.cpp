@@ -138,7 +138,7 @@ ServerSyncRunner::~ServerSyncRunner() {
 
 bool ServerSyncRunner::start(const ServerAccount& account, const std::string& bookFolder,
                              Mode mode) {
-    if (job_ || !gConjuntos) return false;
+    if (job_ || stopped_ || !gConjuntos) return false;
     auto job = std::make_shared<Job>();
     job_ = job;  // running from here: the store's answer below lets events in
     job->account = account;
@@ -184,6 +184,11 @@ void ServerSyncRunner::commitAfterSave() {
 
 void ServerSyncRunner::take(const std::shared_ptr<Job>& job) {
     if (job_ == job) job_.reset();
+    if (stopped_) {
+        job->finish(Job::After::Drop);
+        emit finished();
+        return;
+    }
     QString message;
     bool whole = false;
     if (!job->error.isEmpty()) {

@@ -44,6 +44,10 @@ class ServerSyncRunner : public QObject {
     // Waits until the running sync ends or msecs pass, keeping events going;
     // a sync that ends is taken into the book. True when none runs now.
     bool wait(int msecs);
+    // Close-down stops waiting: a sync still running ends on its own, and
+    // neither its changes nor anything it says reach the book being saved.
+    // No sync starts after this.
+    void stopTaking() { stopped_ = true; }
     // After the book was saved: writes the state of the last sync that the
     // book took in full.
     void commitAfterSave();
@@ -60,6 +64,7 @@ class ServerSyncRunner : public QObject {
     QString sessionPassword_;
     std::shared_ptr<Job> job_;          // the running sync, or none
     std::shared_ptr<Job> committable_;  // the last sync taken in full, awaiting the save
+    bool stopped_ = false;
 };
 
 }  // namespace contavio

@@ -3,6 +3,7 @@
 // id. "Cuenta CardDAV..." probes it, "Sincronizar ahora" brings its cards in
 // and sends the window's contacts, and close-down sends what was added last.
 #include <QDir>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -28,16 +29,40 @@ class ServerSyncTest : public GuiTest {
         }
         QTcpServer probe;  // a free port: the one the system gives
         ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
-        base_ = QStringLiteral("http://127.0.0.1:%1/").arg(probe.serverPort());
+        const QString hostPort = QStringLiteral("127.0.0.1:%1").arg(probe.serverPort());
         probe.close();
         writeBytes("users", "ana:clave\n");
+        QStringList args{QStringLiteral("--server-hosts"),
+                         hostPort,
+                         QStringLiteral("--storage-filesystem-folder"),
+                         path("server"),
+                         QStringLiteral("--auth-type"),
+                         QStringLiteral("htpasswd"),
+                         QStringLiteral("--auth-htpasswd-filename"),
+                         path("users"),
+                         QStringLiteral("--auth-htpasswd-encryption"),
+                         QStringLiteral("plain")};
+        base_ = QStringLiteral("http://") + hostPort + QLatin1Char('/');
+        if (https_) {
+            // A certificate of this test's own, which no authority vouches for.
+            QProcess openssl;  // its progress dots stay out of the test's output
+            openssl.setStandardErrorFile(QProcess::nullDevice());
+            openssl.start(
+                QStringLiteral("openssl"),
+                {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                 QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-keyout"),
+                 path("key.pem"), QStringLiteral("-out"), path("cert.pem"), QStringLiteral("-days"),
+                 QStringLiteral("2"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
+                 QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1")});
+            ASSERT_TRUE(openssl.waitForFinished(kWaitMsecs));
+            ASSERT_EQ(openssl.exitCode(), 0);
+            args << QStringLiteral("--server-ssl") << QStringLiteral("True")
+                 << QStringLiteral("--server-certificate") << path("cert.pem")
+                 << QStringLiteral("--server-key") << path("key.pem");
+            base_ = QStringLiteral("https://") + hostPort + QLatin1Char('/');
+        }
         server_.setProcessChannelMode(QProcess::MergedChannels);
-        server_.start(QStringLiteral("radicale"),
-                      {QStringLiteral("--server-hosts"), base_.mid(7).chopped(1),
-                       QStringLiteral("--storage-filesystem-folder"), path("server"),
-                       QStringLiteral("--auth-type"), QStringLiteral("htpasswd"),
-                       QStringLiteral("--auth-htpasswd-filename"), path("users"),
-                       QStringLiteral("--auth-htpasswd-encryption"), QStringLiteral("plain")});
+        server_.start(QStringLiteral("radicale"), args);
         ASSERT_TRUE(server_.waitForStarted());
         for (int tries = 0; curl({base_}).isNull(); ++tries) {
             ASSERT_LT(tries, 100) << server_.readAll().toStdString();
@@ -62,6 +87,7 @@ class ServerSyncTest : public GuiTest {
     QByteArray curl(QStringList args) {
         QProcess process;
         args.prepend(QStringLiteral("-sf"));
+        if (https_) args << QStringLiteral("--cacert") << path("cert.pem");
         args.prepend(QStringLiteral("ana:clave"));
         args.prepend(QStringLiteral("-u"));
         process.start(QStringLiteral("curl"), args);
@@ -108,8 +134,17 @@ class ServerSyncTest : public GuiTest {
         "<D:collection/><C:addressbook/></D:resourcetype><D:displayname>contactos"
         "</D:displayname></D:prop></D:set></D:mkcol>";
 
+    bool https_ = false;
     QString base_;
     QProcess server_;
+};
+
+class HttpsServerSyncTest : public ServerSyncTest {
+  protected:
+    void SetUp() override {
+        https_ = true;
+        ServerSyncTest::SetUp();
+    }
 };
 
 TEST_F(ServerSyncTest, ProbeFindsTheAddressBookOrSaysThePasswordIsWrong) {
@@ -172,6 +207,63 @@ TEST_F(ServerSyncTest, CloseDownSendsWhatWasAddedBeforeTheSave) {
     EXPECT_FALSE(QDir()
                      .entryList({QStringLiteral(".contavio-server-*")}, QDir::Files | QDir::Hidden)
                      .isEmpty());
+}
+
+TEST_F(ServerSyncTest, CloseDownWithTheServerGoneSavesTheBookWithinSeconds) {
+    start();
+    keepAccount();
+    addContact(QStringLiteral("Dora"), QStringLiteral("Fuera"));
+    server_.kill();
+    server_.waitForFinished();
+    forgetMessages();
+    QElapsedTimer clock;
+    clock.start();
+    quit();
+    EXPECT_LT(clock.elapsed(), 8000);
+    EXPECT_TRUE(readBook("data.vlt").contacts.count("DoraFuera"));
+    ASSERT_EQ(messages().size(), 1);
+    EXPECT_TRUE(messages()[0].startsWith(QStringLiteral("No se pudo sincronizar con el servidor")))
+        << messages()[0].toStdString();
+}
+
+TEST_F(HttpsServerSyncTest, AnUntrustedCertificateIsShownAndTrustedForThisServerOnly) {
+    QProcess openssl;
+    openssl.start(
+        QStringLiteral("openssl"),
+        {QStringLiteral("x509"), QStringLiteral("-in"), path("cert.pem"), QStringLiteral("-noout"),
+         QStringLiteral("-fingerprint"), QStringLiteral("-sha256")});
+    ASSERT_TRUE(openssl.waitForFinished());
+    const QString fingerprint =
+        QString::fromLatin1(openssl.readAllStandardOutput()).section(QLatin1Char('='), 1).trimmed();
+    ASSERT_EQ(fingerprint.size(), 95);  // 32 pairs and their colons
+
+    start();
+    AccountDialog* dialog = openAccount(QStringLiteral("clave"));
+    ASSERT_NE(dialog, nullptr);
+    QSignalSpy probed(dialog, &AccountDialog::probed);
+    auto* trust = dialog->findChild<QPushButton*>(QStringLiteral("TrustButton"));
+    auto* status = dialog->findChild<QLabel*>(QStringLiteral("StatusLabel"));
+    QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("ProbeButton")),
+                      Qt::LeftButton);
+    ASSERT_TRUE(probed.wait(kWaitMsecs));
+    EXPECT_TRUE(status->text().contains(fingerprint, Qt::CaseInsensitive))
+        << status->text().toStdString();
+    EXPECT_FALSE(status->text().contains(QStringLiteral("contactos")));
+    ASSERT_TRUE(trust->isVisible());
+
+    QTest::mouseClick(trust, Qt::LeftButton);  // trusts it and asks again
+    ASSERT_TRUE(probed.wait(kWaitMsecs));
+    EXPECT_TRUE(status->text().contains(QStringLiteral("contactos")))
+        << status->text().toStdString();
+    QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("SaveButton")),
+                      Qt::LeftButton);
+    const QByteArray kept = trustedCertificateFor(QUrl(base_));
+    EXPECT_EQ(QString::fromLatin1(kept).remove(QLatin1Char(':')).toUpper(),
+              QString(fingerprint).remove(QLatin1Char(':')));
+    EXPECT_TRUE(trustedCertificateFor(QUrl(QString(base_).replace(QStringLiteral("127.0.0.1"),
+                                                                  QStringLiteral("localhost"))))
+                    .isEmpty());
+    quit();
 }
 
 // Needs a running Secret Service (tests/peers/secret_store.sh runs it): the
