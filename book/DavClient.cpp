@@ -1,6 +1,5 @@
 #include "book/DavClient.h"
 
-#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QEventLoop>
 #include <QHostAddress>
@@ -212,8 +211,9 @@ DavReply DavClient::sendOnce(const QByteArray& method, const QUrl& url, const QB
                      !tooBig && untrusted.isEmpty();
     const QNetworkReply::NetworkError error = reply->error();
     const QString errorText = reply->errorString();
-    reply->deleteLater();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    // Out of its signals by now: deleted at once, not left to a loop that a
+    // command-line program never runs.
+    delete reply;
 
     const QString host = hostOf(url);
     if (!untrusted.isEmpty()) {
