@@ -1,6 +1,5 @@
 #include "book/DavClient.h"
 
-#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QEventLoop>
 #include <QHostAddress>
@@ -204,10 +203,17 @@ DavReply DavClient::sendOnce(const QByteArray& method, const QUrl& url, const QB
     bool isNumber = false;
     const int after = reply->rawHeader("Retry-After").trimmed().toInt(&isNumber);
     if (isNumber) result.retryAfter = after;
+    bool declared = false;
+    const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&declared);
+    // A connection closed before the declared length is a body cut short,
+    // which the network layer may deliver as if whole.
+    const bool cut = declared && method != "HEAD" && length != result.body.size() && !timedOut &&
+                     !tooBig && untrusted.isEmpty();
     const QNetworkReply::NetworkError error = reply->error();
     const QString errorText = reply->errorString();
-    reply->deleteLater();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    // Out of its signals by now: deleted at once, not left to a loop that a
+    // command-line program never runs.
+    delete reply;
 
     const QString host = hostOf(url);
     if (!untrusted.isEmpty()) {
@@ -222,6 +228,11 @@ DavReply DavClient::sendOnce(const QByteArray& method, const QUrl& url, const QB
                               .arg(limits_.maxBytes / (1024 * 1024)));
     }
     if (timedOut) throw ServerError(u("El servidor %1 no responde a tiempo.").arg(host));
+    if (cut) {
+        throw ServerError(u("Se cortó la comunicación con el servidor %1: la respuesta llegó a "
+                            "medias.")
+                              .arg(host));
+    }
     switch (error) {
         case QNetworkReply::NoError:
             break;

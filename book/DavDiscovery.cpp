@@ -14,13 +14,14 @@ struct Found {
 };
 
 // PROPFIND Depth depth; none when the address is no WebDAV resource.
-std::optional<std::vector<Found>> propfind(DavClient& client, const QUrl& url, const char* depth) {
+std::optional<std::vector<Found>> propfind(DavClient& client, const QUrl& url, const char* depth,
+                                           const QList<int>& answers = {400, 405, 501}) {
     const DavReply reply =
         client.send("PROPFIND", url,
                     propfindBody({QStringLiteral("resourcetype"), QStringLiteral("displayname"),
                                   QStringLiteral("current-user-principal")},
                                  {QStringLiteral("addressbook-home-set")}),
-                    {{"Depth", depth}}, {400, 404, 405, 501});
+                    {{"Depth", depth}}, answers);
     if (reply.status != 207) return std::nullopt;
     const auto status = parseMultistatus(reply.body);
     if (!status) {
@@ -84,7 +85,7 @@ ProbeResult discoverAddressBook(DavClient& client, const ServerTarget& target) {
     if (start.path().isEmpty() || start.path() == QLatin1String("/")) {
         QUrl known = start;
         known.setPath(QStringLiteral("/.well-known/carddav"));
-        here = propfind(client, known, "0");
+        here = propfind(client, known, "0", {400, 404, 405, 501});
     }
     if (!here || here->empty()) here = propfind(client, start, "0");
     if (!here || here->empty()) {

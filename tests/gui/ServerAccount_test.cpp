@@ -1,6 +1,6 @@
 // The CardDAV account: the settings file and its mode, the certificates
 // trusted server by server, and the secret store, with none and with a real
-// one (tests/peers/secret_store.sh runs SecretStore.* inside a session with
+// one (tests/peers/account_secret_store.sh runs SecretStore.* inside a session with
 // gnome-keyring-daemon).
 #include "book/ServerAccount.h"
 
@@ -86,7 +86,7 @@ TEST_F(AccountTest, WithoutASecretStoreItSaysSo) {
 // Needs a running Secret Service; the password to keep comes in the variable.
 TEST_F(AccountTest, SecretStoreKeepsAndForgetsThePassword) {
     const QString password = qEnvironmentVariable("CONTAVIO_SECRET_STORE_TEST");
-    if (password.isEmpty()) GTEST_SKIP() << "run by tests/peers/secret_store.sh";
+    if (password.isEmpty()) GTEST_SKIP() << "run by tests/peers/account_secret_store.sh";
     const ServerAccount account = accountAt("http://127.0.0.1:5232/");
     ASSERT_EQ(saveServerAccount(account), QString());
     ASSERT_EQ(storePassword(account, password).status, SecretResult::Status::Ok);

@@ -266,11 +266,11 @@ TEST_F(HttpsServerSyncTest, AnUntrustedCertificateIsShownAndTrustedForThisServer
     quit();
 }
 
-// Needs a running Secret Service (tests/peers/secret_store.sh runs it): the
+// Needs a running Secret Service (tests/peers/account_secret_store.sh runs it): the
 // password comes from it, and the sync after start-up needs nobody.
 TEST_F(ServerSyncTest, StartUpSyncTakesThePasswordFromTheSecretStore) {
     if (qEnvironmentVariableIsEmpty("CONTAVIO_SECRET_STORE_TEST")) {
-        GTEST_SKIP() << "run by tests/peers/secret_store.sh";
+        GTEST_SKIP() << "run by tests/peers/account_secret_store.sh";
     }
     putBerta();
     ServerAccount account;
