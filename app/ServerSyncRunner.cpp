@@ -98,12 +98,25 @@ void ServerSyncRunner::Job::work(ServerSyncRunner* runner, const std::shared_ptr
             target.user = account.user;
             target.password = password;
             target.addressBook = account.addressBook;
-            target.trustedSha256 = account.trustedSha256;
+            // One trust for the window and the command line: a certificate
+            // trusted in either is trusted in both, for this server only.
+            target.trustedSha256 = account.trustedSha256.isEmpty()
+                                       ? readTrustedCertificate(bookFolder, target)
+                                       : account.trustedSha256;
             target.allowPlainHttp = account.allowPlainHttp;
             SyncOptions options;
             options.stored = storedForm(kShown);
             sync = std::make_unique<ServerSync>(target, bookFolder, options);
             changes = sync->run(snapshot, report);
+            if (!account.trustedSha256.isEmpty() &&
+                readTrustedCertificate(bookFolder, target) != account.trustedSha256) {
+                try {
+                    keepTrustedCertificate(bookFolder, target, account.trustedSha256);
+                } catch (const ServerError&) {
+                    // The window's settings keep the trust; only the command
+                    // line goes without it, and it asks as it always does.
+                }
+            }
         }
     } catch (const ServerError& failure) {
         error = failure.message();

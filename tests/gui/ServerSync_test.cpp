@@ -287,6 +287,17 @@ TEST_F(HttpsServerSyncTest, AnUntrustedCertificateIsShownAndTrustedForThisServer
     EXPECT_TRUE(trustedCertificateFor(QUrl(QString(base_).replace(QStringLiteral("127.0.0.1"),
                                                                   QStringLiteral("localhost"))))
                     .isEmpty());
+    // The window syncs over it, and the command line finds it trusted too.
+    forgetMessages();
+    menu("Sincronizar1");
+    QTRY_VERIFY_WITH_TIMEOUT(!messages().isEmpty(), kWaitMsecs);
+    EXPECT_TRUE(messages().first().startsWith(q("Sincronizaci\xF3n terminada")))
+        << messages().first().toStdString();
+    EXPECT_EQ(QDir()
+                  .entryList({QStringLiteral(".contavio-server-*-certificado")},
+                             QDir::Files | QDir::Hidden)
+                  .size(),
+              1);
     quit();
 }
 
