@@ -19,6 +19,9 @@ namespace {
 
 constexpr int kWaitMsecs = 20000;
 
+// A command line's words, split at blanks.
+QStringList words(const QString& line) { return line.split(QLatin1Char(' ')); }
+
 class ServerSyncTest : public GuiTest {
   protected:
     void SetUp() override {
@@ -32,33 +35,25 @@ class ServerSyncTest : public GuiTest {
         const QString hostPort = QStringLiteral("127.0.0.1:%1").arg(probe.serverPort());
         probe.close();
         writeBytes("users", "ana:clave\n");
-        QStringList args{QStringLiteral("--server-hosts"),
-                         hostPort,
-                         QStringLiteral("--storage-filesystem-folder"),
-                         path("server"),
-                         QStringLiteral("--auth-type"),
-                         QStringLiteral("htpasswd"),
-                         QStringLiteral("--auth-htpasswd-filename"),
-                         path("users"),
-                         QStringLiteral("--auth-htpasswd-encryption"),
-                         QStringLiteral("plain")};
+        QStringList args = words(QStringLiteral("--server-hosts %1 --storage-filesystem-folder %2 "
+                                                "--auth-type htpasswd --auth-htpasswd-filename %3 "
+                                                "--auth-htpasswd-encryption plain")
+                                     .arg(hostPort, path("server"), path("users")));
         base_ = QStringLiteral("http://") + hostPort + QLatin1Char('/');
         if (https_) {
             // A certificate of this test's own, which no authority vouches for.
             QProcess openssl;  // its progress dots stay out of the test's output
             openssl.setStandardErrorFile(QProcess::nullDevice());
-            openssl.start(
-                QStringLiteral("openssl"),
-                {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
-                 QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-keyout"),
-                 path("key.pem"), QStringLiteral("-out"), path("cert.pem"), QStringLiteral("-days"),
-                 QStringLiteral("2"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
-                 QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1")});
+            openssl.start(QStringLiteral("openssl"),
+                          words(QStringLiteral("req -x509 -newkey rsa:2048 -nodes -keyout %1 -out "
+                                               "%2 -days 2 -subj /CN=127.0.0.1 -addext "
+                                               "subjectAltName=IP:127.0.0.1")
+                                    .arg(path("key.pem"), path("cert.pem"))));
             ASSERT_TRUE(openssl.waitForFinished(kWaitMsecs));
             ASSERT_EQ(openssl.exitCode(), 0);
-            args << QStringLiteral("--server-ssl") << QStringLiteral("True")
-                 << QStringLiteral("--server-certificate") << path("cert.pem")
-                 << QStringLiteral("--server-key") << path("key.pem");
+            args << words(
+                QStringLiteral("--server-ssl True --server-certificate %1 --server-key %2")
+                    .arg(path("cert.pem"), path("key.pem")));
             base_ = QStringLiteral("https://") + hostPort + QLatin1Char('/');
         }
         server_.setProcessChannelMode(QProcess::MergedChannels);
@@ -68,10 +63,10 @@ class ServerSyncTest : public GuiTest {
             ASSERT_LT(tries, 100) << server_.readAll().toStdString();
             QTest::qWait(100);
         }
-        ASSERT_FALSE(curl({QStringLiteral("-X"), QStringLiteral("MKCOL"), QStringLiteral("-H"),
-                           QStringLiteral("Content-Type: application/xml"),
-                           QStringLiteral("--data"), QString::fromLatin1(kAddressBook), book()})
-                         .isNull());
+        ASSERT_FALSE(
+            curl(words(QStringLiteral("-X MKCOL -H Content-Type:application/xml")) +
+                 QStringList{QStringLiteral("--data"), QString::fromLatin1(kAddressBook), book()})
+                .isNull());
     }
     void TearDown() override {
         if (server_.state() != QProcess::NotRunning) {
@@ -84,13 +79,12 @@ class ServerSyncTest : public GuiTest {
     QString book() const { return base_ + QStringLiteral("ana/contactos/"); }
 
     // curl as ana; the body, or a null text when curl failed.
-    QByteArray curl(QStringList args) {
+    QByteArray curl(const QStringList& args) {
         QProcess process;
-        args.prepend(QStringLiteral("-sf"));
-        if (https_) args << QStringLiteral("--cacert") << path("cert.pem");
-        args.prepend(QStringLiteral("ana:clave"));
-        args.prepend(QStringLiteral("-u"));
-        process.start(QStringLiteral("curl"), args);
+        process.start(QStringLiteral("curl"),
+                      words(QStringLiteral("-u ana:clave -sf")) + args +
+                          (https_ ? QStringList{QStringLiteral("--cacert"), path("cert.pem")}
+                                  : QStringList{}));
         if (!process.waitForFinished(kWaitMsecs) || process.exitCode() != 0) return {};
         QByteArray body = process.readAllStandardOutput();
         return body.isNull() ? QByteArray("") : body;
@@ -102,11 +96,9 @@ class ServerSyncTest : public GuiTest {
                                  "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:berta\r\nN:Servidor;Berta;;;"
                                  "\r\nFN:Berta Servidor\r\nADR:;;%1;;;;\r\nTEL:%2\r\nEND:VCARD\r\n")
                                  .arg(QString::fromLatin1(address), QString::fromLatin1(phone));
-        ASSERT_FALSE(
-            curl({QStringLiteral("-X"), QStringLiteral("PUT"), QStringLiteral("-H"),
-                  QStringLiteral("Content-Type: text/vcard"), book() + QStringLiteral("berta.vcf"),
-                  QStringLiteral("--data-binary"), card})
-                .isNull());
+        ASSERT_FALSE(curl(words(QStringLiteral("-X PUT -H Content-Type:text/vcard --data-binary")) +
+                          QStringList{card, book() + QStringLiteral("berta.vcf")})
+                         .isNull());
     }
     // Opens "Cuenta CardDAV..." and types the account into it.
     AccountDialog* openAccount(const QString& password) {
