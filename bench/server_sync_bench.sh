@@ -80,19 +80,18 @@ peers() {
 measure() {  # what, then the command; prints seconds
     local start; start=$(now); "$@"; calc "$(now) - $start"
 }
+row() { printf '%-44s %9.2fs %9.2fs %8.2f\n' "$1" "$2" "$3" "$(calc "$3 / $2")"; }
+cards() { curl -s -u ana:clave -X PROPFIND -H 'Depth: 1' "$BASE/ana/$1/" | grep -o '\.vcf<' | wc -l; }
+# Each row as soon as it is measured: a long run shows what it has.
+printf '%-44s %10s %10s %8s\n' "server sync, $SIZE contacts" "contavio" "peers" "ratio"
 first_direct=$(measure direct)
 first_peers=$(measure peers)
-cards() { curl -s -u ana:clave -X PROPFIND -H 'Depth: 1' "$BASE/ana/$1/" | grep -o '\.vcf<' | wc -l; }
 [ "$(cards direct)" -ge "$SIZE" ] && [ "$(cards peers)" -ge "$SIZE" ] || {
     echo "the first sync did not carry every card: $(cards direct), $(cards peers)" >&2; exit 1; }
+row "first sync to an empty address book" "$first_direct" "$first_peers"
 idle_direct=$(measure direct)
 requests=$(grep -o 'peticiones: [0-9]*' "$WORK/direct.out" | grep -o '[0-9]*$')
 idle_peers=$(measure peers)
-
-printf '%-44s %10s %10s %8s\n' "server sync, $SIZE contacts" "contavio" "peers" "ratio"
-printf '%-44s %9.2fs %9.2fs %8.2f\n' "first sync to an empty address book" "$first_direct" \
-    "$first_peers" "$(calc "$first_peers / $first_direct")"
-printf '%-44s %9.2fs %9.2fs %8.2f\n' "sync with nothing changed" "$idle_direct" "$idle_peers" \
-    "$(calc "$idle_peers / $idle_direct")"
+row "sync with nothing changed" "$idle_direct" "$idle_peers"
 echo "requests of the sync with nothing changed: $requests"
 echo "(peers: vdirsyncer sync plus contavio-book sync CARPETA; ratio: peers / contavio)"
