@@ -204,6 +204,10 @@ void TForm1::createMenus() {
     Importar1->setObjectName(QStringLiteral("Importar1"));
     Exportar1 = Programa1->addAction(ui(text::kExportVCard));
     Exportar1->setObjectName(QStringLiteral("Exportar1"));
+    CuentaCardDAV1 = Programa1->addAction(ui(text::kAccountEntry));
+    CuentaCardDAV1->setObjectName(QStringLiteral("CuentaCardDAV1"));
+    Sincronizar1 = Programa1->addAction(ui(text::kSyncNowEntry));
+    Sincronizar1->setObjectName(QStringLiteral("Sincronizar1"));
     Salir1 = Programa1->addAction(ui(text::kQuit));
     Salir1->setObjectName(QStringLiteral("Salir1"));
 
@@ -222,6 +226,10 @@ void TForm1::createMenus() {
 
     connect(Importar1, &QAction::triggered, this, [this] { handle(&TForm1::Importar1Click); });
     connect(Exportar1, &QAction::triggered, this, [this] { handle(&TForm1::Exportar1Click); });
+    connect(CuentaCardDAV1, &QAction::triggered, this,
+            [this] { handle(&TForm1::CuentaCardDAV1Click); });
+    connect(Sincronizar1, &QAction::triggered, this,
+            [this] { handle(&TForm1::Sincronizar1Click); });
     connect(Salir1, &QAction::triggered, this, [this] { handle(&TForm1::Salir1Click); });
     connect(Agregar1, &QAction::triggered, this, [this] { handle(&TForm1::Agregar1Click); });
     connect(Modificar1, &QAction::triggered, this, [this] { handle(&TForm1::Modificar1Click); });

@@ -27,6 +27,7 @@ namespace contavio {
 
 class BookFiles;
 class ResultsModel;
+class ServerSyncRunner;
 class TForm2;
 
 // The one set collection, with one slot (the contacts). Made by start-up,
@@ -84,6 +85,8 @@ class TForm1 : public QMainWindow {
     void Salir1Click();
     void Importar1Click();
     void Exportar1Click();
+    void CuentaCardDAV1Click();
+    void Sincronizar1Click();
     void Agregar1Click();
     void Modificar1Click();
     void Borrar1Click();
@@ -100,6 +103,12 @@ class TForm1 : public QMainWindow {
     void createContactSet();
     bool saveContacts();
     bool contactSetReady() const;
+    // The CardDAV account's sync (MainServer.cpp): after start-up, on
+    // "Sincronizar ahora", and before the save at close within a few seconds.
+    void syncAfterStartUp();
+    void syncBeforeSave();
+    void commitServerSync();
+
     // The first editor field holding text the book cannot keep, told to the
     // user; false when every field can be kept.
     bool refuseUnkeepableText();
@@ -108,6 +117,8 @@ class TForm1 : public QMainWindow {
     QMenu* Programa1 = nullptr;
     QAction* Importar1 = nullptr;
     QAction* Exportar1 = nullptr;
+    QAction* CuentaCardDAV1 = nullptr;
+    QAction* Sincronizar1 = nullptr;
     QAction* Salir1 = nullptr;
     QMenu* Contactos1 = nullptr;
     QAction* Agregar1 = nullptr;
@@ -158,6 +169,7 @@ class TForm1 : public QMainWindow {
     // The book's files and their lock; none before start-up.
     std::unique_ptr<BookFiles> book_;
     bool bookBusy_ = false;
+    ServerSyncRunner* serverSync_ = nullptr;  // owned as a child
 };
 
 }  // namespace contavio

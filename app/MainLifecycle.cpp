@@ -4,6 +4,7 @@
 // them.
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QTimer>
 
 #include "Application.h"
 #include "BusyNotice.h"
@@ -11,6 +12,7 @@
 #include "Dialogs.h"
 #include "Look.h"
 #include "Main.h"
+#include "ServerSyncRunner.h"
 #include "book/Ansi.h"
 #include "book/BookFiles.h"
 #include "book/ContactProto.h"
@@ -39,6 +41,8 @@ void TForm1::showEvent(QShowEvent* event) {
     if (!centred_) {
         centred_ = true;
         centreOnScreen(this);
+        // The window is on screen and usable before the server is asked.
+        QTimer::singleShot(0, this, [this] { handle(&TForm1::syncAfterStartUp); });
     }
     QMainWindow::showEvent(event);
 }
@@ -75,6 +79,7 @@ void TForm1::FormCreate() {
 
     gConjuntos = std::make_unique<TConjuntos>(1);
     loadContacts();
+    serverSync_ = new ServerSyncRunner([this] { refreshResults(); }, this);
 }
 
 void TForm1::loadContacts() {
@@ -106,7 +111,10 @@ void TForm1::FormClose() {
         return;  // a signal while the save shows its note closes nothing twice
     }
     closingDown_ = true;
-    const bool saved = contactSetReady() ? saveContacts() : true;
+    syncBeforeSave();
+    const bool ready = contactSetReady();
+    const bool saved = ready ? saveContacts() : true;
+    if (ready && saved) commitServerSync();
     // Freeing a large book takes a moment: not with a frozen window on screen.
     hide();
     if (saved && endsProcessAfterCloseDown()) {

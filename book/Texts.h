@@ -249,4 +249,77 @@ inline constexpr std::array<const char*, 28> kCreditsLines = {
     "de usuario y una clave no pueda acceder al programa.",
 };
 
+// The CardDAV account and its sync in the window.
+inline constexpr char kNoSecretStore[] =
+    "No hay un almac\xE9n de contrase\xF1"
+    "as en este escritorio: la contrase\xF1"
+    "a escrita sirve solo mientras Contavio siga abierto.";
+inline constexpr char kSecretStoreFailed[] =
+    "El almac\xE9n de contrase\xF1"
+    "as no guard\xF3 ni ley\xF3 la contrase\xF1"
+    "a: ";
+inline constexpr char kAccountNotSaved[] = "No se pudo guardar la cuenta en ";
+
+inline constexpr char kAccountEntry[] = "Cuenta CardDAV...";
+inline constexpr char kSyncNowEntry[] = "Sincronizar ahora";
+inline constexpr char kAccountCaption[] = "Cuenta CardDAV";
+inline constexpr char kServerField[] = "Servidor";
+inline constexpr char kUserField[] = "Usuario";
+inline constexpr char kPasswordField[] =
+    "Contrase\xF1"
+    "a";
+inline constexpr char kAddressBookField[] = "Libreta de direcciones";
+inline constexpr char kProbe[] = "Probar";
+inline constexpr char kProbing[] = "Consultando al servidor...";
+inline constexpr char kProbeFound[] = "El servidor responde. Libretas encontradas: ";
+inline constexpr char kChooseAddressBook[] = "Elija una de estas libretas: ";
+inline constexpr char kFingerprint[] = "Huella SHA-256 del certificado: ";
+inline constexpr char kTrustCertificate[] = "Confiar en este certificado para este servidor";
+inline constexpr char kSaveAccount[] = "Guardar";
+inline constexpr char kCancel[] = "Cancelar";
+inline constexpr char kSend[] = "Enviar";
+inline constexpr char kNoServerAddress[] =
+    "Escriba la direcci\xF3n del servidor, que empieza por https:// (o http://).";
+inline constexpr char kPlainHttpQuestion[] =
+    "La direcci\xF3n empieza por http://: la contrase\xF1"
+    "a viajar\xED"
+    "a sin cifrar hasta %1, y cualquiera en el camino podr\xED"
+    "a leerla. \xBF"
+    "Enviarla de todos modos?";
+inline constexpr char kNoAccount[] =
+    "Todav\xED"
+    "a no hay una cuenta CardDAV: config\xFA"
+    "rela en Programa > Cuenta CardDAV...";
+inline constexpr char kSyncBusy[] =
+    "Ya hay una sincronizaci\xF3n en curso; sus cambios llegar\xE1n en unos segundos.";
+inline constexpr char kNoPasswordKept[] =
+    "No hay contrase\xF1"
+    "a guardada para esta cuenta: escr\xED"
+    "bala en Programa > Cuenta CardDAV...";
+inline constexpr char kSyncFailed[] = "No se pudo sincronizar con el servidor: ";
+inline constexpr char kSyncUntrustedAdvice[] =
+    "\nSi conf\xED"
+    "a en ese certificado, ac\xE9ptelo en Programa > Cuenta CardDAV...";
+inline constexpr char kSyncCatchesUp[] =
+    "\nLa agenda sigue como estaba; la pr\xF3xima sincronizaci\xF3n se pondr\xE1 al d\xED"
+    "a.";
+inline constexpr char kSyncRefused[] =
+    "La sincronizaci\xF3n se detuvo sin cambiar nada: un lado est\xE1 vac\xED"
+    "o, o se borrar\xED"
+    "a m\xE1s de la mitad de un lado. Se borrar\xED"
+    "a:";
+inline constexpr char kSyncRefusedAdvice[] =
+    "\nSi es lo que quiere, sincronice una vez con contavio-book sync --force-delete.";
+inline constexpr char kSyncDone[] = "Sincronizaci\xF3n terminada. ";
+inline constexpr char kSyncSummary[] =
+    "Servidor: %1 nuevas, %2 cambiadas, %3 borradas; agenda: %4 nuevos, %5 cambiados, %6 "
+    "borrados; conflictos: %7.";
+inline constexpr char kSyncKept[] = "Copia de lo borrado o cambiado: ";
+inline constexpr char kSyncTouched[] =
+    "Los contactos que cambi\xF3 mientras se sincronizaba quedan como usted los dej\xF3; la "
+    "pr\xF3xima sincronizaci\xF3n los pondr\xE1 en com\xFAn con el servidor.";
+inline constexpr char kSyncStateNotSaved[] =
+    "No se pudo guardar el estado de la sincronizaci\xF3n (la pr\xF3xima se pondr\xE1 al d\xED"
+    "a): ";
+
 }  // namespace contavio::text

@@ -126,13 +126,24 @@ const char* usageOf(const std::string& command) {
     }
     if (command == "sync") {
         return "uso: contavio-book [--book RUTA] sync [--dry-run] [--force-delete] CARPETA\n"
+               "     contavio-book [--book RUTA] sync [--dry-run] [--force-delete] URL\n"
+               "         [--user NOMBRE] [--password-stdin] [--address-book NOMBRE]\n"
+               "         [--trust-certificate SHA256] [--allow-http]\n"
                "Sincroniza la agenda con CARPETA, una carpeta de vCards (un .vcf por contacto)\n"
-               "que vdirsyncer mantiene al día con un servidor CardDAV. Lo cambiado de un lado\n"
+               "que vdirsyncer mantiene al día con un servidor CardDAV, o directamente con el\n"
+               "servidor CardDAV de URL (http:// o https://: la libreta, el usuario o solo el\n"
+               "servidor). Lo cambiado de un lado\n"
                "pasa al otro, campo por campo; un campo cambiado en los dos lados conserva el\n"
                "de la agenda y el otro se añade a las notas. Si un lado está vacío o se\n"
                "borraría más de la mitad de un lado, no cambia nada salvo con --force-delete.\n"
                "--dry-run muestra lo que haría sin cambiar nada. Lo borrado o cambiado se\n"
-               "guarda antes en contavio-sync-kept, junto a la agenda.";
+               "guarda antes en contavio-sync-kept, junto a la agenda.\n"
+               "La contraseña se lee de la entrada con --password-stdin; si no, del almacén de\n"
+               "contraseñas del escritorio; si no, se pide en la terminal. Nunca de un archivo\n"
+               "ni de la línea de órdenes. Con varias libretas, --address-book elige una.\n"
+               "--trust-certificate acepta ese certificado (por su huella SHA-256) para ese\n"
+               "servidor y lo recuerda. --allow-http envía la contraseña sin cifrar a otra\n"
+               "máquina.";
     }
     if (command == "check") {
         return "uso: contavio-book [--book RUTA] check\n"
@@ -151,6 +162,7 @@ const char* usageOf(const std::string& command) {
                "  check                             lee la agenda y dice si está sana\n"
                "  delete NOMBRES APELLIDOS          elimina un contacto\n"
                "  sync [--dry-run] CARPETA          sincroniza con una carpeta de vCards\n"
+               "  sync URL [--user NOMBRE]          sincroniza con un servidor CardDAV\n"
                "\n"
                "Opciones:\n"
                "  --book RUTA   la agenda: un archivo como data.vlt, o la carpeta que lo tiene\n"

@@ -3,8 +3,11 @@
 #include <QFileInfo>
 
 #include "Output.h"
-#include "book/ContactBook.h"
-#include "book/ContactProto.h"
+#include "Password.h"
+#include "book/BookSync.h"
+#include "book/DavClient.h"
+#include "book/DavSecret.h"
+#include "book/ServerSync.h"
 #include "exchange/VdirSync.h"
 
 namespace contavio::cli {
@@ -14,7 +17,6 @@ namespace {
 constexpr int kDone = 0;
 constexpr int kFailed = 1;
 constexpr int kBadUsage = 2;
-constexpr ListOrder kShown = ListOrder::TailFirst;  // as the other commands hold the book
 
 QString utf8(const char* text) { return QString::fromUtf8(text); }
 
@@ -24,25 +26,19 @@ int badUsage(const QString& why) {
     return kBadUsage;
 }
 
-// A contact as the book holds it once stored: stored in a set of its own and
-// read back, so that the sync keys it exactly as the book will ("n/a" for an
-// empty name, blanks kept).
-class StoredForm {
-  public:
-    StoredForm() {
-        sets_.newSet(kContactSlot, kContactBuckets, kContactTag, kContactSetName, kKeyField);
-        sets_.setSetProto(kContactSlot, contactProto());
-    }
-    ContactData operator()(const ContactData& contact) {
-        const std::string key = storeContact(sets_, kContactSlot, contact, kShown);
-        ContactData stored;
-        readContact(sets_, kContactSlot, key, stored, kShown);
-        sets_.delObj(kContactSlot, key);
-        return stored;
-    }
+struct SyncArgs {
+    SyncOptions options;
+    std::string where;  // a folder, or a server's URL
+    QString user, addressBook;
+    QByteArray trust;
+    bool passwordStdin = false, allowHttp = false, serverOnly = false;
+};
 
-  private:
-    TConjuntos sets_{1};
+// One sync, folder or server: run, then commit.
+struct Syncer {
+    std::function<BookChanges(const BookContacts&, SyncReport&)> run;
+    std::function<void()> commit;
+    QString side;  // "carpeta", "servidor"
 };
 
 void tellDeletions(const SyncReport& report) {
@@ -51,10 +47,11 @@ void tellDeletions(const SyncReport& report) {
     }
 }
 
-QString summary(const SyncReport& report) {
+QString summary(const SyncReport& report, const QString& side) {
     return utf8(
-               "carpeta: %1 nuevas, %2 cambiadas, %3 borradas; agenda: %4 nuevos, %5 "
-               "cambiados, %6 borrados; conflictos: %7")
+               "%1: %2 nuevas, %3 cambiadas, %4 borradas; agenda: %5 nuevos, %6 "
+               "cambiados, %7 borrados; conflictos: %8")
+        .arg(side)
         .arg(report.folderAdded)
         .arg(report.folderChanged)
         .arg(report.folderRemoved)
@@ -64,28 +61,142 @@ QString summary(const SyncReport& report) {
         .arg(report.conflicts);
 }
 
-}  // namespace
+bool isServer(const std::string& where) {
+    return where.rfind("http://", 0) == 0 || where.rfind("https://", 0) == 0;
+}
 
-int runSync(const BookPlace& place, const Arguments& args, const OpenForWriting& open,
-            const SaveBook& save) {
-    SyncOptions options;
-    std::string folder;
-    for (const std::string& arg : args) {
+// The book's part of a sync, the same for a folder and a server.
+int syncBook(BookFiles& files, TConjuntos& sets, const SaveBook& save, const SyncArgs& args,
+             Syncer& syncer, const std::string& keptFolder) {
+    SyncReport report;
+    const BookChanges changes = syncer.run(bookContacts(sets), report);
+    if (report.refused) {
+        for (const std::string& note : report.notes) tellBook(note);
+        tell(
+            utf8("La sincronización se detuvo sin cambiar nada: un lado está vacío, o "
+                 "borraría más de la mitad de un lado. Borraría:"));
+        tellDeletions(report);
+        tell(utf8("Si es lo que quiere, repita con --force-delete (lo borrado se guarda en "
+                  "%1); --dry-run muestra todo lo que haría.")
+                 .arg(QString::fromStdString(keptFolder)));
+        return kFailed;
+    }
+    if (args.options.dryRun) {
+        for (const std::string& note : report.notes) tellBook(note);
+        for (const std::string& action : report.actions) printBookLine(action);
+        printLine(utf8("simulación, no se cambió nada; ") + summary(report, syncer.side));
+        return kDone;
+    }
+    if (!changes.empty()) {
+        applyBookChanges(sets, changes);
+        if (!save(files, sets)) return kFailed;
+    }
+    syncer.commit();
+    for (const std::string& note : report.notes) tellBook(note);
+    if (!report.keptIn.empty()) {
+        tell(utf8("Copia de lo borrado o cambiado: %1").arg(QString::fromStdString(report.keptIn)));
+    }
+    printLine(summary(report, syncer.side));
+    return kDone;
+}
+
+std::optional<int> parse(const Arguments& args, SyncArgs& out) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const auto value = [&](const char* name) -> std::optional<QString> {
+            if (arg != name) return std::nullopt;
+            out.serverOnly = true;
+            if (i + 1 >= args.size()) return QString();
+            return QString::fromLocal8Bit(args[++i]);
+        };
         if (arg == "--dry-run") {
-            options.dryRun = true;
+            out.options.dryRun = true;
         } else if (arg == "--force-delete") {
-            options.forceDelete = true;
+            out.options.forceDelete = true;
+        } else if (arg == "--password-stdin") {
+            out.passwordStdin = out.serverOnly = true;
+        } else if (arg == "--allow-http") {
+            out.allowHttp = out.serverOnly = true;
+        } else if (auto user = value("--user")) {
+            if (user->isEmpty()) return badUsage(utf8("--user necesita un NOMBRE"));
+            out.user = *user;
+        } else if (auto book = value("--address-book")) {
+            if (book->isEmpty()) return badUsage(utf8("--address-book necesita un NOMBRE"));
+            out.addressBook = *book;
+        } else if (auto trust = value("--trust-certificate")) {
+            out.trust = normalizedFingerprint(trust->toLatin1());
+            if (out.trust.isEmpty())
+                return badUsage(
+                    utf8("--trust-certificate necesita la huella SHA-256 (64 "
+                         "cifras hexadecimales)"));
         } else if (arg.size() > 1 && arg[0] == '-') {
             return badUsage(utf8("opción desconocida: %1").arg(QString::fromStdString(arg)));
-        } else if (folder.empty()) {
-            folder = arg;
+        } else if (out.where.empty()) {
+            out.where = arg;
         } else {
             return badUsage(utf8("sobra «%1»").arg(QString::fromLocal8Bit(arg)));
         }
     }
-    if (folder.empty()) return badUsage(utf8("hace falta la CARPETA"));
-    if (!QFileInfo(QString::fromLocal8Bit(folder)).isDir()) {
-        tell(utf8("%1 no es una carpeta.").arg(QString::fromLocal8Bit(folder)));
+    if (out.where.empty()) return badUsage(utf8("hace falta la CARPETA o la URL del servidor"));
+    if (out.serverOnly && !isServer(out.where))
+        return badUsage(utf8("esas opciones son para un servidor (http:// o https://)"));
+    return std::nullopt;
+}
+
+// The server, user and password; none when refused (said).
+std::optional<ServerTarget> targetOf(const SyncArgs& args, const std::string& bookFolder) {
+    ServerTarget target;
+    target.url = QUrl(QString::fromLocal8Bit(args.where), QUrl::StrictMode);
+    if (!target.url.isValid() || target.url.host().isEmpty()) {
+        tell(utf8("«%1» no es una dirección válida.").arg(QString::fromLocal8Bit(args.where)));
+        return std::nullopt;
+    }
+    if (!target.url.password().isEmpty()) {
+        tell(
+            utf8("La contraseña no va en la dirección (se vería en la lista de procesos): "
+                 "use --password-stdin, o el almacén de contraseñas del escritorio."));
+        return std::nullopt;
+    }
+    target.user = args.user.isEmpty() ? target.url.userName() : args.user;
+    target.url.setUserInfo(QString());
+    target.addressBook = args.addressBook;
+    target.allowPlainHttp = args.allowHttp;
+    const QString host = target.url.host();
+    if (target.url.scheme() == QLatin1String("http") && !isThisMachine(host) && !args.allowHttp) {
+        tell(utf8("%1 es http:// sin cifrar hacia otra máquina: la contraseña y los contactos "
+                  "viajarían legibles por la red. Use https://; o, si lo acepta, repita con "
+                  "--allow-http.")
+                 .arg(target.url.toDisplayString()));
+        return std::nullopt;
+    }
+    target.trustedSha256 =
+        args.trust.isEmpty() ? readTrustedCertificate(bookFolder, target) : args.trust;
+    if (target.user.isEmpty()) return target;  // a server without accounts
+    std::optional<QString> password;
+    if (args.passwordStdin) {
+        password = passwordFromStdin();
+    } else if (!(password = readServerPassword(target.user, host))) {
+        password = passwordFromTerminal(utf8("Contraseña de «%1» en %2: ").arg(target.user, host));
+    }
+    if (!password) {
+        tell(utf8("Falta la contraseña de «%1» en %2: no está en el almacén de contraseñas y no "
+                  "hay terminal donde pedirla; use --password-stdin.")
+                 .arg(target.user, host));
+        return std::nullopt;
+    }
+    target.password = *password;
+    return target;
+}
+
+}  // namespace
+
+int runSync(const BookPlace& place, const Arguments& arguments, const OpenForWriting& open,
+            const SaveBook& save) {
+    SyncArgs args;
+    if (const auto refused = parse(arguments, args)) return *refused;
+    const bool server = isServer(args.where);
+    if (!server && !QFileInfo(QString::fromLocal8Bit(args.where)).isDir()) {
+        tell(utf8("%1 no es una carpeta.").arg(QString::fromLocal8Bit(args.where)));
         return kFailed;
     }
     BookFiles files(place.folder, place.dataName);
@@ -96,58 +207,45 @@ int runSync(const BookPlace& place, const Arguments& args, const OpenForWriting&
         return kFailed;
     };
     if (!files.exists()) return noBook();
+    const std::string bookFolder = bookFolderOf(files.dataFile());
+    std::optional<ServerTarget> target;
+    if (server && !(target = targetOf(args, bookFolder))) return kFailed;
     const auto sets = open(files);
     if (!sets) return kFailed;
     if (!files.exists()) return noBook();
+    args.options.stored = storedForm();
 
-    BookContacts book;
-    for (const std::string& key : bookKeys(*sets, kContactSlot)) {
-        ContactData contact;
-        if (readContact(*sets, kContactSlot, key, contact, kShown))
-            book.emplace(key, std::move(contact));
-    }
-    auto stored = std::make_shared<StoredForm>();
-    options.stored = [stored](const ContactData& c) { return (*stored)(c); };
-    const std::string bookFolder =
-        QFileInfo(QString::fromStdString(files.dataFile())).absolutePath().toStdString();
-    VdirSync sync(folder, bookFolder, options);
-    SyncReport report;
     try {
-        const BookChanges changes = sync.run(book, report);
-        if (report.refused) {
-            for (const std::string& note : report.notes) tellBook(note);
-            tell(
-                utf8("La sincronización se detuvo sin cambiar nada: un lado está vacío, o "
-                     "borraría más de la mitad de un lado. Borraría:"));
-            tellDeletions(report);
-            tell(utf8("Si es lo que quiere, repita con --force-delete (lo borrado se guarda en "
-                      "%1); --dry-run muestra todo lo que haría.")
-                     .arg(QString::fromStdString(syncPlaces(bookFolder, folder).kept)));
-            return kFailed;
+        if (!server) {
+            VdirSync sync(args.where, bookFolder, args.options);
+            Syncer syncer{[&](const BookContacts& b, SyncReport& r) { return sync.run(b, r); },
+                          [&] { sync.commit(); }, utf8("carpeta")};
+            return syncBook(files, *sets, save, args, syncer,
+                            syncPlaces(bookFolder, args.where).kept);
         }
-        if (options.dryRun) {
-            for (const std::string& note : report.notes) tellBook(note);
-            for (const std::string& action : report.actions) printBookLine(action);
-            printLine(utf8("simulación, no se cambió nada; ") + summary(report));
-            return kDone;
+        ServerSync sync(*target, bookFolder, args.options);
+        Syncer syncer{[&](const BookContacts& b, SyncReport& r) { return sync.run(b, r); },
+                      [&] { sync.commit(); }, utf8("servidor")};
+        const int status =
+            syncBook(files, *sets, save, args, syncer, syncPlaces(bookFolder, bookFolder).kept);
+        if (status == kDone && !args.trust.isEmpty() && !args.options.dryRun)
+            keepTrustedCertificate(bookFolder, *target, args.trust);
+        if (qEnvironmentVariableIsSet("CONTAVIO_DAV_COUNT"))
+            tell(utf8("peticiones: %1").arg(sync.requests()));
+        return status;
+    } catch (const ServerError& error) {
+        tell(error.message());
+        if (!error.untrustedSha256().isEmpty()) {
+            tell(utf8("Si ese certificado es de verdad el de su servidor, confíe en él (solo "
+                      "para este servidor) con --trust-certificate %1")
+                     .arg(QString::fromLatin1(error.untrustedSha256())));
         }
-        if (!changes.empty()) {
-            for (const std::string& key : changes.remove) sets->delObj(kContactSlot, key);
-            for (const ContactData& contact : changes.put)
-                storeContact(*sets, kContactSlot, contact, kShown);
-            if (!save(files, *sets)) return kFailed;
-        }
-        sync.commit();
+        tell(utf8("La agenda sigue como estaba; la próxima sincronización se pone al día."));
+        return kFailed;
     } catch (const std::exception& error) {
         tellBook(error.what());
         return kFailed;
     }
-    for (const std::string& note : report.notes) tellBook(note);
-    if (!report.keptIn.empty()) {
-        tell(utf8("Copia de lo borrado o cambiado: %1").arg(QString::fromStdString(report.keptIn)));
-    }
-    printLine(summary(report));
-    return kDone;
 }
 
 }  // namespace contavio::cli

@@ -37,6 +37,27 @@ class CardStore {
     // The bytes of a listed item.
     virtual std::string read(const std::string& name) = 0;
 
+    // The bytes of several listed items, by name; a store that can fetch
+    // many in one exchange (a CardDAV addressbook-multiget) does. Throws
+    // StoreChanged when one of them went since the listing.
+    virtual std::map<std::string, std::string> readMany(const std::vector<std::string>& names) {
+        std::map<std::string, std::string> bytes;
+        for (const std::string& name : names) bytes.emplace(name, read(name));
+        return bytes;
+    }
+
+    // Before list(): the cursor that the last sync kept, and the items with
+    // their versions as they were then. A store that can list only what
+    // changed since a cursor (a CardDAV sync-token) lists from them.
+    virtual void resume(const std::string& cursor,
+                        const std::map<std::string, std::string>& items) {
+        (void)cursor;
+        (void)items;
+    }
+
+    // After list(): the cursor to keep for the next sync, or "".
+    virtual std::string cursor() const { return {}; }
+
     // Writes the item and returns its new version. ifVersion: the version it
     // must still have; none: it must not exist yet. Throws StoreChanged when
     // it does not hold, std::runtime_error on other failures.

@@ -84,23 +84,65 @@ SyncEngine::SyncEngine(CardStore& store, SyncOptions options)
     : store_(store), options_(std::move(options)) {}
 
 BookChanges SyncEngine::run(const BookContacts& book, SyncReport& report) {
+    // A card changed on the store between its reading and its write
+    // (StoreChanged): everything is read again and merged anew. What the
+    // first attempt wrote reads the same on both sides, so it pairs as in
+    // step.
+    for (int attempt = 1;; ++attempt) {
+        report = SyncReport{};
+        try {
+            return attemptRun(book, report);
+        } catch (const StoreChanged&) {
+            if (attempt >= kStoreChangedRetries) throw;
+        }
+    }
+}
+
+BookChanges SyncEngine::attemptRun(const BookContacts& book, SyncReport& report) {
     pending_ = false;
     migrated_ = false;
-    const StoreListing listing = store_.list();
-    for (const std::string& name : listing.skipped) report.notes.push_back(name + ": " + kSkipped);
-    std::map<std::string, PassCard> cards;
-    for (const auto& [name, version] : listing.items) cards[name] = {store_.read(name), version};
-
     std::vector<SyncEntry> entries;
+    std::string cursor;
     oldState_.clear();
-    if (std::optional<std::string> text = readText(options_.statePath)) {
-        oldState_ = std::move(*text);
+    const std::optional<std::string> text = readText(options_.statePath);
+    if (text) {
+        oldState_ = *text;
         if (std::optional<SyncState> state = parseState(oldState_)) {
             entries = std::move(state->entries);
+            cursor = std::move(state->cursor);
         } else {
             report.notes.push_back(kDamagedState);
         }
-    } else if (!options_.legacyStatePath.empty()) {
+    }
+    std::map<std::string, std::string> known;
+    for (const SyncEntry& e : entries) known.emplace(e.name, e.version);
+    store_.resume(cursor, known);
+
+    const StoreListing listing = store_.list();
+    for (const std::string& name : listing.skipped) report.notes.push_back(name + ": " + kSkipped);
+    // A card whose version is the one last synced is the card the state
+    // holds: only the others are read.
+    std::map<std::string, const SyncEntry*> byName;
+    for (const SyncEntry& e : entries) byName.emplace(e.name, &e);
+    std::map<std::string, PassCard> cards;
+    std::vector<std::string> toRead;
+    for (const auto& [name, version] : listing.items) {
+        const auto last = byName.find(name);
+        if (last != byName.end() && !version.empty() && last->second->version == version &&
+            last->second->card) {
+            cards[name] = {*last->second->card, version};
+        } else {
+            toRead.push_back(name);
+        }
+    }
+    std::map<std::string, std::string> read = store_.readMany(toRead);
+    for (const std::string& name : toRead) {
+        auto bytes = read.find(name);
+        if (bytes == read.end()) throw StoreChanged(name);
+        cards[name] = {std::move(bytes->second), listing.items.at(name)};
+    }
+
+    if (!text && !options_.legacyStatePath.empty()) {
         if (std::optional<std::string> old = readText(options_.legacyStatePath)) {
             if (auto legacy = parseLegacyState(*old)) {
                 entries = migrate(*legacy, book, cards);
@@ -117,8 +159,10 @@ BookChanges SyncEngine::run(const BookContacts& book, SyncReport& report) {
     pass.describe();
     if (refused || options_.dryRun) return {};
     BookChanges changes = pass.apply();
-    nextState_ =
-        pass.stateChanged() || migrated_ ? stateText({options_.place, pass.entries()}) : oldState_;
+    const std::string nextCursor = store_.cursor();
+    nextState_ = pass.stateChanged() || migrated_ || nextCursor != cursor
+                     ? stateText({options_.place, nextCursor, pass.entries()})
+                     : oldState_;
     pending_ = true;
     return changes;
 }

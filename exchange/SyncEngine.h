@@ -55,6 +55,8 @@
 namespace contavio {
 
 inline constexpr int kGuardHandful = 5;
+// How often a sync starts over when a card changed on the store meanwhile.
+inline constexpr int kStoreChangedRetries = 3;
 
 struct SyncOptions {
     std::string statePath;        // the state of this book with this store
@@ -95,7 +97,9 @@ class SyncEngine {
     // book: every contact of the book now, by key, as the book holds it.
     // Throws std::runtime_error naming the file and the reason on a failure
     // of the store or the file system; the store then holds whole items
-    // only, and a later run starts over.
+    // only, and a later run starts over. A card changed on the store between
+    // its reading and its write (StoreChanged) makes the sync read again and
+    // merge anew, up to kStoreChangedRetries times.
     BookChanges run(const BookContacts& book, SyncReport& report);
 
     // After the caller stored the changes of run() and saved the book: writes
@@ -104,6 +108,8 @@ class SyncEngine {
     void commit();
 
   private:
+    BookChanges attemptRun(const BookContacts& book, SyncReport& report);
+
     CardStore& store_;
     SyncOptions options_;
     std::string oldState_, nextState_;

@@ -15,6 +15,7 @@ namespace {
 constexpr char kHeader[] = "contavio-sync 2";
 constexpr char kLegacyHeader[] = "contavio-sync 1";
 constexpr char kPlace[] = "lugar ";
+constexpr char kCursor[] = "marca ";
 
 uint64_t fnv(std::string_view bytes, uint64_t h = 0xcbf29ce484222325ULL) {
     for (unsigned char c : bytes) {
@@ -135,6 +136,11 @@ std::string stateText(SyncState state) {
     std::string out = std::string(kHeader) + "\n" + kPlace;
     escapeInto(out, state.place);
     out += '\n';
+    if (!state.cursor.empty()) {
+        out += kCursor;
+        escapeInto(out, state.cursor);
+        out += '\n';
+    }
     for (const SyncEntry& e : state.entries) {
         escapeInto(out, e.name);
         out += ' ';
@@ -176,7 +182,16 @@ std::optional<SyncState> parseState(std::string_view text) {
     auto place = unescape(lines->front().substr(6));
     if (!place) return std::nullopt;
     state.place = std::move(*place);
-    for (size_t i = 1; i < lines->size(); ++i) {
+    size_t first = 1;
+    // An entry has five fields: a line of two is the cursor.
+    if (lines->size() > 1 && (*lines)[1].substr(0, 6) == kCursor &&
+        split((*lines)[1], ' ').size() == 2) {
+        auto cursor = unescape((*lines)[1].substr(6));
+        if (!cursor) return std::nullopt;
+        state.cursor = std::move(*cursor);
+        first = 2;
+    }
+    for (size_t i = first; i < lines->size(); ++i) {
         auto entry = parseEntry((*lines)[i]);
         if (!entry) return std::nullopt;
         state.entries.push_back(std::move(*entry));

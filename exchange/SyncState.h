@@ -7,6 +7,7 @@
 // synced with (syncPlaces), written whole and atomically:
 //   contavio-sync 2
 //   lugar <the store's place>
+//   marca <the store's cursor>                     only when the store keeps one
 //   <name> <version> <key> <contact> <card>        one line per pair
 // where <contact> is "-" (not known) or "c" followed by nine fields (first
 // names, surnames, address, web, day, month, notes, telephones, e-mails) and
@@ -41,6 +42,7 @@ struct SyncEntry {
 
 struct SyncState {
     std::string place;
+    std::string cursor;  // where the store's list of changes stood (CardStore::cursor), or ""
     std::vector<SyncEntry> entries;
 };
 

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QDir>
+#include <QFile>
 #include <QTest>
 #include <filesystem>
 #include <fstream>
@@ -27,6 +28,8 @@ void GuiTest::SetUp() {
     ASSERT_TRUE(dir_.isValid());
     previousFolder_ = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(dir_.path()));
+    // The user's own settings (a CardDAV account) stay out of the tests.
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir_.filePath(QStringLiteral("config"))));
     setApplicationTitle(ui(text::kAppTitle));
     setMessagePresenter([this](const MessageRequest& request) {
         shown_.push_back(request);

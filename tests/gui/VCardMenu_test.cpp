@@ -42,7 +42,8 @@ TEST_F(VCardMenuTest, EntriesStandAboveSalirUnderPrograma) {
     const QList<QAction*> actions = find<QMenu>("Programa1")->actions();
     QStringList captions;
     for (const QAction* action : actions) captions.append(action->text());
-    EXPECT_EQ(captions, (QStringList{"Importar vCard...", "Exportar vCard...", "Salir"}));
+    EXPECT_EQ(captions, (QStringList{"Importar vCard...", "Exportar vCard...", "Cuenta CardDAV...",
+                                     "Sincronizar ahora", "Salir"}));
 }
 
 TEST_F(VCardMenuTest, ImportReportsAndListsTheCardsAndASecondImportChangesNothing) {

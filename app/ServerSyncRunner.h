@@ -1,0 +1,70 @@
+// The window's sync with the account's CardDAV server. The book's contacts
+// are taken on the GUI thread, the sync runs on a worker thread while the
+// window stays usable, and its changes come back to the GUI thread, where
+// they go into the book (slot 0 of gConjuntos) and the results are shown
+// again. A contact the user changed, added or deleted while the sync ran
+// keeps the user's version; that sync is then not committed, so the next
+// one merges the two.
+//
+// Order, as the sync engine requires: run, the book takes the changes, the
+// book is saved (close-down), then commitAfterSave() writes the sync state.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "book/ServerAccount.h"
+
+namespace contavio {
+
+class ServerSyncRunner : public QObject {
+    Q_OBJECT
+  public:
+    // refresh: shows the results again after the book took changes.
+    ServerSyncRunner(std::function<void()> refresh, QObject* parent = nullptr);
+    // Waits for a running sync's worker (the window is gone by then).
+    ~ServerSyncRunner() override;
+
+    // The password typed in the account dialog, kept for this session when
+    // the secret store could not keep it; empty: read from the secret store.
+    void setSessionPassword(const QString& password) { sessionPassword_ = password; }
+
+    enum class Mode {
+        Background,  // after start-up: only failures and refusals are told
+        Asked,       // "Sincronizar ahora": the outcome is told
+        Closing,     // before the save at close: failures are told briefly
+    };
+    // Starts a sync of the book in bookFolder with the account, unless one
+    // runs (then false). The book's lock is held by the window throughout.
+    bool start(const ServerAccount& account, const std::string& bookFolder, Mode mode);
+    bool running() const { return job_ != nullptr; }
+    // Waits until the running sync ends or msecs pass, keeping events going;
+    // a sync that ends is taken into the book. True when none runs now.
+    bool wait(int msecs);
+    // Close-down stops waiting: a sync still running ends on its own, and
+    // neither its changes nor anything it says reach the book being saved.
+    // No sync starts after this.
+    void stopTaking() { stopped_ = true; }
+    // After the book was saved: writes the state of the last sync that the
+    // book took in full.
+    void commitAfterSave();
+
+  signals:
+    // A sync ended and its outcome was taken and told.
+    void finished();
+
+  private:
+    struct Job;
+    void take(const std::shared_ptr<Job>& job);
+
+    std::function<void()> refresh_;
+    QString sessionPassword_;
+    std::shared_ptr<Job> job_;          // the running sync, or none
+    std::shared_ptr<Job> committable_;  // the last sync taken in full, awaiting the save
+    bool stopped_ = false;
+};
+
+}  // namespace contavio

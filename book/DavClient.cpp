@@ -1,0 +1,260 @@
+#include "book/DavClient.h"
+
+#include <QCryptographicHash>
+#include <QEventLoop>
+#include <QHostAddress>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QSslCertificate>
+#include <QSslError>
+#include <QThread>
+#include <QTimer>
+#include <cctype>
+
+namespace contavio {
+
+namespace {
+
+QString u(const char* text) { return QString::fromUtf8(text); }
+
+DavLimits limitsFromEnvironment() {
+    DavLimits limits;
+    const QByteArray text = qgetenv("CONTAVIO_DAV_LIMITS");
+    const QList<QByteArray> parts = text.split(',');
+    if (parts.size() == 4) {
+        limits.connectMs = parts[0].toInt();
+        limits.idleMs = parts[1].toInt();
+        limits.totalMs = parts[2].toInt();
+        limits.maxBytes = parts[3].toLongLong();
+    }
+    return limits;
+}
+
+bool sameOrigin(const QUrl& a, const QUrl& b) {
+    return a.scheme() == b.scheme() && a.host().compare(b.host(), Qt::CaseInsensitive) == 0 &&
+           a.port(a.scheme() == QLatin1String("https") ? 443 : 80) ==
+               b.port(b.scheme() == QLatin1String("https") ? 443 : 80);
+}
+
+QString hostOf(const QUrl& url) { return url.host(); }
+
+}  // namespace
+
+QByteArray normalizedFingerprint(const QByteArray& text) {
+    QByteArray hex;
+    for (char c : text) {
+        if (std::isxdigit(static_cast<unsigned char>(c))) hex += static_cast<char>(std::toupper(c));
+    }
+    return hex.size() == 64 ? hex : QByteArray();
+}
+
+QString shownFingerprint(const QByteArray& hex) {
+    QStringList pairs;
+    for (int i = 0; i + 1 < hex.size(); i += 2) pairs << QString::fromLatin1(hex.mid(i, 2));
+    return pairs.join(QLatin1Char(':'));
+}
+
+bool isThisMachine(const QString& host) {
+    const QString h = host.toLower();
+    return h == QLatin1String("localhost") || h == QLatin1String("127.0.0.1") ||
+           h == QLatin1String("::1") || h == QLatin1String("[::1]");
+}
+
+DavClient::DavClient(const ServerTarget& target)
+    : target_(target),
+      limits_(limitsFromEnvironment()),
+      network_(std::make_unique<QNetworkAccessManager>()) {
+    network_->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+    network_->setCookieJar(nullptr);
+}
+
+DavClient::~DavClient() = default;
+
+bool DavClient::mayAuthenticate(const QUrl& url) const {
+    if (target_.user.isEmpty() || !sameOrigin(url, target_.url)) return false;
+    if (url.scheme() == QLatin1String("http") && !isThisMachine(url.host()) &&
+        !target_.allowPlainHttp) {
+        throw ServerError(u("%1 es una dirección http:// sin cifrar hacia otra máquina: la "
+                            "contraseña viajaría legible por la red, y no se envía.")
+                              .arg(target_.url.toDisplayString()));
+    }
+    return true;
+}
+
+DavReply DavClient::send(const QByteArray& method, const QUrl& url, const QByteArray& body,
+                         const DavHeaders& headers, const QList<int>& answers) {
+    QUrl at = url;
+    QByteArray verb = method;
+    QByteArray payload = body;
+    for (int hops = 0, waits = 0;;) {
+        DavReply reply = sendOnce(verb, at, payload, headers);
+        const int s = reply.status;
+        if (answers.contains(s)) return reply;
+        if ((s == 301 || s == 302 || s == 303 || s == 307 || s == 308) &&
+            reply.location.isValid()) {
+            if (++hops > kMaxRedirects) {
+                throw ServerError(u("El servidor %1 redirige sin fin.").arg(hostOf(url)));
+            }
+            at = at.resolved(reply.location);
+            if (s == 303) {
+                verb = "GET";
+                payload.clear();
+            }
+            continue;
+        }
+        if (s == 429 || s == 503) {
+            if (reply.retryAfter >= 0 && reply.retryAfter <= kLongestWait && waits++ < 3) {
+                QThread::sleep(static_cast<unsigned long>(reply.retryAfter));
+                continue;
+            }
+            throw ServerError(
+                reply.retryAfter > 0
+                    ? u("El servidor %1 está ocupado y pide esperar %2 s: pruebe más tarde.")
+                          .arg(hostOf(at))
+                          .arg(reply.retryAfter)
+                    : u("El servidor %1 está ocupado: pruebe más tarde.").arg(hostOf(at)));
+        }
+        if (s == 401) {
+            throw ServerError(u("Contraseña incorrecta (o usuario desconocido) para «%1» en %2.")
+                                  .arg(target_.user, hostOf(at)));
+        }
+        if (s == 403) {
+            throw ServerError(u("Sin permiso: el servidor %1 no deja a «%2» usar %3.")
+                                  .arg(hostOf(at), target_.user, at.path()));
+        }
+        if (s == 404) {
+            throw ServerError(
+                u("Libreta no encontrada: %1 no existe en el servidor.").arg(at.toDisplayString()));
+        }
+        if (s == 507) {
+            throw ServerError(
+                u("Servidor lleno: %1 no tiene espacio para más tarjetas.").arg(hostOf(at)));
+        }
+        if (s >= 500) {
+            throw ServerError(
+                u("Error del servidor %1 (%2): pruebe más tarde.").arg(hostOf(at)).arg(s));
+        }
+        return reply;
+    }
+}
+
+DavReply DavClient::sendOnce(const QByteArray& method, const QUrl& url, const QByteArray& body,
+                             const DavHeaders& headers) {
+    QNetworkRequest request(url);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::ManualRedirectPolicy);
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
+                         QNetworkRequest::AlwaysNetwork);
+    if (mayAuthenticate(url)) {
+        const QByteArray pair = (target_.user + QLatin1Char(':') + target_.password).toUtf8();
+        request.setRawHeader("Authorization", "Basic " + pair.toBase64());
+    }
+    for (const auto& [name, value] : headers) request.setRawHeader(name, value);
+    if (!body.isEmpty() && !request.hasRawHeader("Content-Type")) {
+        request.setRawHeader("Content-Type", "application/xml; charset=utf-8");
+    }
+    ++requests_;
+    QNetworkReply* reply = network_->sendCustomRequest(request, method, body);
+    QEventLoop loop;
+    QTimer idle, total;
+    idle.setSingleShot(true);
+    total.setSingleShot(true);
+    bool timedOut = false, tooBig = false;
+    QByteArray untrusted;
+    const auto giveUp = [&](bool* flag) {
+        *flag = true;
+        reply->abort();
+    };
+    QObject::connect(&idle, &QTimer::timeout, &loop, [&] { giveUp(&timedOut); });
+    QObject::connect(&total, &QTimer::timeout, &loop, [&] { giveUp(&timedOut); });
+    const auto alive = [&] { idle.start(limits_.idleMs); };
+    QObject::connect(reply, &QNetworkReply::uploadProgress, &loop, alive);
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, &loop, alive);
+    QObject::connect(reply, &QNetworkReply::downloadProgress, &loop, [&](qint64 received, qint64) {
+        alive();
+        if (received > limits_.maxBytes) giveUp(&tooBig);
+    });
+    QObject::connect(reply, &QNetworkReply::sslErrors, &loop, [&](const QList<QSslError>& errors) {
+        const QSslCertificate cert = reply->sslConfiguration().peerCertificate();
+        const QByteArray hex = cert.digest(QCryptographicHash::Sha256).toHex().toUpper();
+        const bool trusted = !target_.trustedSha256.isEmpty() &&
+                             normalizedFingerprint(target_.trustedSha256) == hex &&
+                             url.host().compare(target_.url.host(), Qt::CaseInsensitive) == 0;
+        if (trusted) {
+            reply->ignoreSslErrors(errors);
+        } else {
+            untrusted = hex;
+        }
+    });
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    idle.start(limits_.connectMs);
+    total.start(limits_.totalMs);
+    loop.exec();
+    idle.stop();
+    total.stop();
+
+    DavReply result;
+    result.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    result.url = url;
+    result.body = reply->readAll();
+    result.etag = reply->rawHeader("ETag");
+    if (reply->hasRawHeader("Location"))
+        result.location = QUrl(QString::fromUtf8(reply->rawHeader("Location")));
+    bool isNumber = false;
+    const int after = reply->rawHeader("Retry-After").trimmed().toInt(&isNumber);
+    if (isNumber) result.retryAfter = after;
+    bool declared = false;
+    const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&declared);
+    // A connection closed before the declared length is a body cut short,
+    // which the network layer may deliver as if whole.
+    const bool cut = declared && method != "HEAD" && length != result.body.size() && !timedOut &&
+                     !tooBig && untrusted.isEmpty();
+    const QNetworkReply::NetworkError error = reply->error();
+    const QString errorText = reply->errorString();
+    // Out of its signals by now: deleted at once, not left to a loop that a
+    // command-line program never runs.
+    delete reply;
+
+    const QString host = hostOf(url);
+    if (!untrusted.isEmpty()) {
+        throw ServerError(u("Certificado no fiable: el de %1 no lo avala ninguna autoridad del "
+                            "sistema. Su huella SHA-256 es %2.")
+                              .arg(host, shownFingerprint(untrusted)),
+                          untrusted);
+    }
+    if (tooBig) {
+        throw ServerError(u("La respuesta de %1 es demasiado grande (más de %2 MB): se deja.")
+                              .arg(host)
+                              .arg(limits_.maxBytes / (1024 * 1024)));
+    }
+    if (timedOut) throw ServerError(u("El servidor %1 no responde a tiempo.").arg(host));
+    if (cut) {
+        throw ServerError(u("Se cortó la comunicación con el servidor %1: la respuesta llegó a "
+                            "medias.")
+                              .arg(host));
+    }
+    switch (error) {
+        case QNetworkReply::NoError:
+            break;
+        case QNetworkReply::HostNotFoundError:
+            throw ServerError(u("Servidor no encontrado: %1.").arg(host));
+        case QNetworkReply::ConnectionRefusedError:
+            throw ServerError(
+                u("El servidor %1 no está al alcance (rechaza la conexión).").arg(host));
+        case QNetworkReply::SslHandshakeFailedError:
+            throw ServerError(
+                u("No se pudo establecer la conexión cifrada con %1: %2").arg(host, errorText));
+        default:
+            // An error of the HTTP status is an answer; one of the
+            // connection (cut short, closed, reset) leaves the body half.
+            if (result.status == 0 || error < QNetworkReply::ContentAccessDenied ||
+                error == QNetworkReply::ProtocolFailure) {
+                throw ServerError(
+                    u("Se cortó la comunicación con el servidor %1: %2").arg(host, errorText));
+            }
+            break;
+    }
+    return result;
+}
+
+}  // namespace contavio

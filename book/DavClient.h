@@ -1,0 +1,87 @@
+// HTTP for the server sync: one connection to the server (one
+// QNetworkAccessManager), synchronous requests with an event loop of their
+// own, for the thread that made the client.
+//
+// - Redirects are followed (at most kMaxRedirects); the password (Basic)
+//   goes only to the scheme, host and port the user gave, never after a
+//   redirect elsewhere.
+// - The password is not sent over plain http:// to a host other than this
+//   machine (localhost, 127.0.0.1, ::1) unless allowPlainHttp.
+// - HTTPS: the system's authorities; a certificate they do not vouch for is
+//   refused, naming its SHA-256 fingerprint, unless it is exactly the one the
+//   user trusts for that host.
+// - Limits: connecting, silence in the middle of a transfer, a whole
+//   exchange, and the size of a response (DavLimits; the environment
+//   variable CONTAVIO_DAV_LIMITS="connect,idle,total,bytes" in ms and bytes
+//   overrides them, for tests).
+// - 429 and 503 with a Retry-After of at most kLongestWait are waited for
+//   and sent again; otherwise every failure is a ServerError in words.
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QPair>
+#include <QUrl>
+#include <memory>
+
+#include "book/ServerSync.h"
+
+class QNetworkAccessManager;
+
+namespace contavio {
+
+struct DavLimits {
+    int connectMs = 20000;
+    int idleMs = 30000;
+    int totalMs = 600000;
+    qint64 maxBytes = 256 * 1024 * 1024;
+};
+
+inline constexpr int kMaxRedirects = 5;
+inline constexpr int kLongestWait = 30;  // seconds of Retry-After waited for
+
+struct DavReply {
+    int status = 0;
+    QByteArray body;
+    QUrl url;  // where the answer came from, after redirects
+    QByteArray etag;
+    QUrl location;        // of a redirect
+    int retryAfter = -1;  // seconds, when the server said so
+};
+
+using DavHeaders = QList<QPair<QByteArray, QByteArray>>;
+
+class DavClient {
+  public:
+    explicit DavClient(const ServerTarget& target);
+    ~DavClient();
+
+    // Sends the request and returns the server's answer, whatever its
+    // status, except 401, 403, 404, 429/503, 5xx and a failure to talk at
+    // all, which throw ServerError; a status in `answers` is returned.
+    DavReply send(const QByteArray& method, const QUrl& url, const QByteArray& body = {},
+                  const DavHeaders& headers = {}, const QList<int>& answers = {});
+
+    int requests() const { return requests_; }
+    const ServerTarget& target() const { return target_; }
+
+  private:
+    DavReply sendOnce(const QByteArray& method, const QUrl& url, const QByteArray& body,
+                      const DavHeaders& headers);
+    bool mayAuthenticate(const QUrl& url) const;
+
+    ServerTarget target_;
+    DavLimits limits_;
+    std::unique_ptr<QNetworkAccessManager> network_;
+    int requests_ = 0;
+};
+
+// The SHA-256 fingerprint in hex, upper case, without separators; and the
+// same as a person reads it, "AB:CD:...".
+QByteArray normalizedFingerprint(const QByteArray& text);
+QString shownFingerprint(const QByteArray& hex);
+
+// A host that is this machine: localhost, 127.0.0.1, ::1.
+bool isThisMachine(const QString& host);
+
+}  // namespace contavio

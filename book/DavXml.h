@@ -1,0 +1,45 @@
+// The WebDAV XML that the server sync speaks: the bodies it sends (PROPFIND,
+// REPORT sync-collection and addressbook-multiget) and the multistatus it
+// reads back. A body that is not well-formed XML, or no multistatus, is
+// refused whole.
+#pragma once
+
+#include <QByteArray>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+#include <optional>
+#include <vector>
+
+namespace contavio {
+
+struct DavResource {
+    QString href;                  // as the server wrote it (percent-encoded path or URL)
+    int status = 200;              // of the response; 404: gone (sync-collection)
+    QMap<QString, QString> props;  // local name -> text, of the properties found (200)
+    QStringList types;             // local names inside resourcetype
+    bool isAddressBook() const { return types.contains(QStringLiteral("addressbook")); }
+};
+
+struct DavMultistatus {
+    std::vector<DavResource> resources;
+    QString syncToken;  // of a sync-collection report
+};
+
+// None when the body is malformed or holds no multistatus. A property whose
+// value is an href (current-user-principal, addressbook-home-set) reads as
+// that href.
+std::optional<DavMultistatus> parseMultistatus(const QByteArray& body);
+
+// PROPFIND asking for the named properties (DAV: and CardDAV ones).
+QByteArray propfindBody(const QStringList& davProps, const QStringList& cardDavProps = {});
+// REPORT sync-collection from token ("" for all), asking for getetag.
+QByteArray syncCollectionBody(const QString& token);
+// REPORT addressbook-multiget of the hrefs (paths), asking for getetag and
+// address-data.
+QByteArray multigetBody(const QStringList& hrefs);
+
+// "HTTP/1.1 404 Not Found" -> 404; 0 when unreadable.
+int statusCodeOf(const QString& statusLine);
+
+}  // namespace contavio

@@ -1,0 +1,167 @@
+#include "ServerAccount.h"
+
+#include <qt6keychain/keychain.h>
+
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+#include <QStandardPaths>
+
+#include "Ansi.h"
+#include "Texts.h"
+
+namespace contavio {
+
+namespace {
+
+const QString kService = QStringLiteral("Contavio");
+const QString kServerKey = QStringLiteral("CardDAV/server");
+const QString kUserKey = QStringLiteral("CardDAV/user");
+const QString kBookKey = QStringLiteral("CardDAV/addressBook");
+const QString kPlainHttpKey = QStringLiteral("CardDAV/allowPlainHttp");
+const QString kTrustedGroup = QStringLiteral("TrustedCertificates");
+
+constexpr QFile::Permissions kOwnerOnly = QFile::ReadOwner | QFile::WriteOwner;
+
+// A trusted certificate belongs to one server: the same host on another port
+// or scheme is another server.
+QString originOf(const QUrl& server) {
+    const int fallback = server.scheme() == QLatin1String("https") ? 443 : 80;
+    return server.scheme() + QLatin1Char('_') + server.host().toLower() + QLatin1Char('_') +
+           QString::number(server.port(fallback));
+}
+
+SecretResult resultOf(const QKeychain::Job& job) {
+    SecretResult result;
+    switch (job.error()) {
+        case QKeychain::NoError:
+            result.status = SecretResult::Status::Ok;
+            break;
+        case QKeychain::EntryNotFound:
+            result.status = SecretResult::Status::NotFound;
+            break;
+        case QKeychain::NoBackendAvailable:
+        case QKeychain::NotImplemented:
+        case QKeychain::OtherError:
+            // Without a Secret Service on the bus, the store says it cannot
+            // connect (OtherError): to the user that is no store at all.
+            result.status = SecretResult::Status::NoStore;
+            result.error = ui(text::kNoSecretStore);
+            if (!job.errorString().isEmpty()) {
+                result.error += QStringLiteral(" (") + job.errorString() + QLatin1Char(')');
+            }
+            break;
+        default:
+            result.status = SecretResult::Status::Failed;
+            result.error = ui(text::kSecretStoreFailed) + job.errorString();
+            break;
+    }
+    return result;
+}
+
+// The job waits in a loop of its own: the store answers over D-Bus, and the
+// callers want the answer before they go on. The job lives on the heap and
+// deletes itself later: the keychain's own queue still refers to it after
+// it finished.
+template <class Job, class Take>
+SecretResult runJob(Job* job, Take take) {
+    SecretResult result;
+    QEventLoop loop;
+    QObject::connect(job, &QKeychain::Job::finished, &loop, [&] {
+        result = resultOf(*job);
+        take(*job, result);
+        loop.quit();
+    });
+    job->setAutoDelete(true);
+    job->setInsecureFallback(false);  // never a plain-text copy of the password
+    job->start();
+    loop.exec();
+    return result;
+}
+
+const auto kNothingMore = [](const QKeychain::Job&, SecretResult&) {};
+
+}  // namespace
+
+QString accountSettingsFile() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/Contavio/Contavio.conf");
+}
+
+ServerAccount loadServerAccount() {
+    const QSettings settings(accountSettingsFile(), QSettings::IniFormat);
+    ServerAccount account;
+    account.server = QUrl(settings.value(kServerKey).toString());
+    account.user = settings.value(kUserKey).toString();
+    account.addressBook = settings.value(kBookKey).toString();
+    account.allowPlainHttp = settings.value(kPlainHttpKey, false).toBool();
+    if (account.isSet()) account.trustedSha256 = trustedCertificateFor(account.server);
+    return account;
+}
+
+QByteArray trustedCertificateFor(const QUrl& server) {
+    const QSettings settings(accountSettingsFile(), QSettings::IniFormat);
+    return settings.value(kTrustedGroup + QLatin1Char('/') + originOf(server))
+        .toString()
+        .toLatin1();
+}
+
+QString saveServerAccount(const ServerAccount& account) {
+    const QString file = accountSettingsFile();
+    // The file exists, for the user alone, before the first value is written
+    // into it, and stays so after QSettings replaced it.
+    QDir().mkpath(QFileInfo(file).absolutePath());
+    {
+        QFile touch(file);
+        if (!touch.open(QIODevice::Append)) {
+            return ui(text::kAccountNotSaved) + file + QStringLiteral(": ") + touch.errorString();
+        }
+    }
+    QFile::setPermissions(file, kOwnerOnly);
+    {
+        QSettings settings(file, QSettings::IniFormat);
+        settings.setValue(kServerKey, account.server.toString());
+        settings.setValue(kUserKey, account.user);
+        settings.setValue(kBookKey, account.addressBook);
+        settings.setValue(kPlainHttpKey, account.allowPlainHttp);
+        if (account.isSet() && !account.trustedSha256.isEmpty()) {
+            settings.setValue(kTrustedGroup + QLatin1Char('/') + originOf(account.server),
+                              QString::fromLatin1(account.trustedSha256));
+        }
+        settings.sync();
+        if (settings.status() != QSettings::NoError) {
+            return ui(text::kAccountNotSaved) + file;
+        }
+    }
+    QFile::setPermissions(file, kOwnerOnly);
+    return {};
+}
+
+QString secretKey(const ServerAccount& account) {
+    return QStringLiteral("carddav:") + account.user + QLatin1Char('@') + account.server.host();
+}
+
+SecretResult readPassword(const ServerAccount& account) {
+    auto* job = new QKeychain::ReadPasswordJob(kService);
+    job->setKey(secretKey(account));
+    return runJob(job, [](const QKeychain::ReadPasswordJob& done, SecretResult& result) {
+        if (result.status == SecretResult::Status::Ok) result.password = done.textData();
+    });
+}
+
+SecretResult storePassword(const ServerAccount& account, const QString& password) {
+    auto* job = new QKeychain::WritePasswordJob(kService);
+    job->setKey(secretKey(account));
+    job->setTextData(password);
+    return runJob(job, kNothingMore);
+}
+
+SecretResult forgetPassword(const ServerAccount& account) {
+    auto* job = new QKeychain::DeletePasswordJob(kService);
+    job->setKey(secretKey(account));
+    return runJob(job, kNothingMore);
+}
+
+}  // namespace contavio

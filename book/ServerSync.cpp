@@ -1,0 +1,145 @@
+#include "book/ServerSync.h"
+
+#include <sys/stat.h>
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QSaveFile>
+
+#include "book/Ansi.h"
+#include "book/DavClient.h"
+#include "book/DavDiscovery.h"
+#include "book/DavStore.h"
+#include "exchange/SyncState.h"
+
+namespace contavio {
+
+namespace {
+
+QString u(const char* text) { return QString::fromUtf8(text); }
+
+// The address book that the last sync used, from the state's second line:
+// a sync with a known address book asks the server nothing else first.
+QUrl lastAddressBook(const std::string& statePath, const ServerTarget& target) {
+    QFile file(QString::fromStdString(statePath));
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    file.readLine();
+    const QByteArray line = file.readLine().trimmed();
+    if (!line.startsWith("lugar ")) return {};
+    const QUrl url(QString::fromUtf8(QByteArray::fromPercentEncoding(line.mid(6))));
+    const bool sameServer = url.scheme() == target.url.scheme() &&
+                            url.host() == target.url.host() && url.port() == target.url.port();
+    return sameServer ? url : QUrl();
+}
+
+std::string trustPath(const std::string& bookFolder, const ServerTarget& target) {
+    return serverStatePath(bookFolder, target) + "-certificado";
+}
+
+}  // namespace
+
+struct ServerSync::Impl {
+    ServerTarget target;
+    std::string bookFolder;
+    SyncOptions options;
+    std::unique_ptr<DavClient> client;
+    std::unique_ptr<DavStore> store;
+    std::unique_ptr<SyncEngine> engine;
+    QUrl addressBook;
+};
+
+ProbeResult probeServer(const ServerTarget& target) {
+    try {
+        DavClient client(target);
+        return discoverAddressBook(client, target);
+    } catch (const ServerError& error) {
+        ProbeResult result;
+        result.error = error.message();
+        result.untrustedSha256 = error.untrustedSha256();
+        return result;
+    }
+}
+
+ServerSync::ServerSync(ServerTarget target, const std::string& bookFolder, SyncOptions options)
+    : impl_(std::make_unique<Impl>()) {
+    impl_->target = std::move(target);
+    impl_->bookFolder = bookFolder;
+    impl_->options = std::move(options);
+}
+
+ServerSync::~ServerSync() = default;
+
+BookChanges ServerSync::run(const BookContacts& book, SyncReport& report) {
+    Impl& s = *impl_;
+    // The network objects belong to the thread that runs the sync.
+    s.engine.reset();
+    s.store.reset();
+    s.client = std::make_unique<DavClient>(s.target);
+    s.options.statePath = serverStatePath(s.bookFolder, s.target);
+    s.options.keptRoot = syncPlaces(s.bookFolder, s.bookFolder).kept;
+    s.addressBook = lastAddressBook(s.options.statePath, s.target);
+    if (!s.addressBook.isValid()) {
+        const ProbeResult found = discoverAddressBook(*s.client, s.target);
+        if (!found.ok) throw ServerError(found.error);
+        s.addressBook = found.addressBookUrl;
+    }
+    s.options.place = s.addressBook.toString(QUrl::FullyEncoded).toStdString();
+    s.store = std::make_unique<DavStore>(*s.client, s.addressBook);
+    s.engine = std::make_unique<SyncEngine>(*s.store, s.options);
+    try {
+        return s.engine->run(book, report);
+    } catch (const ServerError&) {
+        throw;
+    } catch (const StoreChanged& changed) {
+        throw ServerError(u("Las tarjetas cambian en el servidor mientras se sincroniza (%1): "
+                            "pruebe otra vez en un momento.")
+                              .arg(fromErrorText(changed.what())));
+    } catch (const std::exception& error) {
+        throw ServerError(fromErrorText(error.what()));
+    }
+}
+
+void ServerSync::commit() {
+    if (!impl_->engine) return;
+    try {
+        impl_->engine->commit();
+    } catch (const std::exception& error) {
+        throw ServerError(fromErrorText(error.what()));
+    }
+    // The state holds the server's address and the user's cards.
+    ::chmod(impl_->options.statePath.c_str(), 0600);
+}
+
+QUrl ServerSync::addressBookUrl() const { return impl_->addressBook; }
+
+int ServerSync::requests() const { return impl_->client ? impl_->client->requests() : 0; }
+
+std::string serverStatePath(const std::string& bookFolder, const ServerTarget& target) {
+    QUrl url = target.url.adjusted(QUrl::RemoveUserInfo | QUrl::StripTrailingSlash);
+    const QByteArray who = url.toString(QUrl::FullyEncoded).toUtf8() + '\n' + target.user.toUtf8() +
+                           '\n' + target.addressBook.toUtf8();
+    const QByteArray hash = QCryptographicHash::hash(who, QCryptographicHash::Sha256).toHex();
+    return bookFolder + "/.contavio-server-" + hash.left(16).toStdString();
+}
+
+QByteArray readTrustedCertificate(const std::string& bookFolder, const ServerTarget& target) {
+    QFile file(QString::fromStdString(trustPath(bookFolder, target)));
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    const QList<QByteArray> parts = file.readAll().trimmed().split(' ');
+    if (parts.size() != 2 || QString::fromUtf8(parts[0]) != target.url.host()) return {};
+    return normalizedFingerprint(parts[1]);
+}
+
+void keepTrustedCertificate(const std::string& bookFolder, const ServerTarget& target,
+                            const QByteArray& sha256) {
+    const QString path = QString::fromStdString(trustPath(bookFolder, target));
+    QSaveFile file(path);
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(target.url.host().toUtf8() + ' ' + normalizedFingerprint(sha256) + '\n') < 0 ||
+        !file.commit()) {
+        throw ServerError(u("No se pudo guardar %1: %2").arg(path, file.errorString()));
+    }
+}
+
+}  // namespace contavio

@@ -1,0 +1,57 @@
+// The server's multistatus as the sync reads it: what a well-formed answer
+// holds, and every malformed one refused whole rather than half read.
+#include "book/DavXml.h"
+
+#include <gtest/gtest.h>
+
+namespace contavio {
+namespace {
+
+const QByteArray kHead =
+    R"(<?xml version="1.0"?><d:multistatus xmlns:d="DAV:" xmlns:c="urn:ietf:params:xml:ns:carddav">)";
+
+QByteArray response(const char* href, const char* props, const char* status = "200 OK") {
+    return QByteArray("<d:response><d:href>") + href + "</d:href><d:propstat><d:prop>" + props +
+           "</d:prop><d:status>HTTP/1.1 " + status + "</d:status></d:propstat></d:response>";
+}
+
+TEST(DavXml, MalformedOrForeignAnswersAreRefusedWhole) {
+    const struct {
+        const char* what;
+        QByteArray body;
+    } rows[] = {
+        {"cut short", kHead + "<d:response><d:href>/a.vcf</d:href>"},
+        {"no XML", "<html><body>Bienvenido</body></html>"},
+        {"empty", ""},
+        {"another namespace", R"(<multistatus xmlns="urn:other"><response/></multistatus>)"},
+        {"garbage after the end", kHead + "</d:multistatus><oops"},
+        {"mismatched tags", kHead + "<d:response></d:href></d:multistatus>"},
+    };
+    for (const auto& row : rows) EXPECT_FALSE(parseMultistatus(row.body)) << row.what;
+}
+
+TEST(DavXml, ACardsTextAndEtagComeThroughAndGoneOnesAreMarked) {
+    const QByteArray body =
+        kHead +
+        response("/u/book/a.vcf",
+                 "<d:getetag>\"e1\"</d:getetag><c:address-data>BEGIN:VCARD&#13;\nFN:Ana &amp; "
+                 "Luis&#13;\nEND:VCARD&#13;\n</c:address-data>") +
+        "<d:response><d:href>/u/book/b.vcf</d:href><d:status>HTTP/1.1 404 Not "
+        "Found</d:status></d:response>" +
+        response("/u/book/", "<d:resourcetype><d:collection/><c:addressbook/></d:resourcetype>") +
+        response("/u/book/c.vcf", "<d:getetag>\"x\"</d:getetag>", "404 Not Found") +
+        "<d:sync-token>http://s/1</d:sync-token></d:multistatus>";
+    const auto status = parseMultistatus(body);
+    ASSERT_TRUE(status);
+    ASSERT_EQ(status->resources.size(), 4u);
+    EXPECT_EQ(status->resources[0].props.value("getetag"), "\"e1\"");
+    EXPECT_EQ(status->resources[0].props.value("address-data"),
+              "BEGIN:VCARD\r\nFN:Ana & Luis\r\nEND:VCARD\r\n");
+    EXPECT_EQ(status->resources[1].status, 404);
+    EXPECT_TRUE(status->resources[2].isAddressBook());
+    EXPECT_FALSE(status->resources[3].props.contains("getetag")) << "a property not found";
+    EXPECT_EQ(status->syncToken, "http://s/1");
+}
+
+}  // namespace
+}  // namespace contavio

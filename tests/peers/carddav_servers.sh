@@ -1,0 +1,158 @@
+#!/bin/bash
+# contavio-book sync URL against real CardDAV servers started here on
+# 127.0.0.1: Radicale with Basic authentication (an htpasswd file) over
+# HTTP and over HTTPS with a certificate made here, and Xandikos reached
+# from its root.
+#   carddav_servers.sh PATH/TO/contavio-book
+# Needs radicale, xandikos, openssl and curl; exits 77 (skipped) without them.
+set -eu
+
+BOOK_PROGRAM=${1:?usage: carddav_servers.sh PATH/TO/contavio-book}
+for tool in radicale xandikos openssl curl; do
+    command -v "$tool" >/dev/null 2>&1 || { echo "skipped: $tool is not installed"; exit 77; }
+done
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/carddav_servers.XXXXXX")
+PIDS=()
+stop() { kill "$1" 2>/dev/null || true; wait "$1" 2>/dev/null || true; }
+cleanup() {
+    for pid in "${PIDS[@]}"; do stop "$pid"; done
+    rm -rf "$WORK"
+}
+trap cleanup EXIT INT TERM
+fail() { echo "FAIL: $*" >&2; exit 1; }
+free_port() { /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+wait_for() {
+    local tries=0
+    until curl -sk -o /dev/null "$1"; do
+        tries=$((tries + 1)); [ $tries -lt 150 ] || fail "no server at $1"; sleep 0.1
+    done
+}
+
+PORT=$(free_port)
+TLS_PORT=$(free_port)
+echo "ana:clave" >"$WORK/users"
+radicale_on() {  # port, then extra options
+    local port=$1; shift
+    radicale --server-hosts "127.0.0.1:$port" --storage-filesystem-folder "$WORK/store" \
+        --auth-type htpasswd --auth-htpasswd-filename "$WORK/users" \
+        --auth-htpasswd-encryption plain "$@" >>"$WORK/radicale.log" 2>&1 &
+    PIDS+=($!)
+    LAST=$!
+}
+radicale_on "$PORT"
+RADICALE=$LAST
+wait_for "http://127.0.0.1:$PORT/"
+ROOT="http://127.0.0.1:$PORT/"
+BOOKURL="${ROOT}ana/libreta/"
+curl -sf -u ana:clave -X MKCOL "$BOOKURL" -H 'Content-Type: application/xml' --data-binary \
+'<?xml version="1.0"?><mkcol xmlns="DAV:" xmlns:CR="urn:ietf:params:xml:ns:carddav"><set><prop>
+<resourcetype><collection/><CR:addressbook/></resourcetype><displayname>Libreta</displayname>
+</prop></set></mkcol>' >/dev/null || fail "could not create the address book"
+
+card() { printf 'BEGIN:VCARD\r\nVERSION:3.0\r\nUID:%s%s\r\nFN:%s %s\r\nN:%s;%s;;;\r\nTEL:%s\r\nEND:VCARD\r\n' "$1" "$2" "$1" "$2" "$2" "$1" "$3"; }
+{ card Ana Uno 1; card Luis Dos 2; card Marta Tres 3; } >"$WORK/three.vcf"
+book() { "$BOOK_PROGRAM" --book "$WORK/$1/data.vlt" "${@:2}"; }
+new_book() { mkdir -p "$WORK/$1"; book "$1" import "$2" >/dev/null 2>&1; }
+sync_as() {  # book, password, url, options
+    echo "$2" | CONTAVIO_DAV_COUNT=1 "$BOOK_PROGRAM" --book "$WORK/$1/data.vlt" sync "$3" \
+        --user ana --password-stdin "${@:4}"
+}
+count() { book "$1" list 2>/dev/null | wc -l; }
+hrefs() { curl -s -u ana:clave -X PROPFIND -H 'Depth: 1' "$1" | grep -o '<[^>]*href>[^<]*\.vcf<' | sed 's/.*>//; s/<$//'; }
+
+# A wrong password: said, nothing written.
+new_book r "$WORK/three.vcf"
+status=0
+sync_as r wrong "$ROOT" >"$WORK/out" 2>&1 || status=$?
+[ $status -eq 1 ] && grep -q "Contraseña incorrecta" "$WORK/out" || fail "wrong password: $(cat "$WORK/out")"
+ls "$WORK"/r/.contavio-server-* >/dev/null 2>&1 && fail "wrong password: a state was written"
+echo "ok: wrong password"
+
+# From the server's root: the principal, its home, the only address book.
+sync_as r clave "$ROOT" >"$WORK/out" 2>&1 || fail "first sync: $(cat "$WORK/out")"
+[ "$(hrefs "$BOOKURL" | wc -l)" -eq 3 ] || fail "book to server: $(hrefs "$BOOKURL")"
+[ "$(stat -c %a "$WORK"/r/.contavio-server-*)" = 600 ] || fail "the state is readable by others"
+echo "ok: book to server, from the root"
+
+# Server to book, and a sync with nothing changed takes one request.
+card Bea Cuatro 4 | curl -sf -u ana:clave -X PUT -H 'Content-Type: text/vcard' --data-binary @- \
+    "${BOOKURL}bea.vcf" >/dev/null
+sync_as r clave "$ROOT" >"$WORK/out" 2>&1 || fail "server to book: $(cat "$WORK/out")"
+[ "$(count r)" -eq 4 ] || fail "server to book: $(count r) contacts"
+sync_as r clave "$ROOT" >"$WORK/out" 2>&1 || fail "idle: $(cat "$WORK/out")"
+grep -q "peticiones: 1$" "$WORK/out" || fail "a sync with nothing changed: $(cat "$WORK/out")"
+echo "ok: server to book; nothing changed, one request"
+
+# Deletions both ways.
+book r delete Bea Cuatro >/dev/null
+sync_as r clave "$ROOT" >"$WORK/out" 2>&1 || fail "deleted in the book: $(cat "$WORK/out")"
+hrefs "$BOOKURL" | grep -q bea.vcf && fail "deleted in the book, still on the server"
+gone=$(hrefs "$BOOKURL" | head -1)
+curl -sf -u ana:clave -X DELETE "http://127.0.0.1:$PORT$gone" >/dev/null
+sync_as r clave "$ROOT" >"$WORK/out" 2>&1 || fail "deleted on the server: $(cat "$WORK/out")"
+[ "$(count r)" -eq 2 ] || fail "deleted on the server: $(count r) contacts"
+echo "ok: deletions both ways"
+
+# The server killed in the middle of a sync: the re-run completes, nothing lost.
+/usr/bin/python3 -c '
+for i in range(400):
+    print(f"BEGIN:VCARD\r\nVERSION:3.0\r\nUID:n{i}\r\nFN:Nombre{i} Apellido{i}\r\nN:Apellido{i};Nombre{i};;;\r\nTEL:{i}\r\nEND:VCARD\r", end="\n")
+' >"$WORK/many.vcf"
+book r import "$WORK/many.vcf" >/dev/null 2>&1
+echo clave | "$BOOK_PROGRAM" --book "$WORK/r/data.vlt" sync "$ROOT" --user ana --password-stdin \
+    >"$WORK/killed" 2>&1 &
+SYNC=$!
+until [ "$(ls "$WORK"/store/collection-root/ana/libreta/*.vcf 2>/dev/null | wc -l)" -ge 40 ]; do
+    kill -0 "$SYNC" 2>/dev/null || break
+    sleep 0.05
+done
+kill -9 "$RADICALE"; wait "$RADICALE" 2>/dev/null || true
+status=0; wait "$SYNC" || status=$?
+[ $status -eq 1 ] || fail "the sync did not notice the server killed: $(cat "$WORK/killed")"
+radicale_on "$PORT"
+RADICALE=$LAST
+wait_for "$ROOT"
+sync_as r clave "$ROOT" >"$WORK/out" 2>&1 || fail "re-run after the kill: $(cat "$WORK/out")"
+[ "$(count r)" -eq 402 ] && [ "$(hrefs "$BOOKURL" | wc -l)" -eq 402 ] ||
+    fail "after the kill: $(count r) contacts, $(hrefs "$BOOKURL" | wc -l) cards"
+echo "ok: server killed mid-sync, re-run completes"
+
+# HTTPS with a certificate no authority vouches for: refused with its
+# fingerprint, then trusted by it, for that server only.
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$WORK/key.pem" -out "$WORK/cert.pem" -days 2 \
+    -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 >/dev/null 2>&1
+FINGERPRINT=$(openssl x509 -in "$WORK/cert.pem" -noout -fingerprint -sha256 | sed 's/.*=//')
+radicale_on "$TLS_PORT" --server-ssl --server-certificate "$WORK/cert.pem" --server-key "$WORK/key.pem"
+wait_for "https://127.0.0.1:$TLS_PORT/"
+TLS="https://127.0.0.1:$TLS_PORT/ana/libreta/"
+new_book t "$WORK/three.vcf"
+status=0
+sync_as t clave "$TLS" >"$WORK/out" 2>&1 || status=$?
+[ $status -eq 1 ] && grep -q "Certificado no fiable" "$WORK/out" && grep -q "$FINGERPRINT" "$WORK/out" ||
+    fail "untrusted certificate: $(cat "$WORK/out")"
+sync_as t clave "$TLS" --trust-certificate "$FINGERPRINT" >"$WORK/out" 2>&1 ||
+    fail "trusted certificate: $(cat "$WORK/out")"
+sync_as t clave "$TLS" >"$WORK/out" 2>&1 || fail "the trust was not kept: $(cat "$WORK/out")"
+# The card deleted on the server comes back from this book, which never synced.
+[ "$(count t)" -eq 403 ] || fail "over https: $(count t) contacts"
+status=0
+sync_as t clave "https://localhost:$TLS_PORT/ana/libreta/" >"$WORK/out" 2>&1 || status=$?
+[ $status -eq 1 ] && grep -q "Certificado no fiable" "$WORK/out" || fail "trust for another host: $(cat "$WORK/out")"
+echo "ok: https, refused then trusted by fingerprint"
+
+# Xandikos from its root: well-known address, principal, home, address book.
+XPORT=$(free_port)
+xandikos -d "$WORK/xandikos" --defaults -l 127.0.0.1 -p "$XPORT" >"$WORK/xandikos.log" 2>&1 &
+PIDS+=($!)
+wait_for "http://127.0.0.1:$XPORT/"
+new_book x "$WORK/three.vcf"
+"$BOOK_PROGRAM" --book "$WORK/x/data.vlt" sync "http://127.0.0.1:$XPORT/" >"$WORK/out" 2>&1 ||
+    fail "xandikos: $(cat "$WORK/out")"
+card Bea Cuatro 4 | curl -sf -X PUT -H 'Content-Type: text/vcard' --data-binary @- \
+    "http://127.0.0.1:$XPORT/user/contacts/addressbook/bea.vcf" >/dev/null
+CONTAVIO_DAV_COUNT=1 "$BOOK_PROGRAM" --book "$WORK/x/data.vlt" sync "http://127.0.0.1:$XPORT/" \
+    >"$WORK/out" 2>&1 || fail "xandikos, second sync: $(cat "$WORK/out")"
+[ "$(count x)" -eq 4 ] && [ "$(hrefs "http://127.0.0.1:$XPORT/user/contacts/addressbook/" | wc -l)" -eq 4 ] ||
+    fail "xandikos: $(count x) contacts"
+echo "ok: xandikos from its root"
+echo "all CardDAV server tests passed"

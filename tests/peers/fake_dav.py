@@ -1,0 +1,204 @@
+#!/usr/bin/python3
+"""A small CardDAV server that misbehaves on request, for the server sync's
+accident tests. One address book at /u/book/ (user "ana", password "clave"),
+no sync-collection (ETags only).
+
+    fake_dav.py PORT CONTROL LOG [HOST]
+
+Before every request the server reads the file CONTROL, if it exists: one
+line "FAULT KIND", and answers the first request of KIND (PROPFIND,
+MULTIGET, PUT, DELETE, or * for any) with FAULT, then removes the file
+(a third field N: the first N such requests).
+FAULT is a status (401, 403, 404, 500, 507), 429 or 503 (with
+"Retry-After: N" given as 503:N), drop (the connection closed unanswered),
+cut (half the body sent), huge (an endless body), slow (a byte a second),
+malformed (XML that is not), redirect:URL (301 there), 412 (the card
+changed meanwhile: a NOTE added, then 412), reset (the two first cards
+again, at once), empty (every card deleted, at once). Every request is
+logged to LOG as "METHOD PATH auth=yes|no".
+"""
+import base64
+import hashlib
+import http.server
+import os
+import socketserver
+import sys
+import time
+from xml.sax.saxutils import escape
+
+PORT, CONTROL, LOG = int(sys.argv[1]), sys.argv[2], sys.argv[3]
+HOST = sys.argv[4] if len(sys.argv) > 4 else "127.0.0.1"
+BOOK = "/u/book/"
+AUTH = "Basic " + base64.b64encode(b"ana:clave").decode()
+FIRST = {
+    "carla.vcf": "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:carla\r\nFN:Carla Tres\r\nN:Tres;Carla;;;\r\n"
+                 "TEL:555 3\r\nEND:VCARD\r\n",
+    "dario.vcf": "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:dario\r\nFN:Dario Cuatro\r\nN:Cuatro;Dario;;;\r\n"
+                 "EMAIL:dario@example.org\r\nEND:VCARD\r\n",
+}
+cards = dict(FIRST)
+
+
+def etag(data):
+    return '"' + hashlib.sha1(data.encode()).hexdigest() + '"'
+
+
+def response(href, props="", status="HTTP/1.1 200 OK"):
+    return (f"<d:response><d:href>{href}</d:href><d:propstat><d:prop>{props}</d:prop>"
+            f"<d:status>{status}</d:status></d:propstat></d:response>")
+
+
+def multistatus(body):
+    return ('<?xml version="1.0"?><d:multistatus xmlns:d="DAV:" '
+            'xmlns:c="urn:ietf:params:xml:ns:carddav">' + body + "</d:multistatus>").encode()
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def fault(self, kind):
+        global cards
+        try:
+            with open(CONTROL) as f:
+                what, target, *times = f.read().split()
+        except (OSError, ValueError):
+            return None
+        if what == "reset":
+            cards = dict(FIRST)
+        elif what == "empty":
+            cards = {}
+        elif target not in ("*", kind):
+            return None
+        if times and int(times[0]) > 1:
+            with open(CONTROL, "w") as f:
+                f.write(f"{what} {target} {int(times[0]) - 1}\n")
+        else:
+            os.unlink(CONTROL)
+        return None if what in ("reset", "empty") else what
+
+    def send(self, status, body=b"", headers=()):
+        self.send_response(status)
+        for name, value in headers:
+            self.send_header(name, value)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+    def misbehave(self, what, body):
+        if what.startswith("redirect:"):
+            return self.send(301, headers=[("Location", what[9:])])
+        if what in ("401", "403", "404", "500", "507"):
+            return self.send(int(what))
+        if what.startswith(("429", "503")):
+            status, _, after = what.partition(":")
+            return self.send(int(status), headers=[("Retry-After", after)] if after else [])
+        if what == "drop":
+            self.close_connection = True
+            return self.connection.close()
+        self.send_response(207)
+        self.send_header("Content-Type", "application/xml")
+        if what == "malformed":
+            bad = b'<?xml version="1.0"?><d:multistatus xmlns:d="DAV:"><d:response><d:href>'
+            self.send_header("Content-Length", str(len(bad)))
+            self.end_headers()
+            return self.wfile.write(bad)
+        self.send_header("Content-Length", str(len(body) if what != "huge" else 1 << 34))
+        self.end_headers()
+        self.close_connection = True
+        if what == "cut":
+            self.wfile.write(body[: len(body) // 2])
+        elif what == "slow":
+            try:
+                for byte in body:
+                    self.wfile.write(bytes([byte]))
+                    self.wfile.flush()
+                    time.sleep(1)
+            except OSError:
+                pass  # the client gave up, as it should
+        elif what == "huge":
+            block = b" " * 65536
+            try:
+                while True:
+                    self.wfile.write(block)
+            except OSError:
+                pass  # the client gave up, as it should
+
+    def handle_any(self):
+        length = int(self.headers.get("Content-Length") or 0)
+        auth = self.headers.get("Authorization")
+        with open(LOG, "a") as log:
+            log.write(f"{self.command} {self.path} auth={'yes' if auth else 'no'}\n")
+        what = self.fault("PUT") if self.command == "PUT" else None
+        if what == "drop":
+            self.close_connection = True
+            return self.connection.close()  # in the middle of the upload
+        request = self.rfile.read(length).decode() if length else ""
+        kind = self.command
+        if self.command == "REPORT":
+            kind = "MULTIGET" if "addressbook-multiget" in request else "SYNC"
+        if kind != "PUT":
+            what = self.fault(kind)
+        if auth != AUTH:
+            return self.send(401, headers=[("WWW-Authenticate", 'Basic realm="fake"')])
+        name = self.path[len(BOOK):] if self.path.startswith(BOOK) else None
+        if what == "412" and name in cards:
+            cards[name] = cards[name].replace("END:VCARD", "NOTE:cambiada en el servidor\r\nEND:VCARD")
+            return self.send(412)
+        body, status = self.answer(kind, request, name)
+        if what:
+            return self.misbehave(what, body)
+        self.send(status, body, [("Content-Type", "application/xml")] if body else
+                  [("ETag", etag(cards[name]))] if kind == "PUT" and status < 300 else [])
+
+    def answer(self, kind, request, name):
+        if kind == "SYNC":
+            return b"", 403
+        if kind == "PROPFIND" and self.path == BOOK:
+            listed = response(BOOK, "<d:resourcetype><d:collection/><c:addressbook/></d:resourcetype>"
+                                    "<d:displayname>Libreta</d:displayname>")
+            if self.headers.get("Depth") == "1":
+                listed += "".join(response(BOOK + n, f"<d:getetag>{etag(v)}</d:getetag>")
+                                  for n, v in cards.items())
+            return multistatus(listed), 207
+        if kind == "MULTIGET":
+            found = ""
+            for href in request.split("<d:href>")[1:]:
+                n = href.split("</d:href>")[0][len(BOOK):]
+                if n in cards:
+                    found += response(BOOK + n, f"<d:getetag>{etag(cards[n])}</d:getetag>"
+                                                f"<c:address-data>{escape(cards[n])}</c:address-data>")
+                else:
+                    found += f"<d:response><d:href>{BOOK + n}</d:href><d:status>HTTP/1.1 404 Not Found</d:status></d:response>"
+            return multistatus(found), 207
+        if name is None or name == "":
+            return b"", 404
+        expected = self.headers.get("If-Match")
+        if kind == "PUT":
+            if (self.headers.get("If-None-Match") == "*" and name in cards) or \
+               (expected and (name not in cards or etag(cards[name]) != expected)):
+                return b"", 412
+            cards[name] = request
+            return b"", 201
+        if kind == "DELETE":
+            if name not in cards:
+                return b"", 404
+            if expected and etag(cards[name]) != expected:
+                return b"", 412
+            del cards[name]
+            return b"", 204
+        if kind == "GET" and name in cards:
+            return cards[name].encode(), 200
+        return b"", 404
+
+    do_PROPFIND = do_REPORT = do_PUT = do_DELETE = do_GET = handle_any
+
+
+class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+
+Server((HOST, PORT), Handler).serve_forever()
