@@ -4,7 +4,7 @@
 # sync (sync CARPETA), doing the same work in the same run:
 #   first: N contacts of a book to an empty address book;
 #   idle:  a sync with nothing changed (and its number of requests).
-#   server_sync_bench.sh PATH/TO/contavio-book [N]
+#   [PEERS_FIRST=1] server_sync_bench.sh PATH/TO/contavio-book [N]
 set -eu
 
 BOOK_PROGRAM=${1:?usage: server_sync_bench.sh PATH/TO/contavio-book [N]}
@@ -84,8 +84,14 @@ row() { printf '%-44s %9.2fs %9.2fs %8.2f\n' "$1" "$2" "$3" "$(calc "$3 / $2")";
 cards() { curl -s -u ana:clave -X PROPFIND -H 'Depth: 1' "$BASE/ana/$1/" | grep -o '\.vcf<' | wc -l; }
 # Each row as soon as it is measured: a long run shows what it has.
 printf '%-44s %10s %10s %8s\n' "server sync, $SIZE contacts" "contavio" "peers" "ratio"
-first_direct=$(measure direct)
-first_peers=$(measure peers)
+# PEERS_FIRST=1 measures the peers first, to see what the order does.
+if [ -n "${PEERS_FIRST:-}" ]; then
+    first_peers=$(measure peers)
+    first_direct=$(measure direct)
+else
+    first_direct=$(measure direct)
+    first_peers=$(measure peers)
+fi
 [ "$(cards direct)" -ge "$SIZE" ] && [ "$(cards peers)" -ge "$SIZE" ] || {
     echo "the first sync did not carry every card: $(cards direct), $(cards peers)" >&2; exit 1; }
 row "first sync to an empty address book" "$first_direct" "$first_peers"
