@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTimer>
 
 #include "Ansi.h"
 #include "Texts.h"
@@ -15,6 +16,9 @@
 namespace contavio {
 
 namespace {
+
+// How long a read or write waits for the secret store (it answers over D-Bus).
+constexpr int kSecretStoreWaitMs = 10000;
 
 const QString kService = QStringLiteral("Contavio");
 const QString kServerKey = QStringLiteral("CardDAV/server");
@@ -65,15 +69,20 @@ SecretResult resultOf(const QKeychain::Job& job) {
 // callers want the answer before they go on. The job lives on the heap and
 // deletes itself later: the keychain's own queue still refers to it after
 // it finished.
+// A store that never answers must not hold the program up: after
+// kSecretStoreWaitMs the caller goes on without it (the connection dies with
+// the loop, so a late answer reaches nothing).
 template <class Job, class Take>
 SecretResult runJob(Job* job, Take take) {
     SecretResult result;
+    result.error = ui(text::kSecretStoreFailed) + QStringLiteral("no responde");
     QEventLoop loop;
     QObject::connect(job, &QKeychain::Job::finished, &loop, [&] {
         result = resultOf(*job);
         take(*job, result);
         loop.quit();
     });
+    QTimer::singleShot(kSecretStoreWaitMs, &loop, &QEventLoop::quit);
     job->setAutoDelete(true);
     job->setInsecureFallback(false);  // never a plain-text copy of the password
     job->start();

@@ -6,7 +6,7 @@
 #include "Password.h"
 #include "book/BookSync.h"
 #include "book/DavClient.h"
-#include "book/DavSecret.h"
+#include "book/ServerAccount.h"
 #include "book/ServerSync.h"
 #include "exchange/VdirSync.h"
 
@@ -24,6 +24,15 @@ int badUsage(const QString& why) {
     tell(QStringLiteral("contavio-book sync: %1").arg(why));
     tell(utf8(usageOf("sync")));
     return kBadUsage;
+}
+
+// The account whose password the secret store keeps: the same key the
+// window's account uses.
+ServerAccount accountOf(const ServerTarget& target) {
+    ServerAccount account;
+    account.server = target.url;
+    account.user = target.user;
+    return account;
 }
 
 struct SyncArgs {
@@ -175,7 +184,10 @@ std::optional<ServerTarget> targetOf(const SyncArgs& args, const std::string& bo
     std::optional<QString> password;
     if (args.passwordStdin) {
         password = passwordFromStdin();
-    } else if (!(password = readServerPassword(target.user, host))) {
+    } else if (const SecretResult kept = readPassword(accountOf(target));
+               kept.status == SecretResult::Status::Ok) {
+        password = kept.password;
+    } else {
         password = passwordFromTerminal(utf8("Contraseña de «%1» en %2: ").arg(target.user, host));
     }
     if (!password) {
