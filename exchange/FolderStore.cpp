@@ -86,6 +86,26 @@ void syncFolder(const std::string& folder) {
     ::close(fd);
 }
 
+std::string readToEnd(int fd, const std::string& path, size_t expected) {
+    std::string bytes;
+    bytes.reserve(expected);
+    char block[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, block, sizeof block);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            const int saved = errno;
+            ::close(fd);
+            errno = saved;
+            failOn("leer", path);
+        }
+        if (n == 0) break;
+        bytes.append(block, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return bytes;
+}
+
 FolderStore::FolderStore(std::string folder, bool readOnly)
     : folder_(std::move(folder)), readOnly_(readOnly) {}
 
@@ -105,23 +125,7 @@ std::optional<std::string> FolderStore::readRegular(const std::string& name) con
         ::close(fd);
         return std::nullopt;
     }
-    std::string bytes;
-    bytes.reserve(static_cast<size_t>(st.st_size));
-    char block[16384];
-    for (;;) {
-        const ssize_t n = ::read(fd, block, sizeof block);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            const int saved = errno;
-            ::close(fd);
-            errno = saved;
-            failOn("leer", path);
-        }
-        if (n == 0) break;
-        bytes.append(block, static_cast<size_t>(n));
-    }
-    ::close(fd);
-    return bytes;
+    return readToEnd(fd, path, static_cast<size_t>(st.st_size));
 }
 
 StoreListing FolderStore::list() {

@@ -49,6 +49,10 @@ std::string bytesVersion(std::string_view bytes);
 // std::runtime_error naming the file and the system's reason.
 void writeFileIn(const std::string& folder, const std::string& name, std::string_view bytes);
 
+// The bytes of the open descriptor fd (the file `path`) to its end, then
+// closes it; expected: a size to make room for. Throws as failOn.
+std::string readToEnd(int fd, const std::string& path, size_t expected = 0);
+
 // fsync of a folder, so that renames and deletes in it last.
 void syncFolder(const std::string& folder);
 

@@ -24,22 +24,7 @@ std::optional<std::string> readText(const std::string& path) {
         if (errno == ENOENT) return std::nullopt;
         failOn("abrir", path);
     }
-    std::string bytes;
-    char block[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, block, sizeof block);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            const int saved = errno;
-            ::close(fd);
-            errno = saved;
-            failOn("leer", path);
-        }
-        if (n == 0) break;
-        bytes.append(block, static_cast<size_t>(n));
-    }
-    ::close(fd);
-    return bytes;
+    return readToEnd(fd, path);
 }
 
 std::pair<std::string, std::string> splitPath(const std::string& path) {
