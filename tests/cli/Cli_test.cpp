@@ -4,12 +4,9 @@
 #include <unistd.h>
 
 #include <QDir>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
+#include "BookProgram.h"
 #include "persistence/BookLock.h"
 
 namespace {
@@ -22,37 +19,9 @@ constexpr char kCards[] =
     "BEGIN:VCARD\r\nVERSION:4.0\r\nN:G\xC3\xB3mez;Jos\xC3\xA9;;;\r\nTEL:600 111 222\r\n"
     "NOTE:una nota que sigue\r\n  en otra l\xC3\xADnea\r\nEND:VCARD\r\n";
 
-struct Outcome {
-    int status = -1;
-    QString out;
-    QString err;
-};
-
-class CliTest : public ::testing::Test {
+class CliTest : public BookProgramTest {
   protected:
-    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
-
-    Outcome run(const QStringList& args) {
-        QProcess program;
-        program.setWorkingDirectory(dir_.path());
-        program.start(QStringLiteral(CONTAVIO_BOOK), args);
-        EXPECT_TRUE(program.waitForFinished(60000));
-        return {program.exitCode(), QString::fromUtf8(program.readAllStandardOutput()),
-                QString::fromUtf8(program.readAllStandardError())};
-    }
-    std::string file(const char* name) const { return dir_.filePath(name).toStdString(); }
-    void write(const char* name, const std::string& bytes) {
-        std::ofstream(file(name), std::ios::binary) << bytes;
-    }
-    std::string read(const char* name) const {
-        std::ifstream in(file(name), std::ios::binary);
-        std::ostringstream bytes;
-        bytes << in.rdbuf();
-        return bytes.str();
-    }
     QStringList names() const { return QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden); }
-
-    QTemporaryDir dir_;
 };
 
 TEST_F(CliTest, BadUsageSaysWhyAndExitsWithTwo) {

@@ -2,51 +2,25 @@
 // says and how it ends.
 #include <gtest/gtest.h>
 
-#include <QProcess>
-#include <QTemporaryDir>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "BookFile.h"
+#include "BookProgram.h"
 
 namespace contavio {
 namespace {
 
 const std::filesystem::path kCards = CONTAVIO_CARDS;
 
-struct Outcome {
-    int status = -1;
-    QString out;
-    QString err;
-};
-
-class ImportTest : public ::testing::Test {
+class ImportTest : public BookProgramTest {
   protected:
-    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
-
-    Outcome run(const QStringList& args) {
-        QProcess program;
-        program.setWorkingDirectory(dir_.path());
-        program.start(QStringLiteral(CONTAVIO_BOOK), args);
-        EXPECT_TRUE(program.waitForFinished(60000));
-        return {program.exitCode(), QString::fromUtf8(program.readAllStandardOutput()),
-                QString::fromUtf8(program.readAllStandardError())};
-    }
     Outcome import(const char* card) {
         return run({"import", QString::fromStdString((kCards / card).string())});
     }
-    std::string book() const { return dir_.filePath("data.vlt").toStdString(); }
-    std::string bookBytes() const {
-        std::ifstream in(book(), std::ios::binary);
-        std::ostringstream bytes;
-        bytes << in.rdbuf();
-        return bytes.str();
-    }
+    std::string book() const { return file("data.vlt"); }
+    std::string bookBytes() const { return read("data.vlt"); }
     QStringList listed() { return run({"list"}).out.split('\n', Qt::SkipEmptyParts); }
-
-    QTemporaryDir dir_;
 };
 
 TEST_F(ImportTest, TheReportNamesWhatHappenedAndTheStatusTellsADamagedCard) {
