@@ -29,15 +29,7 @@ Snapshot snapshot(const std::vector<std::string>& folders) {
     return files;
 }
 
-Book baseBook() {
-    Book book;
-    add(book, contact("Ana",
-                      "Garc\xED"
-                      "a",
-                      {"600 111 222"}, {"ana@example.com"}, "Calle Mayor 5"));
-    add(book, contact("Luis", "P\xE9rez", {"911 000 000"}));
-    return book;
-}
+Book baseBook() { return twoContacts(); }
 
 // Contacts as the window stores them: "n/a" for an empty name, blanks kept.
 TEST_F(VdirSyncTest, ASecondSyncWithNothingChangedWritesNothing) {

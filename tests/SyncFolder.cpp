@@ -23,6 +23,16 @@ ContactData contact(std::string first, std::string last, std::vector<std::string
     return c;
 }
 
+Book twoContacts() {
+    Book book;
+    add(book, contact("Ana",
+                      "Garc\xED"
+                      "a",
+                      {"600 111 222"}, {"ana@example.com"}, "Calle Mayor 5"));
+    add(book, contact("Luis", "P\xE9rez", {"911 000 000"}));
+    return book;
+}
+
 std::string readAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};

@@ -22,6 +22,9 @@ ContactData contact(std::string first, std::string last, std::vector<std::string
                     std::vector<std::string> emails = {}, std::string address = {});
 inline void add(Book& book, const ContactData& c) { book[contactKeyOf(c)] = c; }
 
+// Ana García and Luis Pérez, as most sync tests start.
+Book twoContacts();
+
 std::string readAll(const std::string& path);
 void writeAll(const std::string& path, const std::string& text);
 

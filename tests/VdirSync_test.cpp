@@ -14,12 +14,7 @@ namespace contavio::synctest {
 namespace {
 
 Book baseBook() {
-    Book book;
-    add(book, contact("Ana",
-                      "Garc\xED"
-                      "a",
-                      {"600 111 222"}, {"ana@example.com"}, "Calle Mayor 5"));
-    add(book, contact("Luis", "P\xE9rez", {"911 000 000"}));
+    Book book = twoContacts();
     add(book, contact("Marta", "", {}, {"marta@example.com"}));
     return book;
 }
