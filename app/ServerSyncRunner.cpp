@@ -29,16 +29,7 @@ std::optional<ContactData> contactNow(const std::string& key) {
     return contact;
 }
 
-QString summaryOf(const SyncReport& report) {
-    return ui(text::kSyncSummary)
-        .arg(report.folderAdded)
-        .arg(report.folderChanged)
-        .arg(report.folderRemoved)
-        .arg(report.bookAdded)
-        .arg(report.bookChanged)
-        .arg(report.bookRemoved)
-        .arg(report.conflicts);
-}
+QString summaryOf(const SyncReport& report) { return withCounts(ui(text::kSyncSummary), report); }
 
 QString linesOf(const std::vector<std::string>& lines) {
     QString text;

@@ -53,6 +53,16 @@ void applyBookChanges(TConjuntos& sets, const BookChanges& changes, ListOrder or
     for (const ContactData& contact : changes.put) storeContact(sets, kContactSlot, contact, order);
 }
 
+QString withCounts(const QString& format, const SyncReport& report) {
+    return format.arg(report.folderAdded)
+        .arg(report.folderChanged)
+        .arg(report.folderRemoved)
+        .arg(report.bookAdded)
+        .arg(report.bookChanged)
+        .arg(report.bookRemoved)
+        .arg(report.conflicts);
+}
+
 std::string bookFolderOf(const std::string& dataFile) {
     return QFileInfo(QString::fromStdString(dataFile)).absolutePath().toStdString();
 }

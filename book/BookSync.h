@@ -5,6 +5,7 @@
 // The caller holds the book's lock for the whole sync.
 #pragma once
 
+#include <QString>
 #include <functional>
 #include <string>
 
@@ -29,6 +30,10 @@ std::function<ContactData(const ContactData&)> storedForm(ListOrder order = List
 // Does not save the book.
 void applyBookChanges(TConjuntos& sets, const BookChanges& changes,
                       ListOrder order = ListOrder::TailFirst);
+
+// The report's seven counts put into `format` as %1..%7: store added,
+// changed, removed; book added, changed, removed; conflicts.
+QString withCounts(const QString& format, const SyncReport& report);
 
 // The folder of the book's file, absolute: where its sync states go.
 std::string bookFolderOf(const std::string& dataFile);

@@ -57,17 +57,9 @@ void tellDeletions(const SyncReport& report) {
 }
 
 QString summary(const SyncReport& report, const QString& side) {
-    return utf8(
-               "%1: %2 nuevas, %3 cambiadas, %4 borradas; agenda: %5 nuevos, %6 "
-               "cambiados, %7 borrados; conflictos: %8")
-        .arg(side)
-        .arg(report.folderAdded)
-        .arg(report.folderChanged)
-        .arg(report.folderRemoved)
-        .arg(report.bookAdded)
-        .arg(report.bookChanged)
-        .arg(report.bookRemoved)
-        .arg(report.conflicts);
+    return side + withCounts(utf8(": %1 nuevas, %2 cambiadas, %3 borradas; agenda: %4 nuevos, "
+                                  "%5 cambiados, %6 borrados; conflictos: %7"),
+                             report);
 }
 
 bool isServer(const std::string& where) {
