@@ -52,7 +52,9 @@ std::vector<std::string> splitLines(std::string_view text) {
         if (c == '\r' || c == '\n') {
             lines.emplace_back();
         } else {
-            lines.back() += c;
+            // Other control characters are blanks in the book: a part made of
+            // them alone is empty, and adds no separator to a joined value.
+            lines.back() += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
         }
     }
     for (std::string& line : lines) line = std::string(trimBlanks(line));

@@ -22,7 +22,8 @@ std::string fieldText(std::string_view utf8, BookTextCount* count = nullptr);
 // The non-empty parts joined by separator.
 std::string joinNonEmpty(const std::vector<std::string>& parts, std::string_view separator);
 
-// The lines of text (split at CR and LF), each trimmed.
+// The lines of text (split at CR and LF), other control characters as
+// blanks, each trimmed.
 std::vector<std::string> splitLines(std::string_view text);
 
 // Component i of a structured value (N, ADR, ORG) in UTF-8, its several
