@@ -199,6 +199,9 @@ void ServerSyncRunner::take(const std::shared_ptr<Job>& job) {
         message = ui(text::kSyncFailed) + job->error;
         if (!job->untrustedSha256.isEmpty()) message += ui(text::kSyncUntrustedAdvice);
         message += ui(text::kSyncCatchesUp);
+    } else if (job->report.refused && !job->report.otherPlace.empty()) {
+        message = ui(text::kSyncOtherPlace).arg(QString::fromStdString(job->report.otherPlace)) +
+                  summaryOf(job->report) + ui(text::kSyncRefusedAdvice);
     } else if (job->report.refused) {
         message =
             ui(text::kSyncRefused) + linesOf(job->report.actions) + ui(text::kSyncRefusedAdvice);

@@ -3,7 +3,10 @@
 #include <sys/stat.h>
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
 
 #include "book/Ansi.h"
@@ -18,18 +21,55 @@ namespace {
 
 QString u(const char* text) { return QString::fromUtf8(text); }
 
-// The address book that the last sync used, from the state's second line:
-// a sync with a known address book asks the server nothing else first.
-QUrl lastAddressBook(const std::string& statePath, const ServerTarget& target) {
+// The address book a state was written for, from its second line.
+QUrl placeInState(const std::string& statePath) {
     QFile file(QString::fromStdString(statePath));
     if (!file.open(QIODevice::ReadOnly)) return {};
     file.readLine();
     const QByteArray line = file.readLine().trimmed();
     if (!line.startsWith("lugar ")) return {};
-    const QUrl url(QString::fromUtf8(QByteArray::fromPercentEncoding(line.mid(6))));
+    return QUrl(QString::fromUtf8(QByteArray::fromPercentEncoding(line.mid(6))));
+}
+
+// The address book that the last sync used: a sync with a known address
+// book asks the server nothing else first.
+QUrl lastAddressBook(const std::string& statePath, const ServerTarget& target) {
+    const QUrl url = placeInState(statePath);
+    if (!url.isValid()) return {};
     const bool sameServer = url.scheme() == target.url.scheme() &&
                             url.host() == target.url.host() && url.port() == target.url.port();
     return sameServer ? url : QUrl();
+}
+
+// The states of this book's server syncs, but the one at statePath: every
+// ".contavio-server-<hash>", newest first.
+QFileInfoList otherServerStates(const std::string& bookFolder, const std::string& statePath) {
+    static const QRegularExpression kStateName(QStringLiteral("^\\.contavio-server-[0-9a-f]{16}$"));
+    QFileInfoList others;
+    const QDir folder(QString::fromStdString(bookFolder));
+    for (const QFileInfo& file : folder.entryInfoList({QStringLiteral(".contavio-server-*")},
+                                                      QDir::Files | QDir::Hidden, QDir::Time)) {
+        if (kStateName.match(file.fileName()).hasMatch() &&
+            file.absoluteFilePath() != QString::fromStdString(statePath)) {
+            others.push_back(file);
+        }
+    }
+    return others;
+}
+
+// The address book of another account or URL that this book was last synced
+// with, when it is not the one found now; "" when none.
+std::string formerPlace(const std::string& bookFolder, const std::string& statePath,
+                        const QUrl& found) {
+    const auto same = [](const QUrl& a, const QUrl& b) {
+        return a.adjusted(QUrl::StripTrailingSlash) == b.adjusted(QUrl::StripTrailingSlash);
+    };
+    for (const QFileInfo& file : otherServerStates(bookFolder, statePath)) {
+        const QUrl last = placeInState(file.absoluteFilePath().toStdString());
+        if (last.isValid() && !same(last, found))
+            return last.toString(QUrl::FullyEncoded).toStdString();
+    }
+    return {};
 }
 
 std::string trustPath(const std::string& bookFolder, const ServerTarget& target) {
@@ -46,6 +86,7 @@ struct ServerSync::Impl {
     std::unique_ptr<DavStore> store;
     std::unique_ptr<SyncEngine> engine;
     QUrl addressBook;
+    bool synced = false;  // run() changed or will change something: other states are stale
 };
 
 ProbeResult probeServer(const ServerTarget& target) {
@@ -84,10 +125,15 @@ BookChanges ServerSync::run(const BookContacts& book, SyncReport& report) {
         s.addressBook = found.addressBookUrl;
     }
     s.options.place = s.addressBook.toString(QUrl::FullyEncoded).toStdString();
+    s.options.formerPlace = QFileInfo::exists(QString::fromStdString(s.options.statePath))
+                                ? std::string()
+                                : formerPlace(s.bookFolder, s.options.statePath, s.addressBook);
     s.store = std::make_unique<DavStore>(*s.client, s.addressBook);
     s.engine = std::make_unique<SyncEngine>(*s.store, s.options);
     try {
-        return s.engine->run(book, report);
+        BookChanges changes = s.engine->run(book, report);
+        s.synced = !report.refused && !s.options.dryRun;
+        return changes;
     } catch (const ServerError&) {
         throw;
     } catch (const StoreChanged& changed) {
@@ -108,6 +154,13 @@ void ServerSync::commit() {
     }
     // The state holds the server's address and the user's cards.
     ::chmod(impl_->options.statePath.c_str(), 0600);
+    // The book is now in step with this address book alone: a state of
+    // another account or URL would pair contacts with cards of another time.
+    if (!impl_->synced) return;
+    impl_->synced = false;
+    for (const QFileInfo& file : otherServerStates(impl_->bookFolder, impl_->options.statePath)) {
+        QFile::remove(file.absoluteFilePath());
+    }
 }
 
 QUrl ServerSync::addressBookUrl() const { return impl_->addressBook; }

@@ -308,6 +308,11 @@ inline constexpr char kSyncRefused[] =
     "o, o se borrar\xED"
     "a m\xE1s de la mitad de un lado. Se borrar\xED"
     "a:";
+inline constexpr char kSyncOtherPlace[] =
+    "La sincronizaci\xF3n se detuvo sin cambiar nada: esta agenda se sincroniz\xF3 con otra "
+    "libreta de direcciones (%1), y sincronizarla con esta mezclar\xED"
+    "a las dos. Har\xED"
+    "a: ";
 inline constexpr char kSyncRefusedAdvice[] =
     "\nSi es lo que quiere, sincronice una vez con contavio-book sync --force-delete.";
 inline constexpr char kSyncDone[] = "Sincronizaci\xF3n terminada. ";

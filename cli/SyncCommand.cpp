@@ -71,6 +71,15 @@ int syncBook(BookFiles& files, TConjuntos& sets, const SaveBook& save, const Syn
              Syncer& syncer, const std::string& keptFolder) {
     SyncReport report;
     const BookChanges changes = syncer.run(bookContacts(sets), report);
+    if (report.refused && !report.otherPlace.empty()) {
+        tell(utf8("La sincronización se detuvo sin cambiar nada: esta agenda se sincronizó con "
+                  "otro lugar (%1), y sincronizarla con este mezclaría los dos; haría: %2")
+                 .arg(QString::fromLocal8Bit(report.otherPlace), summary(report, syncer.side)));
+        tell(
+            utf8("Si es lo que quiere, repita con --force-delete; --dry-run muestra todo lo "
+                 "que haría."));
+        return kFailed;
+    }
     if (report.refused) {
         for (const std::string& note : report.notes) tellBook(note);
         tell(

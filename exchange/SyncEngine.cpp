@@ -87,17 +87,26 @@ BookChanges SyncEngine::attemptRun(const BookContacts& book, SyncReport& report)
     pending_ = false;
     migrated_ = false;
     std::vector<SyncEntry> entries;
-    std::string cursor;
+    std::string cursor, parsedPlace;
     oldState_.clear();
     const std::optional<std::string> text = readText(options_.statePath);
     if (text) {
         oldState_ = *text;
         if (std::optional<SyncState> state = parseState(oldState_)) {
+            parsedPlace = std::move(state->place);
             entries = std::move(state->entries);
             cursor = std::move(state->cursor);
         } else {
             report.notes.push_back(kDamagedState);
         }
+    }
+    // The pairs of another store say nothing of this one.
+    const std::string lastPlace = text ? parsedPlace : options_.formerPlace;
+    const bool moved = !lastPlace.empty() && lastPlace != options_.place;
+    if (moved) {
+        entries.clear();
+        cursor.clear();
+        report.otherPlace = lastPlace;
     }
     std::map<std::string, std::string> known;
     for (const SyncEntry& e : entries) known.emplace(e.name, e.version);
@@ -140,12 +149,15 @@ BookChanges SyncEngine::attemptRun(const BookContacts& book, SyncReport& report)
 
     SyncPass pass(store_, options_, book, report);
     pass.plan(std::move(cards), listing.skipped, std::move(entries));
-    const bool refused = pass.refused();
+    const bool otherStore = !report.otherPlace.empty() && !options_.forceDelete;
+    const bool refused = pass.refused() || otherStore;
+    report.refused = refused;
+    if (!otherStore) report.otherPlace.clear();
     pass.describe();
     if (refused || options_.dryRun) return {};
     BookChanges changes = pass.apply();
     const std::string nextCursor = store_.cursor();
-    nextState_ = pass.stateChanged() || migrated_ || nextCursor != cursor
+    nextState_ = pass.stateChanged() || migrated_ || moved || nextCursor != cursor
                      ? stateText({options_.place, nextCursor, pass.entries()})
                      : oldState_;
     pending_ = true;

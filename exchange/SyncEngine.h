@@ -28,7 +28,11 @@
 //
 // Guard: when one side is empty, or the sync would delete more than half of
 // a side and more than kGuardHandful contacts or cards, nothing is changed
-// and the report says what would go (refused), unless forceDelete.
+// and the report says what would go (refused), unless forceDelete. So too
+// when the book was last synced with another store (the state's place, or
+// formerPlace, differs from place): the sync would merge two books that were
+// never one (refused, with otherPlace); forced, it starts afresh, pairing by
+// key.
 // Every card the sync deletes or rewrites, and every contact it removes or
 // changes in the book, is first kept (KeptCopies); the report says where.
 // A dry run changes nothing and reports what the sync would do. A sync with
@@ -62,7 +66,10 @@ struct SyncOptions {
     std::string statePath;        // the state of this book with this store
     std::string legacyStatePath;  // a first-version state read once when statePath is missing
     std::string place;            // the store's place, written into the state
-    std::string keptRoot;         // where copies are kept (KeptCopies)
+    // The place of another store that the book was last synced with, when
+    // statePath holds no state yet (the caller knows it), or "".
+    std::string formerPlace;
+    std::string keptRoot;  // where copies are kept (KeptCopies)
     bool dryRun = false;
     bool forceDelete = false;
     std::time_t now = 0;  // the run's time (0: the clock's)
@@ -79,6 +86,7 @@ struct SyncReport {
     std::vector<std::string> actions;  // each change, for a dry run or a refusal
     bool refused = false;              // the guard stopped the sync: nothing changed
     std::string keptIn;                // the folder of this run's kept copies, or ""
+    std::string otherPlace;            // refused, the book being synced with this other store
 };
 
 // What the book must change, in this order: remove, then put.

@@ -246,6 +246,39 @@ TEST_F(VdirSyncTest, AFirstSyncPairsByKeyAndMergesWhatDiffers) {
     EXPECT_TRUE(inStep(book, dir_));
 }
 
+// A book last synced with another store (another account's address book):
+// its pairs say nothing of this one, and a sync would merge two books that
+// were never one. Refused, said; forced, paired by key as a first sync.
+TEST_F(VdirSyncTest, ABookSyncedWithAnotherPlaceIsNotMergedUnlessForced) {
+    Book book = baseBook();
+    sync(book, dir_);
+    add(book, contact("Solo", "Agenda"));
+    const Book before = book;
+    for (const bool moved : {false, true}) {
+        SCOPED_TRACE(moved ? "the state's place differs" : "the caller knows the former place");
+        SyncOptions options;
+        if (moved) {
+            std::string state = readAll(statePath());
+            state.replace(state.find("lugar ") + 6, dir_.size(), "/otra/libreta");
+            writeAll(statePath(), state);
+        } else {
+            fs::rename(statePath(), statePath() + ".aparte");
+            options.formerPlace = "/otra/libreta";
+        }
+        const SyncReport refused = sync(book, dir_, Cut::None, options);
+        EXPECT_TRUE(refused.refused);
+        EXPECT_EQ(refused.otherPlace, "/otra/libreta");
+        EXPECT_EQ(book, before);
+        EXPECT_EQ(cardsIn(dir_).size(), 3u);
+        if (!moved) fs::rename(statePath() + ".aparte", statePath());
+    }
+    SyncOptions force;
+    force.forceDelete = true;
+    EXPECT_EQ(counts(sync(book, dir_, Cut::None, force)), (Counts{1, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(counts(sync(book, dir_)), (Counts{0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_TRUE(inStep(book, dir_));
+}
+
 // The state an older version kept inside the folder: read once, then gone.
 TEST_F(VdirSyncTest, AStateInsideTheFolderIsTakenOver) {
     Book book = baseBook();

@@ -44,18 +44,21 @@ RADICALE=$LAST
 wait_for "http://127.0.0.1:$PORT/"
 ROOT="http://127.0.0.1:$PORT/"
 BOOKURL="${ROOT}ana/libreta/"
-curl -sf -u ana:clave -X MKCOL "$BOOKURL" -H 'Content-Type: application/xml' --data-binary \
+mkcol() {  # user:password, url
+    curl -sf -u "$1" -X MKCOL "$2" -H 'Content-Type: application/xml' --data-binary \
 '<?xml version="1.0"?><mkcol xmlns="DAV:" xmlns:CR="urn:ietf:params:xml:ns:carddav"><set><prop>
 <resourcetype><collection/><CR:addressbook/></resourcetype><displayname>Libreta</displayname>
-</prop></set></mkcol>' >/dev/null || fail "could not create the address book"
+</prop></set></mkcol>' >/dev/null || fail "could not create the address book $2"
+}
+mkcol ana:clave "$BOOKURL"
 
 card() { printf 'BEGIN:VCARD\r\nVERSION:3.0\r\nUID:%s%s\r\nFN:%s %s\r\nN:%s;%s;;;\r\nTEL:%s\r\nEND:VCARD\r\n' "$1" "$2" "$1" "$2" "$2" "$1" "$3"; }
 { card Ana Uno 1; card Luis Dos 2; card Marta Tres 3; } >"$WORK/three.vcf"
 book() { "$BOOK_PROGRAM" --book "$WORK/$1/data.vlt" "${@:2}"; }
 new_book() { mkdir -p "$WORK/$1"; book "$1" import "$2" >/dev/null 2>&1; }
-sync_as() {  # book, password, url, options
+sync_as() {  # book, password, url, options; the user is $SYNC_USER, or ana
     echo "$2" | CONTAVIO_DAV_COUNT=1 "$BOOK_PROGRAM" --book "$WORK/$1/data.vlt" sync "$3" \
-        --user ana --password-stdin "${@:4}"
+        --user "${SYNC_USER:-ana}" --password-stdin "${@:4}"
 }
 count() { book "$1" list 2>/dev/null | wc -l; }
 hrefs() { curl -s -u ana:clave -X PROPFIND -H 'Depth: 1' "$1" | grep -o '<[^>]*href>[^<]*\.vcf<' | sed 's/.*>//; s/<$//'; }
@@ -139,6 +142,35 @@ status=0
 sync_as t clave "https://localhost:$TLS_PORT/ana/libreta/" >"$WORK/out" 2>&1 || status=$?
 [ $status -eq 1 ] && grep -q "Certificado no fiable" "$WORK/out" || fail "trust for another host: $(cat "$WORK/out")"
 echo "ok: https, refused then trusted by fingerprint"
+
+# The account pointed at another user's address book: refused and said,
+# nothing changed; forced, the two are merged; back to the first, refused.
+printf 'eva:uno\nleo:dos\n' >>"$WORK/users"
+for who in eva:uno leo:dos; do mkcol "$who" "${ROOT}${who%%:*}/libreta/"; done
+put_card() {  # user:password, url, first name, surname, telephone
+    card "$3" "$4" "$5" | curl -sf -u "$1" -X PUT -H 'Content-Type: text/vcard' --data-binary @- \
+        "$2$3.vcf" >/dev/null || fail "could not put $3"
+}
+put_card eva:uno "${ROOT}eva/libreta/" Eva Cinco 5
+put_card eva:uno "${ROOT}eva/libreta/" Pablo Seis 6
+put_card leo:dos "${ROOT}leo/libreta/" Leo Siete 7
+card Eco Ocho 8 >"$WORK/eco.vcf"
+new_book e "$WORK/eco.vcf"
+SYNC_USER=eva sync_as e uno "$ROOT" >"$WORK/out" 2>&1 || fail "eva's first sync: $(cat "$WORK/out")"
+status=0
+SYNC_USER=leo sync_as e dos "$ROOT" >"$WORK/out" 2>&1 || status=$?
+[ $status -eq 1 ] && grep -q -- "--force-delete" "$WORK/out" && grep -q "eva/libreta" "$WORK/out" ||
+    fail "another user's book: $(cat "$WORK/out")"
+[ "$(count e)" -eq 3 ] && [ "$(curl -s -u leo:dos -X PROPFIND -H 'Depth: 1' "${ROOT}leo/libreta/" |
+    grep -c '\.vcf<')" -eq 1 ] || fail "another user's book: refused, yet changed"
+SYNC_USER=leo sync_as e dos "$ROOT" --force-delete >"$WORK/out" 2>&1 || fail "forced: $(cat "$WORK/out")"
+[ "$(count e)" -eq 4 ] || fail "forced: $(count e) contacts"
+SYNC_USER=leo sync_as e dos "$ROOT" >"$WORK/out" 2>&1 && grep -q "peticiones: 1$" "$WORK/out" ||
+    fail "after the forced sync: $(cat "$WORK/out")"
+status=0
+SYNC_USER=eva sync_as e uno "$ROOT" >"$WORK/out" 2>&1 || status=$?
+[ $status -eq 1 ] && grep -q "leo/libreta" "$WORK/out" || fail "back to eva: $(cat "$WORK/out")"
+echo "ok: another user's address book refused, then merged when forced"
 
 # Xandikos from its root: well-known address, principal, home, address book.
 XPORT=$(free_port)
