@@ -1,8 +1,9 @@
 #!/bin/bash
 # contavio-book sync URL against real CardDAV servers started here on
 # 127.0.0.1: Radicale with Basic authentication (an htpasswd file) over
-# HTTP and over HTTPS with a certificate made here, and Xandikos reached
-# from its root.
+# HTTP and over HTTPS with a certificate made here (also: another user's
+# address book, and a card changed between reading and writing through
+# race_proxy.py), and Xandikos reached from its root.
 #   carddav_servers.sh PATH/TO/contavio-book
 # Needs radicale, xandikos, openssl and curl; exits 77 (skipped) without them.
 set -eu
@@ -171,6 +172,32 @@ status=0
 SYNC_USER=eva sync_as e uno "$ROOT" >"$WORK/out" 2>&1 || status=$?
 [ $status -eq 1 ] && grep -q "leo/libreta" "$WORK/out" || fail "back to eva: $(cat "$WORK/out")"
 echo "ok: another user's address book refused, then merged when forced"
+
+# A card changed on the server between its reading and the write: a proxy
+# plays the second computer, Radicale answers 412, the sync reads the card
+# again, merges both changes and writes again.
+echo "rosa:tres" >>"$WORK/users"
+mkcol rosa:tres "${ROOT}rosa/libreta/"
+PROXY_PORT=$(free_port)
+/usr/bin/python3 "$(dirname "$0")/race_proxy.py" "$PROXY_PORT" "$PORT" rosa:tres "$WORK/relayed" &
+PIDS+=($!)
+wait_for "http://127.0.0.1:$PROXY_PORT/"
+{ card Rita Nueve 9; card Tomas Diez 10; } >"$WORK/two.vcf"
+new_book p "$WORK/two.vcf"
+RACE="http://127.0.0.1:$PROXY_PORT/rosa/libreta/"
+SYNC_USER=rosa sync_as p tres "$RACE" >"$WORK/out" 2>&1 || fail "before the race: $(cat "$WORK/out")"
+card Rita Nueve 999 >"$WORK/rita.vcf"
+book p import --replace "$WORK/rita.vcf" >/dev/null 2>&1
+SYNC_USER=rosa sync_as p tres "$RACE" >"$WORK/out" 2>&1 || fail "the race: $(cat "$WORK/out")"
+grep -q "^PUT 412$" "$WORK/relayed" || fail "the server never refused a write: $(cat "$WORK/relayed")"
+rita=$(curl -s -u rosa:tres -X REPORT -H 'Depth: 1' -H 'Content-Type: application/xml' \
+    --data-binary '<C:addressbook-query xmlns:D="DAV:" xmlns:C="urn:ietf:params:xml:ns:carddav"><D:prop><C:address-data/></D:prop></C:addressbook-query>' \
+    "${ROOT}rosa/libreta/" | tr -d '\r' | awk '/BEGIN:VCARD/{c=""} {c=c $0 "\n"} /END:VCARD/ && c ~ /FN:Rita/{print c}')
+grep -q "TEL:999" <<<"$rita" && grep -q "otro.equipo@example.org" <<<"$rita" ||
+    fail "after the 412 both changes should be on the server: $rita"
+book p export "$WORK/p.vcf" >/dev/null 2>&1
+grep -q "otro.equipo@example.org" "$WORK/p.vcf" || fail "the other computer's change is not in the book"
+echo "ok: a card changed on the server between reading and writing (412), both changes kept"
 
 # Xandikos from its root: well-known address, principal, home, address book.
 XPORT=$(free_port)
