@@ -3,6 +3,7 @@
 #include <QEventLoop>
 #include <QThread>
 #include <QTimer>
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <optional>
@@ -61,6 +62,7 @@ struct ServerSyncRunner::Job {
     After after = After::Waiting;
     QString commitError;
     QThread* thread = nullptr;
+    const std::shared_ptr<std::atomic<bool>> cancelled = std::make_shared<std::atomic<bool>>(false);
 
     void tell(After what) {
         {
@@ -95,6 +97,7 @@ void ServerSyncRunner::Job::work(ServerSyncRunner* runner, const std::shared_ptr
                                        ? readTrustedCertificate(bookFolder, target)
                                        : account.trustedSha256;
             target.allowPlainHttp = account.allowPlainHttp;
+            target.cancelled = cancelled;
             SyncOptions options;
             options.stored = storedForm(kShown);
             sync = std::make_unique<ServerSync>(target, bookFolder, options);
@@ -135,9 +138,17 @@ ServerSyncRunner::ServerSyncRunner(std::function<void()> refresh, QObject* paren
 
 ServerSyncRunner::~ServerSyncRunner() {
     if (committable_) committable_->finish(Job::After::Drop);
-    // The worker may still talk to the server: the process ends after it,
-    // with the book already saved and let go.
-    if (job_) job_->finish(Job::After::Drop);
+    // The worker may still talk to the server: cancelled, it ends within
+    // moments, with the book already saved and let go.
+    if (job_) {
+        job_->cancelled->store(true);
+        job_->finish(Job::After::Drop);
+    }
+}
+
+void ServerSyncRunner::stopTaking() {
+    stopped_ = true;
+    if (job_) job_->cancelled->store(true);
 }
 
 bool ServerSyncRunner::start(const ServerAccount& account, const std::string& bookFolder,

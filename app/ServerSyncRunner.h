@@ -25,7 +25,8 @@ class ServerSyncRunner : public QObject {
   public:
     // refresh: shows the results again after the book took changes.
     ServerSyncRunner(std::function<void()> refresh, QObject* parent = nullptr);
-    // Waits for a running sync's worker (the window is gone by then).
+    // Cancels a running sync and waits for its worker (the window is gone
+    // by then), which ends within moments.
     ~ServerSyncRunner() override;
 
     // The password typed in the account dialog, kept for this session when
@@ -44,10 +45,10 @@ class ServerSyncRunner : public QObject {
     // Waits until the running sync ends or msecs pass, keeping events going;
     // a sync that ends is taken into the book. True when none runs now.
     bool wait(int msecs);
-    // Close-down stops waiting: a sync still running ends on its own, and
-    // neither its changes nor anything it says reach the book being saved.
-    // No sync starts after this.
-    void stopTaking() { stopped_ = true; }
+    // Close-down stops waiting: a sync still running is cancelled (its
+    // request under way aborted), and neither its changes nor anything it
+    // says reach the book being saved. No sync starts after this.
+    void stopTaking();
     // After the book was saved: writes the state of the last sync that the
     // book took in full.
     void commitAfterSave();

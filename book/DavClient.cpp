@@ -1,6 +1,7 @@
 #include "book/DavClient.h"
 
 #include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QHostAddress>
 #include <QNetworkAccessManager>
@@ -104,7 +105,12 @@ DavReply DavClient::send(const QByteArray& method, const QUrl& url, const QByteA
         }
         if (s == 429 || s == 503) {
             if (reply.retryAfter >= 0 && reply.retryAfter <= kLongestWait && waits++ < 3) {
-                QThread::sleep(static_cast<unsigned long>(reply.retryAfter));
+                QElapsedTimer waited;
+                waited.start();
+                while (waited.elapsed() < reply.retryAfter * 1000LL) {
+                    throwIfCancelled();
+                    QThread::msleep(kCancelPollMs);
+                }
                 continue;
             }
             throw ServerError(
@@ -138,8 +144,15 @@ DavReply DavClient::send(const QByteArray& method, const QUrl& url, const QByteA
     }
 }
 
+void DavClient::throwIfCancelled() const {
+    if (target_.cancelled && target_.cancelled->load()) {
+        throw ServerError(u("Sincronización interrumpida: Contavio se cierra."));
+    }
+}
+
 DavReply DavClient::sendOnce(const QByteArray& method, const QUrl& url, const QByteArray& body,
                              const DavHeaders& headers) {
+    throwIfCancelled();
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::ManualRedirectPolicy);
@@ -156,10 +169,10 @@ DavReply DavClient::sendOnce(const QByteArray& method, const QUrl& url, const QB
     ++requests_;
     QNetworkReply* reply = network_->sendCustomRequest(request, method, body);
     QEventLoop loop;
-    QTimer idle, total;
+    QTimer idle, total, watch;
     idle.setSingleShot(true);
     total.setSingleShot(true);
-    bool timedOut = false, tooBig = false;
+    bool timedOut = false, tooBig = false, cancelled = false;
     QByteArray untrusted;
     const auto giveUp = [&](bool* flag) {
         *flag = true;
@@ -167,6 +180,11 @@ DavReply DavClient::sendOnce(const QByteArray& method, const QUrl& url, const QB
     };
     QObject::connect(&idle, &QTimer::timeout, &loop, [&] { giveUp(&timedOut); });
     QObject::connect(&total, &QTimer::timeout, &loop, [&] { giveUp(&timedOut); });
+    // The flag is set on another thread, which cannot touch this one's reply.
+    QObject::connect(&watch, &QTimer::timeout, &loop, [&] {
+        if (target_.cancelled && target_.cancelled->load() && !cancelled) giveUp(&cancelled);
+    });
+    if (target_.cancelled) watch.start(kCancelPollMs);
     const auto alive = [&] { idle.start(limits_.idleMs); };
     QObject::connect(reply, &QNetworkReply::uploadProgress, &loop, alive);
     QObject::connect(reply, &QNetworkReply::metaDataChanged, &loop, alive);
@@ -192,6 +210,7 @@ DavReply DavClient::sendOnce(const QByteArray& method, const QUrl& url, const QB
     loop.exec();
     idle.stop();
     total.stop();
+    watch.stop();
 
     DavReply result;
     result.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
@@ -208,13 +227,14 @@ DavReply DavClient::sendOnce(const QByteArray& method, const QUrl& url, const QB
     // A connection closed before the declared length is a body cut short,
     // which the network layer may deliver as if whole.
     const bool cut = declared && method != "HEAD" && length != result.body.size() && !timedOut &&
-                     !tooBig && untrusted.isEmpty();
+                     !tooBig && !cancelled && untrusted.isEmpty();
     const QNetworkReply::NetworkError error = reply->error();
     const QString errorText = reply->errorString();
     // Out of its signals by now: deleted at once, not left to a loop that a
     // command-line program never runs.
     delete reply;
 
+    if (cancelled) throwIfCancelled();
     const QString host = hostOf(url);
     if (!untrusted.isEmpty()) {
         throw ServerError(u("Certificado no fiable: el de %1 no lo avala ninguna autoridad del "

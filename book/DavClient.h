@@ -16,6 +16,8 @@
 //   overrides them, for tests).
 // - 429 and 503 with a Retry-After of at most kLongestWait are waited for
 //   and sent again; otherwise every failure is a ServerError in words.
+// - ServerTarget::cancelled stops the request under way, or a wait, within
+//   kCancelPollMs.
 #pragma once
 
 #include <QByteArray>
@@ -38,7 +40,8 @@ struct DavLimits {
 };
 
 inline constexpr int kMaxRedirects = 5;
-inline constexpr int kLongestWait = 30;  // seconds of Retry-After waited for
+inline constexpr int kLongestWait = 30;   // seconds of Retry-After waited for
+inline constexpr int kCancelPollMs = 50;  // how soon a cancelled sync notices
 
 struct DavReply {
     int status = 0;
@@ -69,6 +72,7 @@ class DavClient {
     DavReply sendOnce(const QByteArray& method, const QUrl& url, const QByteArray& body,
                       const DavHeaders& headers);
     bool mayAuthenticate(const QUrl& url) const;
+    void throwIfCancelled() const;
 
     ServerTarget target_;
     DavLimits limits_;

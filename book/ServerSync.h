@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 #include <QUrl>
+#include <atomic>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -24,6 +25,10 @@ struct ServerTarget {
     QString addressBook;          // display name or last path segment; empty: the only one
     QByteArray trustedSha256;     // a certificate the user chose to trust (hex), or empty
     bool allowPlainHttp = false;  // send the password over http:// to another machine
+    // Set from any thread to stop a sync in flight (close-down): the request
+    // under way is aborted at once, a wait the server asked for ends, and the
+    // sync fails with ServerError, leaving the book and the state as they were.
+    std::shared_ptr<std::atomic<bool>> cancelled;
 };
 
 // What a probe of the server found ("Probar", and the start of a sync).
