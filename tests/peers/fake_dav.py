@@ -14,7 +14,8 @@ FAULT is a status (401, 403, 404, 500, 507), 429 or 503 (with
 cut (half the body sent), huge (an endless body), slow (a byte a second),
 malformed (XML that is not), redirect:URL (301 there), 412 (the card
 changed meanwhile: a NOTE added, then 412), reset (the two first cards
-again, at once), empty (every card deleted, at once). Every request is
+again, at once), empty (every card deleted, at once), many (the address book
+holds the number of generated cards given as KIND, at once). Every request is
 logged to LOG as "METHOD PATH auth=yes|no".
 """
 import base64
@@ -70,6 +71,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             cards = dict(FIRST)
         elif what == "empty":
             cards = {}
+        elif what == "many":
+            cards = {f"n{i}.vcf": f"BEGIN:VCARD\r\nVERSION:3.0\r\nUID:n{i}\r\nFN:Nombre{i} Apellido\r\n"
+                                  f"N:Apellido;Nombre{i};;;\r\nTEL:{i}\r\nEND:VCARD\r\n"
+                     for i in range(int(target))}
         elif target not in ("*", kind):
             return None
         if times and int(times[0]) > 1:
@@ -77,7 +82,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 f.write(f"{what} {target} {int(times[0]) - 1}\n")
         else:
             os.unlink(CONTROL)
-        return None if what in ("reset", "empty") else what
+        return None if what in ("reset", "empty", "many") else what
 
     def send(self, status, body=b"", headers=()):
         self.send_response(status)

@@ -137,4 +137,15 @@ sync_book b >"$WORK/out" 2>&1 || status=$?
 sync_book b --force-delete >"$WORK/out" 2>&1 || fail "emptied, forced: $(cat "$WORK/out")"
 [ "$(count b)" -eq 0 ] || fail "emptied, forced: $(count b) contacts left"
 echo "ok: the guard on an emptied address book"
+# An address book of 10,000 cards: read in batches, not a request per card
+# (one sync-collection, which this server refuses, and 50 multigets of 200).
+control_now "many 10000"
+new_book d
+: >"$WORK/requests.log"
+CONTAVIO_DAV_LIMITS=20000,20000,60000,268435456 sync_book d >"$WORK/out" 2>&1 ||
+    fail "10,000 cards: $(cat "$WORK/out")"
+[ "$(count d)" -eq 10001 ] || fail "10,000 cards: $(count d) contacts in the book"
+[ "$(grep -c "^REPORT" "$WORK/requests.log")" -le 51 ] && [ "$(wc -l <"$WORK/requests.log")" -le 60 ] ||
+    fail "10,000 cards took $(wc -l <"$WORK/requests.log") requests: $(sort "$WORK/requests.log" | cut -d' ' -f1 | uniq -c)"
+echo "ok: 10,000 cards in $(wc -l <"$WORK/requests.log") requests"
 echo "all server accidents passed"
