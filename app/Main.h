@@ -68,6 +68,7 @@ class TForm1 : public QMainWindow {
   protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    bool event(QEvent* event) override;
 
   private:
     void createMenus();
@@ -163,6 +164,7 @@ class TForm1 : public QMainWindow {
 
     TForm2* credits_ = nullptr;
     bool centred_ = false;
+    bool painted_ = false;
     bool closedDown_ = false;
     bool closingDown_ = false;
 

@@ -47,6 +47,19 @@ void TForm1::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
 }
 
+// Once the window is on screen, the work that start-up's listing left to the
+// next search (laying the search cache out in listing order) is done in the
+// time before the user's first search.
+bool TForm1::event(QEvent* event) {
+    if (event->type() == QEvent::Paint && !painted_) {
+        painted_ = true;
+        QTimer::singleShot(0, this, [this] {
+            if (contactSetReady()) gConjuntos->settleSearch(kContactSlot);
+        });
+    }
+    return QMainWindow::event(event);
+}
+
 // ---------------------------------------------------------------------------
 // Start-up and close-down
 

@@ -135,6 +135,8 @@ void TConjuntos::listResults(int32_t slot, LineList& lines, std::optional<sVecto
     listSSol(results[static_cast<size_t>(slot)].get(), lines, texts, keys);
 }
 
+void TConjuntos::settleSearch(int32_t slot) { settleSearchHashE(setAt(slot)); }
+
 int32_t TConjuntos::resultCount(int32_t slot) const {
     if (!validSlot(slot) || !results[static_cast<size_t>(slot)]) return 0;
     return countSSol(results[static_cast<size_t>(slot)].get());

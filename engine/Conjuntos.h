@@ -80,6 +80,9 @@ class TConjuntos {
     void listResults(int32_t slot, LineList& lines, std::optional<sVector>& texts,
                      std::optional<sVector>& keys);
     int32_t resultCount(int32_t slot) const;
+    // What the slot's next search would do first, done now (settleSearchHashE):
+    // for a caller with time to spare after a search, such as a window once shown.
+    void settleSearch(int32_t slot);
 
     std::vector<hashElemR*> sets;  // owned; nullptr is an empty slot
     int32_t nSets = 0;

@@ -98,16 +98,44 @@ void SearchCache::append(nodoHash* node) {
     entries_.push_back(entry);
 }
 
+// The bytes that the entries of nodes[from, to) take in the search and list
+// buffers, estimated from every 64th node with an eighth to spare: growing a
+// buffer of many megabytes by doubling would copy it and touch its pages twice.
+std::pair<size_t, size_t> SearchCache::estimate(const std::vector<nodoHash*>& nodes, size_t from,
+                                                size_t to) const {
+    constexpr size_t kEvery = 64;
+    size_t search = 0, list = 0, seen = 0;
+    for (size_t k = from; k < to; k += kEvery, ++seen) {
+        const TElem& e = *nodes[k]->elem;
+        list += 2 + e.str(keyField_).size();
+        for (int32_t f : searchFields_) search += e.str(f).size() + 1;
+        for (int32_t f : displayFields_) list += e.str(f).size() + 1;
+    }
+    if (seen == 0) return {0, 0};
+    const auto scaled = [&](size_t bytes) {
+        const size_t all = bytes * (to - from) / seen;
+        return all + all / 8;
+    };
+    return {scaled(search), scaled(list)};
+}
+
 void SearchCache::appendAll(const std::vector<nodoHash*>& nodes) {
     const size_t n = nodes.size();
     if (n < kWorthASecondThread) {
         for (nodoHash* node : nodes) append(node);
         return;
     }
-    // Each thread into buffers of its own, joined after.
+    // Each thread into buffers of its own, joined after: this cache's own
+    // have room for both halves, so the join copies the second half once.
     const size_t half = n / 2;
     SearchCache rest(searchFields_, displayFields_, keyField_);
     rest.entryBase_ = static_cast<uint32_t>(half);
+    const auto [search, list] = estimate(nodes, 0, n);
+    const auto [restSearch, restList] = estimate(nodes, half, n);
+    searchBytes_.reserve(search);
+    listBytes_.reserve(list);
+    rest.searchBytes_.reserve(restSearch);
+    rest.listBytes_.reserve(restList);
     entries_.reserve(n);
     rest.entries_.reserve(n - half);
     runBoth(
@@ -278,11 +306,26 @@ std::vector<uint32_t> SearchCache::sortedLive(std::vector<uint32_t> ids) const {
     return ids;
 }
 
+// A cache sorted for the first time keeps its entries where they were made
+// and lists through the order: the copy in listing order waits for the next
+// search, or for settle, so that the first listing of a large set (a window
+// opening its book) does not wait for it.
 void SearchCache::sortAll() {
     std::vector<uint32_t> all(entries_.size());
     for (size_t i = 0; i < all.size(); ++i) all[i] = static_cast<uint32_t>(i);
-    rebuild(sortedLive(std::move(all)));
-    ordered_ = true;
+    std::vector<uint32_t> sorted = sortedLive(std::move(all));
+    if (ordered_) {
+        rebuild(sorted);
+    } else {
+        order_ = std::move(sorted);
+        placed_ = entries_.size();
+        laidOut_ = 0;
+        ordered_ = true;
+    }
+}
+
+void SearchCache::settle() {
+    if (ordered_) tidy();
 }
 
 // Sorts the entries that wait and merges them into the listing order: a

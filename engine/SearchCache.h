@@ -20,6 +20,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "Elemento.h"
@@ -60,6 +61,11 @@ struct SearchCache {
     // False once out of room (see add): the set then drops the cache.
     bool refresh(const std::vector<const TElem*>& edited);
 
+    // Does now what the next search would do before it searches: sorts the
+    // entries that wait and lays the cache out in listing order. Nothing
+    // before the first search.
+    void settle();
+
     // gSetElemEdits when the cache was made or last refreshed: a later value
     // means that an element of some set changed behind the cache's back.
     uint64_t edits = 0;
@@ -94,6 +100,8 @@ struct SearchCache {
     // `order` stays sorted while entries come and go.
     bool before(size_t a, size_t b) const;
 
+    std::pair<size_t, size_t> estimate(const std::vector<nodoHash*>& nodes, size_t from,
+                                       size_t to) const;
     void append(nodoHash* node);
     void join(const SearchCache& rest);
     void copyOut(const std::vector<uint32_t>& keep, size_t from, size_t to,

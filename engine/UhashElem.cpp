@@ -170,6 +170,35 @@ KeyIndex* keyIndex(hashElemR* set) {
     return set->index.get();
 }
 
+// Nodes in memory order. A radix sort over the bits in which their
+// addresses differ: for a million nodes it takes a fraction of a comparison
+// sort's time.
+void sortByAddress(std::vector<nodoHash*>& nodes) {
+    if (nodes.size() < 4096) {
+        std::sort(nodes.begin(), nodes.end(), std::less<nodoHash*>());
+        return;
+    }
+    const auto [low, high] = std::minmax_element(nodes.begin(), nodes.end());
+    const uintptr_t base = reinterpret_cast<uintptr_t>(*low);
+    const uintptr_t span = reinterpret_cast<uintptr_t>(*high) - base;
+    constexpr int kDigitBits = 11;
+    constexpr size_t kDigits = size_t{1} << kDigitBits;
+    std::vector<nodoHash*> other(nodes.size());
+    std::vector<size_t> at(kDigits + 1);
+    // Nodes lie on 8 bytes: the low three bits say nothing.
+    for (int shift = 3; shift < 64 && (span >> shift) != 0; shift += kDigitBits) {
+        const auto digit = [base, shift](const nodoHash* node) {
+            return ((reinterpret_cast<uintptr_t>(node) - base) >> shift) & (kDigits - 1);
+        };
+        std::fill(at.begin(), at.end(), 0);
+        for (const nodoHash* node : nodes) ++at[digit(node) + 1];
+        if (at[digit(nodes.front()) + 1] == nodes.size()) continue;  // one digit: nothing moves
+        for (size_t d = 1; d <= kDigits; ++d) at[d] += at[d - 1];
+        for (nodoHash* node : nodes) other[at[digit(node)]++] = node;
+        nodes.swap(other);
+    }
+}
+
 // Search through the cache, made first if there is none for these fields or
 // an element changed since it was made.
 std::unique_ptr<SSol> searchCached(hashElemR* set, const KeyIndex& index, const std::string& text,
@@ -198,7 +227,7 @@ std::unique_ptr<SSol> searchCached(hashElemR* set, const KeyIndex& index, const 
         for (const KeyIndex::Slot& slot : index.slots) {
             if (slot.node != nullptr) nodes.push_back(slot.node);
         }
-        std::sort(nodes.begin(), nodes.end(), std::less<nodoHash*>());
+        sortByAddress(nodes);
         cache->appendAll(nodes);
         cache->edits = edits;
     }
@@ -375,6 +404,10 @@ void destroyHashE(hashElemR*& set) {
     delete set;
     set = nullptr;
     setStatus("", ERR_OK);
+}
+
+void settleSearchHashE(hashElemR* set) {
+    if (set != nullptr && set->cache) set->cache->settle();
 }
 
 std::unique_ptr<SSol> searchHashE(hashElemR* set, const std::string& text,

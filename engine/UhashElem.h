@@ -141,5 +141,10 @@ void destroyHashE(hashElemR*& set);
 // blank. A new collection owned by the caller.
 std::unique_ptr<SSol> searchHashE(hashElemR* set, const std::string& text,
                                   const iVector& searchFields, const iVector& displayFields);
+// Does now what the set's next search would do before it searches, once a
+// search has made its cache (SearchCache::settle); nothing otherwise. A
+// caller with time to spare calls it after a search, so that the next one
+// waits less.
+void settleSearchHashE(hashElemR* set);
 
 }  // namespace contavio
