@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "SmallBlocks.h"
 #include "UhashElem.h"
 
 namespace contavio {
@@ -108,7 +109,8 @@ struct KeyIndex {
     void grow() { rehash(slots.size() * 2); }
 
     void rehash(size_t size) {
-        std::vector<Slot> old(size);
+        std::vector<Slot> old;
+        resizeOnHugePages(old, size);
         old.swap(slots);
         for (const Slot& s : old) {
             if (s.node == nullptr) continue;

@@ -222,6 +222,19 @@ void* smallBlockAllocate(std::size_t size) {
     return take(shelf, index);
 }
 
+void adviseHugePages(void* data, std::size_t bytes) noexcept {
+#if defined(MADV_HUGEPAGE)
+    const auto at = reinterpret_cast<std::uintptr_t>(data);
+    const std::uintptr_t first = (at + kHugePage - 1) / kHugePage * kHugePage;
+    const std::uintptr_t last = (at + bytes) / kHugePage * kHugePage;
+    if (data == nullptr || last <= first) return;
+    ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#else
+    static_cast<void>(data);
+    static_cast<void>(bytes);
+#endif
+}
+
 void smallBlockFree(void* block, std::size_t size) noexcept {
     if (block == nullptr) return;
     if (!keptInBlocks(size)) {

@@ -34,6 +34,29 @@ inline constexpr std::size_t kLargestSmallBlock = 256;
 void* smallBlockAllocate(std::size_t size);
 void smallBlockFree(void* block, std::size_t size) noexcept;
 
+// Asks the kernel to back the huge pages that lie wholly inside
+// [data, data + bytes) with huge pages when first written: for a large array
+// of the store (a key index, a bucket table, a search cache) about to be
+// filled, it then costs one page fault per two megabytes instead of one per
+// four kilobytes, and its random reads miss the TLB far less. A hint: where
+// the kernel refuses, nothing changes.
+void adviseHugePages(void* data, std::size_t bytes) noexcept;
+
+// Room for n items in c (a vector or a string), in memory advised so when
+// c grows to make it.
+template <class Container>
+void reserveOnHugePages(Container& c, std::size_t n) {
+    if (n <= c.capacity()) return;
+    c.reserve(n);
+    adviseHugePages(c.data(), c.capacity() * sizeof(*c.data()));
+}
+
+template <class Vector>
+void resizeOnHugePages(Vector& v, std::size_t n) {
+    reserveOnHugePages(v, n);
+    v.resize(n);
+}
+
 // Declares the class-specific operator new and delete of a record kept in
 // small blocks. The sized delete receives the size of the object being freed,
 // the dynamic type's size when it is freed through a virtual destructor. A

@@ -265,7 +265,7 @@ hashElemR* newHashElem(int32_t size, int32_t data, const std::string& name, int3
         return nullptr;
     }
     auto* set = new hashElemR();
-    set->table.resize(static_cast<size_t>(size));
+    resizeOnHugePages(set->table, static_cast<size_t>(size));
     set->size = size;
     set->count = 0;
     set->data = data;
