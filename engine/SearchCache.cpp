@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <memory>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -279,33 +280,36 @@ std::vector<uint32_t> SearchCache::sortedLive(std::vector<uint32_t> ids) const {
         uint64_t head[4];
         uint32_t entry;
     };
-    std::vector<Key> keys;
-    keys.reserve(ids.size());
-    for (uint32_t i : ids) {
-        if (entries_[i].node == nullptr) continue;
-        const std::string_view display = displayOf(i);
-        keys.push_back(Key{{foldedBytes(display, 0), foldedBytes(display, 8),
-                            foldedBytes(display, 16), foldedBytes(display, 24)},
-                           i});
-    }
+    ids.erase(std::remove_if(ids.begin(), ids.end(),
+                             [this](uint32_t i) { return entries_[i].node == nullptr; }),
+              ids.end());
+    const size_t n = ids.size();
+    const auto keys = std::make_unique_for_overwrite<Key[]>(n);
     const auto less = [this](const Key& a, const Key& b) {
         for (int w = 0; w < 4; ++w) {
             if (a.head[w] != b.head[w]) return a.head[w] < b.head[w];
         }
         return before(a.entry, b.entry);
     };
-    // The order is total among live entries, so two sorted halves merge
-    // into the one order.
-    if (keys.size() < kWorthASecondThread) {
-        std::sort(keys.begin(), keys.end(), less);
+    // Each thread makes the keys of its half and sorts them; the order is
+    // total among live entries, so the two sorted halves merge into it.
+    const auto sortRange = [&](size_t from, size_t to) {
+        for (size_t k = from; k < to; ++k) {
+            const std::string_view display = displayOf(ids[k]);
+            keys[k] = Key{{foldedBytes(display, 0), foldedBytes(display, 8),
+                           foldedBytes(display, 16), foldedBytes(display, 24)},
+                          ids[k]};
+        }
+        std::sort(keys.get() + from, keys.get() + to, less);
+    };
+    if (n < kWorthASecondThread) {
+        sortRange(0, n);
     } else {
-        const auto middle = keys.begin() + static_cast<ptrdiff_t>(keys.size() / 2);
-        runBoth([&] { std::sort(keys.begin(), middle, less); },
-                [&] { std::sort(middle, keys.end(), less); });
-        std::inplace_merge(keys.begin(), middle, keys.end(), less);
+        const size_t half = n / 2;
+        runBoth([&] { sortRange(0, half); }, [&] { sortRange(half, n); });
+        std::inplace_merge(keys.get(), keys.get() + half, keys.get() + n, less);
     }
-    ids.clear();
-    for (const Key& k : keys) ids.push_back(k.entry);
+    for (size_t k = 0; k < n; ++k) ids[k] = keys[k].entry;
     return ids;
 }
 
