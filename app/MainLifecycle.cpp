@@ -2,6 +2,10 @@
 // under its lock, close-down saves it, retrying until it is saved or the
 // user chooses to leave, and the window's own opening and closing around
 // them.
+#if __has_include(<malloc.h>)
+#include <malloc.h>
+#endif
+
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QTimer>
@@ -49,12 +53,17 @@ void TForm1::showEvent(QShowEvent* event) {
 
 // Once the window is on screen, the work that start-up's listing left to the
 // next search (laying the search cache out in listing order) is done in the
-// time before the user's first search.
+// time before the user's first search. The layout it replaces goes back to
+// the heap, whose free pages are then handed back to the system.
 bool TForm1::event(QEvent* event) {
     if (event->type() == QEvent::Paint && !painted_) {
         painted_ = true;
         QTimer::singleShot(0, this, [this] {
-            if (contactSetReady()) gConjuntos->settleSearch(kContactSlot);
+            if (!contactSetReady()) return;
+            gConjuntos->settleSearch(kContactSlot);
+#if defined(__GLIBC__)
+            ::malloc_trim(0);
+#endif
         });
     }
     return QMainWindow::event(event);
