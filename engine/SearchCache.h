@@ -9,7 +9,10 @@
 // entry at the end, and the entry of each element that leaves is marked.
 // Both cost the same whatever the size of the set. New entries wait outside
 // the listing order until the next search places them; entries of elements
-// that left are skipped, and dropped once they are half of all.
+// that left are skipped, and dropped once they are half of all. The first
+// search sorts a new cache and lists through that order; the copy laid out
+// in listing order, which later searches read from front to back, waits for
+// the next search or for settle.
 //
 // The cache borrows the set's nodes: the set drops the cache whenever it can
 // no longer vouch for them (UhashElem.h).
