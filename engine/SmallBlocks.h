@@ -16,7 +16,8 @@
 // takes from before it makes a new block; a thread that ends hands over all
 // it holds. So a thread that makes sets for another to free reuses the
 // memory freed there. The largest blocks (from 2 MB) are mapped on a huge
-// page's boundary and offered to the kernel for huge pages.
+// page's boundary and offered to the kernel for huge pages; the store's
+// large arrays read at random are offered the same way (adviseHugePages).
 //
 // Sizes above kLargestSmallBlock, and every size in a build with
 // AddressSanitizer or ThreadSanitizer (whose checks need the heap's own
@@ -36,24 +37,19 @@ void smallBlockFree(void* block, std::size_t size) noexcept;
 
 // Asks the kernel to back the huge pages that lie wholly inside
 // [data, data + bytes) with huge pages when first written: for a large array
-// of the store (a key index, a bucket table, a search cache) about to be
-// filled, it then costs one page fault per two megabytes instead of one per
-// four kilobytes, and its random reads miss the TLB far less. A hint: where
-// the kernel refuses, nothing changes.
+// of the store that is read at random (a key index, a bucket table), about to
+// be filled. It then costs one page fault per two megabytes instead of one
+// per four kilobytes, and its reads miss the TLB far less. A hint: where the
+// kernel refuses, nothing changes.
 void adviseHugePages(void* data, std::size_t bytes) noexcept;
 
-// Room for n items in c (a vector or a string), in memory advised so when
-// c grows to make it.
-template <class Container>
-void reserveOnHugePages(Container& c, std::size_t n) {
-    if (n <= c.capacity()) return;
-    c.reserve(n);
-    adviseHugePages(c.data(), c.capacity() * sizeof(*c.data()));
-}
-
+// v resized to n items; when it grows for them, in memory advised so.
 template <class Vector>
 void resizeOnHugePages(Vector& v, std::size_t n) {
-    reserveOnHugePages(v, n);
+    if (n > v.capacity()) {
+        v.reserve(n);
+        adviseHugePages(v.data(), v.capacity() * sizeof(*v.data()));
+    }
     v.resize(n);
 }
 
