@@ -332,11 +332,18 @@ std::optional<std::string> wideFileToUtf8(std::string_view bytes) {
             return iconvToUtf8(bytes.substr(m.mark.size()), m.code, m.unit);
         }
     }
+    // Without a mark, by the first "BEGIN": a file whose first one is in
+    // single bytes is not wide, whatever zero bytes a later line holds.
     const std::string_view head = bytes.substr(0, 1024);
-    if (head.find(std::string_view("B\0E\0G\0I\0N\0", 10)) != std::string_view::npos) {
+    const size_t narrow = head.find("BEGIN");
+    const auto wideFirst = [&](std::string_view wide) {
+        const size_t at = head.find(wide);
+        return at != std::string_view::npos && (narrow == std::string_view::npos || at < narrow);
+    };
+    if (wideFirst(std::string_view("B\0E\0G\0I\0N\0", 10))) {
         return iconvToUtf8(bytes, "UTF-16LE", 2);
     }
-    if (head.find(std::string_view("\0B\0E\0G\0I\0N", 10)) != std::string_view::npos) {
+    if (wideFirst(std::string_view("\0B\0E\0G\0I\0N", 10))) {
         return iconvToUtf8(bytes, "UTF-16BE", 2);
     }
     return std::nullopt;

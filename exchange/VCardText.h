@@ -67,8 +67,8 @@ std::string charsetToUtf8(std::string_view bytes, std::string_view charset,
 std::string judgedUtf8(std::string_view bytes, bool saysUtf8 = false);
 
 // The text of a file in UTF-16 or UTF-32 (told by its byte-order mark, or
-// UTF-16 without one by the zero bytes of "BEGIN") as UTF-8, the mark
-// dropped; nothing when the file is in neither.
+// UTF-16 without one by the zero bytes of its first "BEGIN") as UTF-8, the
+// mark dropped; nothing when the file is in neither.
 std::optional<std::string> wideFileToUtf8(std::string_view bytes);
 
 // Quoted-printable of vCard 2.1: "=XX" (hex digits in either case) gives the

@@ -257,6 +257,12 @@ TEST(VCardImport, FileStructure) {
          "BEGIN:VCARD\nnonsense\n:x\nitem1.:y\nN:;A\nEND:VCARD\n",
          {"A"}},
         {"nothing but junk", "hello\n=\n\xFF\xFE", {}},
+        {"UTF-16 without a byte-order mark",
+         utf16le("BEGIN:VCARD\nN:;A\nEND:VCARD\n").substr(2),
+         {"A"}},
+        {"single bytes, with the zero bytes of a wide BEGIN in a later line",
+         std::string("BEGIN:VCARD\nN:;A\nNOTE:B\0E\0G\0I\0N\0\nEND:VCARD\n", 44),
+         {"A"}},
         {"cards joined with cat, each with its byte-order mark",
          "\xEF\xBB\xBF"
          "BEGIN:VCARD\nN:;A\nEND:VCARD\n\xEF\xBB\xBF"
