@@ -447,6 +447,31 @@ TEST_F(SearchTest, LargeSearchesListAsAWalkOfTheChainsSortedByText) {
     }
 }
 
+// The first search of a set of each size lists through its sorted order;
+// settled, or left to the next search, the cache lists the same as a walk.
+// The sizes cross the thresholds of the radix sort of the nodes (4096) and
+// of the second thread (20000).
+TEST_F(SearchTest, FirstSearchThenSettledListsAsAWalk) {
+    for (const int size : {900, 6000, 26000}) {
+        for (const bool settled : {false, true}) {
+            SCOPED_TRACE(std::to_string(size) + (settled ? " settled" : ""));
+            if (set != nullptr) destroyHashE(set);
+            make(size / 3 + 1);
+            for (int i = 0; i < size; ++i) {
+                add({"k" + std::to_string(i * 7919 % 100003), i % 7 == 0 ? "Ana" : "Luis",
+                     i % 3 == 0 ? "" : "Ruiz " + std::to_string(i % 11), i % 5 ? "Sur" : ""});
+            }
+            for (const std::string text : {"", "an", "ruiz 1"}) {
+                if (settled) settleSearchHashE(set);
+                const Listing got = find(text);
+                const Listing want = walkAndSort(set, text, {1, 2, 3}, {1, 2, 3});
+                EXPECT_TRUE(got.keys == want.keys) << "'" << text << "'";
+                EXPECT_TRUE(got.texts == want.texts) << "'" << text << "'";
+            }
+        }
+    }
+}
+
 // A set that was never searched, with the same chains as `set`: each
 // bucket's elements inserted again from the tail of its chain to its head.
 hashElemR* freshCopy(const hashElemR* set) {
