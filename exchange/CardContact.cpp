@@ -282,6 +282,13 @@ std::vector<std::string> applyContact(const ContactData& contact, VCard& card) {
             org->value = textValue(want.firstNames);
             for (size_t i = 1; i < parts.size(); ++i) org->value += ';' + parts[i];
         }
+        // A person's name on a card that still reads as a company's (its FN
+        // is its ORG, or it says it is one): the card then says it is a person's.
+        if ((after.firstNames != want.firstNames || after.surnames != want.surnames) &&
+            !want.surnames.empty()) {
+            std::erase_if(props, [](const VCardProperty& p) { return p.name == "X-ABSHOWAS"; });
+            setFirst(props, "KIND", std::string("individual"));
+        }
     }
     return warnings;
 }

@@ -136,11 +136,13 @@ class CardReader {
     }
 
     // Apple's company cards say so; others give no person's name and an FN
-    // that is the organisation or ends in a legal form.
+    // that is the organisation or ends in a legal form, unless they say that
+    // they are a person's.
     bool isCompany(const std::string& fn, const std::string& org) const {
         if (upperAscii(trimBlanks(firstValue("X-ABSHOWAS"))) == "COMPANY") return true;
         const std::string kind = upperAscii(trimBlanks(firstValue("KIND")));
         if (kind == "ORG" || kind == "ORGANIZATION") return true;
+        if (kind == "INDIVIDUAL") return false;
         const std::string_view name = trimBlanks(fn);
         return !name.empty() && (name == trimBlanks(org) || endsInLegalForm(name));
     }

@@ -514,6 +514,12 @@ TEST(VCardApply, CardsNamedOtherwiseReadBack) {
          [](ContactData& c) { c.emails = {"c@d"}; }, "EMAIL:c@d"},
         {"company", "BEGIN:VCARD\nN:;;;;\nFN:Sol\nORG:Sol;Ventas\nX-ABShowAs:COMPANY\nEND:VCARD\n",
          [](ContactData& c) { c.firstNames = "Luna"; }, "ORG:Luna;Ventas"},
+        {"a person named as the card's organisation", "BEGIN:VCARD\nORG:Ruiz\nEND:VCARD\n",
+         [](ContactData& c) {
+             c.firstNames.clear();
+             c.surnames = "Ruiz";
+         },
+         "KIND:individual"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
