@@ -335,7 +335,7 @@ std::optional<std::string> wideFileToUtf8(std::string_view bytes) {
     // Without a mark, by the first "BEGIN": a file whose first one is in
     // single bytes is not wide, whatever zero bytes a later line holds.
     const std::string_view head = bytes.substr(0, 1024);
-    const size_t narrow = head.find("BEGIN");
+    const size_t narrow = upperAscii(head).find("BEGIN");
     const auto wideFirst = [&](std::string_view wide) {
         const size_t at = head.find(wide);
         return at != std::string_view::npos && (narrow == std::string_view::npos || at < narrow);

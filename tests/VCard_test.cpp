@@ -261,7 +261,7 @@ TEST(VCardImport, FileStructure) {
          utf16le("BEGIN:VCARD\nN:;A\nEND:VCARD\n").substr(2),
          {"A"}},
         {"single bytes, with the zero bytes of a wide BEGIN in a later line",
-         std::string("BEGIN:VCARD\nN:;A\nNOTE:B\0E\0G\0I\0N\0\nEND:VCARD\n", 44),
+         std::string("begin:vcard\nN:;A\nNOTE:B\0E\0G\0I\0N\0\nend:vcard\n", 44),
          {"A"}},
         {"cards joined with cat, each with its byte-order mark",
          "\xEF\xBB\xBF"
