@@ -23,21 +23,13 @@ export HOME="$WORK/home" XDG_CONFIG_HOME="$WORK/config" XDG_DATA_HOME="$WORK/dat
     XDG_CACHE_HOME="$WORK/cache" XDG_RUNTIME_DIR="$WORK/run" QT_QPA_PLATFORM=offscreen
 # A password no file would hold by chance.
 PASSWORD="pw-$(od -An -N8 -tx1 /dev/urandom | tr -d ' \n')"
-export PASSWORD TEST_PROGRAM WINDOW_TEST WORK
+HERE=$(cd "$(dirname "$0")" && pwd)
+export PASSWORD TEST_PROGRAM WINDOW_TEST WORK HERE
 
 dbus-run-session -- sh -eu -c '
-    printf "keyring-unlock" | gnome-keyring-daemon --foreground --unlock --components=secrets \
-        >"$WORK/keyring.log" 2>&1 &
-    KEYRING_PID=$!
+    . "$HERE/keyring.sh"
+    start_keyring keyring-unlock "$WORK/keyring.log" || exit 1
     trap "kill $KEYRING_PID 2>/dev/null || true; wait $KEYRING_PID 2>/dev/null || true" EXIT
-    tries=0
-    until dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
-            org.freedesktop.DBus.NameHasOwner string:org.freedesktop.secrets 2>/dev/null |
-            grep -q "boolean true"; do
-        tries=$((tries + 1))
-        [ $tries -lt 100 ] || { echo "FAIL: no secret store: $(cat "$WORK/keyring.log")" >&2; exit 1; }
-        sleep 0.1
-    done
     CONTAVIO_SECRET_STORE_TEST="$PASSWORD" "$TEST_PROGRAM" \
         --gtest_filter=AccountTest.SecretStore* 2>&1 |
         tee "$WORK/test.log" | grep -q "\[  PASSED  \] 1 test" ||

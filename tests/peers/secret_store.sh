@@ -9,7 +9,7 @@
 set -eu
 
 BOOK_PROGRAM=${1:?usage: secret_store.sh PATH/TO/contavio-book}
-for tool in dbus-run-session gnome-keyring-daemon secret-tool setsid; do
+for tool in dbus-run-session dbus-send gnome-keyring-daemon secret-tool setsid; do
     command -v "$tool" >/dev/null 2>&1 || { echo "skipped: $tool is not installed"; exit 77; }
 done
 HERE=$(cd "$(dirname "$0")" && pwd)
@@ -28,16 +28,14 @@ cleanup() { for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; wait "$
 trap cleanup EXIT INT TERM
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-echo -n "llavero" | gnome-keyring-daemon --foreground --unlock --components=secrets >/dev/null 2>&1 &
-PIDS+=($!)
+. "$HERE/keyring.sh"
+start_keyring llavero "$WORK/keyring.log" || exit 1
+PIDS+=("$KEYRING_PID")
 PORT=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
 /usr/bin/python3 "$HERE/fake_dav.py" "$PORT" "$WORK/control" "$WORK/requests.log" &
 PIDS+=($!)
-tries=0
-until printf clave | secret-tool store --label Contavio user "carddav:ana@127.0.0.1" server Contavio \
-    type plaintext 2>/dev/null; do
-    tries=$((tries + 1)); [ $tries -lt 100 ] || fail "the secret store did not start"; sleep 0.1
-done
+printf clave | secret-tool store --label Contavio user "carddav:ana@127.0.0.1" server Contavio \
+    type plaintext || fail "the password could not be stored: $(cat "$WORK/keyring.log")"
 until curl -s -o /dev/null "http://127.0.0.1:$PORT/"; do sleep 0.1; done
 
 mkdir "$WORK/b"
