@@ -14,14 +14,32 @@
 
 namespace contavio {
 
-thread_local std::string hashErrMsg;
+namespace {
+
+// Trivially destroyed, so readable to the thread's very end: set once the
+// thread's message is gone.
+thread_local bool tStatusGone = false;
+
+// The thread's message. A collection may outlive it - one kept per thread
+// and made before the thread's first status, or one kept in a global, which
+// ends after the main thread's thread-locals - and still report through
+// the pair while it ends: from then on its messages go nowhere.
+struct StatusText {
+    std::string text;
+    ~StatusText() { tStatusGone = true; }
+};
+thread_local StatusText tStatusText;
+
+}  // namespace
+
+thread_local std::string& hashErrMsg = tStatusText.text;
 thread_local int32_t hashErrCode = ERR_OK;
 
 namespace {
 
 void setStatus(const std::string& msg, int32_t code) {
-    hashErrMsg = msg;
     hashErrCode = code;
+    if (!tStatusGone) tStatusText.text = msg;
 }
 
 // Frees every node with its element; no chain unwinds recursively. The

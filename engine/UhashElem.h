@@ -94,7 +94,9 @@ struct hashElemR {
 // The status pair: empty message and ERR_OK at start. Each thread has its
 // own, written by the operations it calls and read by it alone, so threads
 // that each work on sets of their own never see one another's outcomes.
-extern thread_local std::string hashErrMsg;
+// A set destroyed after its thread's thread-locals have ended (a collection
+// kept per thread, or in a global) writes no message.
+extern thread_local std::string& hashErrMsg;
 extern thread_local int32_t hashErrCode;
 
 // A new set with size empty buckets, count 0, lastId 1; owned by the caller.

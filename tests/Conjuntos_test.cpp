@@ -5,8 +5,11 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "engine/Constantes.h"
@@ -748,6 +751,37 @@ TEST(ConjuntosDestructionTest, SlotsAreDestroyedFromTheFirstToTheLast) {
     }
     EXPECT_EQ(hashErrCode, ERR_OK);  // slot 1, filled, came last
     EXPECT_EQ(hashErrMsg, "");
+}
+
+// A collection that outlives the status pair of its thread: kept per thread
+// until the thread ends, or kept in a global until the program ends (as the
+// window keeps its book). Its destruction must end cleanly either way.
+TEST(ConjuntosDestructionTest, ACollectionOutlivingItsThreadsStatusEndsCleanly) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // The collection is made before the status pair is first written.
+    const auto hold = [](TConjuntos& kept) {
+        newContactSet(kept, 0);
+        addContact(kept, 0, contactFields("Ana", "Lopez"));
+        kept.delObj(0, "a key that is not there, in a message longer than a short string");
+    };
+    const std::vector<std::pair<const char*, std::function<void()>>> ends = {
+        {"thread",
+         [&] {
+             std::thread([&] {
+                 thread_local TConjuntos kept(2);
+                 hold(kept);
+             }).join();
+         }},
+        {"program",
+         [&] {
+             static TConjuntos kept(2);
+             hold(kept);
+         }},
+    };
+    for (const auto& [name, end] : ends) {
+        SCOPED_TRACE(name);
+        EXPECT_EXIT((end(), std::exit(0)), ::testing::ExitedWithCode(0), "");
+    }
 }
 
 // --------------------------------------------------------------- files
