@@ -425,7 +425,8 @@ void destroyHashE(hashElemR*& set) {
 }
 
 void settleSearchHashE(hashElemR* set) {
-    if (set != nullptr && set->cache) set->cache->settle();
+    // Chains edited by hand since the search leave no cache to settle.
+    if (set != nullptr && keyIndex(set) != nullptr && set->cache) set->cache->settle();
 }
 
 std::unique_ptr<SSol> searchHashE(hashElemR* set, const std::string& text,

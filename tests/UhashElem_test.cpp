@@ -395,8 +395,8 @@ TEST_F(HashTest, KeyFieldChangedBeforeTheFirstInsertionIsTheKey) {
 
 // Chains edited by hand, keeping the rules UhashElem.h states, after the set
 // has built its key index and search cache: every operation afterwards
-// agrees with a walk of the chains. Run under AddressSanitizer, a node the
-// index or cache still pointed at would show as a use after free.
+// (settling the cache first) agrees with a walk of the chains. Run under AddressSanitizer, a node
+// the index or cache still pointed at would show as a use after free.
 struct HandEdit {
     const char* name;
     std::function<void(hashElemR*)> edit;
@@ -460,6 +460,7 @@ TEST_F(HashTest, HandEditedChainsStaySafe) {
         searchHashE(set, "k", iVector{0}, iVector{0});  // makes the search cache
         e.edit(set);
         if (e.rescan) rescanHashE(set);
+        settleSearchHashE(set);
         // What a walk of the chain finds, before and after the operations.
         const auto walkKeys = [this] {
             std::vector<std::string> keys;
