@@ -1,5 +1,6 @@
 #include "BookFiles.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QFile>
@@ -37,6 +38,12 @@ bool isContactSet(const hashElemR& set) {
 
 // A regular file, or a link to one: what a save would replace.
 bool replaceable(const std::string& file) { return QFileInfo(shown(file)).isFile(); }
+
+// Whether file (a link followed) is a regular file with more than one name.
+bool hardLinked(const std::string& file) {
+    struct stat info {};
+    return ::stat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink > 1;
+}
 
 // The names of the two programs' files, as the system lists a process.
 constexpr char kWindowProgram[] = "contavio";
@@ -190,11 +197,20 @@ QString BookFiles::keepUnread(const TConjuntos& sets, int32_t slot) {
     return message;
 }
 
+QString BookFiles::secondName() const {
+    if (!hardLinked(dataFile_)) return QString();
+    return ui(text::kHardLinkedStart) + shown(dataFile_) + ui(text::kHardLinked);
+}
+
 QString BookFiles::save(TConjuntos& sets, int32_t slot) {
-    if (dataUntouchable_) {
+    if (dataUntouchable_ || hardLinked(dataFile_)) {
         saveTarget_ = freshName(dataFile_ + ".new");
         sets.saveCrypt(saveTarget_, slot, kCipherKey);
-        return ui(text::kSavedToNewFile) + shown(saveTarget_) + ui(text::kSavedToNewFileWhy);
+        if (dataUntouchable_) {
+            return ui(text::kSavedToNewFile) + shown(saveTarget_) + ui(text::kSavedToNewFileWhy);
+        }
+        return ui(text::kSavedToNewFile) + shown(saveTarget_) + QStringLiteral(".\n") +
+               secondName() + ui(text::kHardLinkedThenNewFile);
     }
     saveTarget_ = dataFile_;
     sets.saveCrypt(dataFile_, slot, kCipherKey);

@@ -13,6 +13,10 @@
 //   (damaged, or not read because "contact.txt" was) is copied aside at once,
 //   under a name the user is told. If it cannot be copied, it is never
 //   replaced: the session's contacts go to a new file beside it.
+// - A "data.vlt" with more than one name (hard links) is never replaced
+//   either: a save renames a new file over one name, so the others would keep
+//   the old contacts and a program that opens the book by one of them would
+//   work on a second book that no lock keeps apart from this one.
 #pragma once
 
 #include <QString>
@@ -88,6 +92,10 @@ class BookFiles {
     // the writer's error when the save fails; nothing is deleted then.
     // Returns what to tell the user after the save, or an empty text.
     QString save(TConjuntos& sets, int32_t slot);
+    // Why "data.vlt" may not be replaced because it has another name (a hard
+    // link), or an empty text.
+    QString secondName() const;
+
     // The file the last save wrote or tried to write.
     const std::string& saveTarget() const { return saveTarget_; }
 

@@ -327,4 +327,14 @@ inline constexpr char kSyncStateNotSaved[] =
     "No se pudo guardar el estado de la sincronizaci\xF3n (la pr\xF3xima se pondr\xE1 al d\xED"
     "a): ";
 
+// A book file with another name (a hard link), which a save would split
+// from it; the file's name follows the first text.
+inline constexpr char kHardLinkedStart[] = "No se reemplaza ";
+inline constexpr char kHardLinked[] =
+    ": el archivo tiene otro nombre (un enlace duro), que seguir\xED"
+    "a con la agenda anterior, y un programa que la abriera por ese nombre trabajar\xED"
+    "a en otra agenda. Deje el archivo con un solo nombre (borre el otro enlace, o ponga una "
+    "copia en su lugar).";
+inline constexpr char kHardLinkedThenNewFile[] = " Luego ponga el archivo nuevo en su lugar.";
+
 }  // namespace contavio::text

@@ -294,7 +294,8 @@ int exportCommand(const BookPlace& place, const Arguments& args) {
 namespace {
 
 // The book opened for a change: locked, read in full (a damaged book is not
-// written), with its lists in the order of its file. Null when refused (said).
+// written), under one name (a hard link would split it at the save), with its
+// lists in the order of its file. Null when refused (said).
 std::unique_ptr<TConjuntos> openForWriting(BookFiles& files) {
     if (files.lock() == BookLock::State::Busy) {
         const BookFiles::User user = files.user();
@@ -302,6 +303,10 @@ std::unique_ptr<TConjuntos> openForWriting(BookFiles& files) {
                  .arg(openedBy(user), user.kind == BookFiles::User::Kind::Window
                                           ? utf8("ciérrela y vuelva a intentarlo.")
                                           : utf8("vuelva a intentarlo cuando termine.")));
+        return nullptr;
+    }
+    if (const QString linked = files.secondName(); !linked.isEmpty()) {
+        tell(linked);
         return nullptr;
     }
     auto sets = std::make_unique<TConjuntos>(1);

@@ -128,14 +128,17 @@ TEST_F(CliTest, WritingRefusesWhileAnotherProgramHoldsTheBookAndOnBadInput) {
     } refused[] = {
         {"a missing file", {"import", "tel.vcf", "falta.vcf"}},
         {"a file without cards", {"import", "vacio.vcf"}},
+        {"a second name of the book", {"--book", "otra/duro.vlt", "import", "tel.vcf"}},
     };
     write("vacio.vcf", "esto no es una tarjeta\n");
+    std::filesystem::create_hard_link(file("data.vlt"), file("otra/duro.vlt"));
     for (const auto& c : refused) {
         const Outcome r = run(c.args);
         EXPECT_EQ(r.status, 1) << c.why;
         EXPECT_FALSE(r.err.isEmpty()) << c.why;
     }
     EXPECT_EQ(read("data.vlt"), book) << "the book is unchanged";
+    std::filesystem::remove(file("otra/duro.vlt"));
 
     write("data.vlt", book.substr(0, book.size() / 2));
     const Outcome damaged = run({"import", "tel.vcf"});
