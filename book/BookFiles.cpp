@@ -45,6 +45,42 @@ bool hardLinked(const std::string& file) {
     return ::stat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink > 1;
 }
 
+// Whether a and b name one file (links followed).
+bool sameFile(const std::string& a, const std::string& b) {
+    struct stat first {};
+    struct stat second {};
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+// Whether the folder of `file` is `folder` ("" is the working folder).
+bool inFolderOf(const QString& file, const std::string& folder) {
+    const QString real = QFileInfo(QFileInfo(file).absolutePath()).canonicalFilePath();
+    return !real.isEmpty() &&
+           real ==
+               QFileInfo(folder.empty() ? QStringLiteral(".") : shown(folder)).canonicalFilePath();
+}
+
+// Whether the regular file `file` reads, in full or in part, as a contact
+// book: encrypted like "data.vlt" or in plain text like "contact.txt".
+bool readsAsBook(const std::string& file) {
+    if (!QFileInfo(shown(file)).isFile()) return false;
+    for (const bool plain : {false, true}) {
+        TConjuntos sets(1);
+        try {
+            if (plain) {
+                sets.loadText(file, 0);
+            } else {
+                sets.loadCrypt(file, 0, kCipherKey);
+            }
+        } catch (...) {
+            // A damaged book is still a book: what was made is looked at.
+        }
+        if (!sets.isEmpty(0) && isContactSet(*sets.sets[0])) return true;
+    }
+    return false;
+}
+
 // The names of the two programs' files, as the system lists a process.
 constexpr char kWindowProgram[] = "contavio";
 constexpr char kCommandLineProgram[] = "contavio-book";
@@ -200,6 +236,23 @@ QString BookFiles::keepUnread(const TConjuntos& sets, int32_t slot) {
 QString BookFiles::secondName() const {
     if (!hardLinked(dataFile_)) return QString();
     return ui(text::kHardLinkedStart) + shown(dataFile_) + ui(text::kHardLinked);
+}
+
+BookFiles::Kind BookFiles::kindOf(const std::string& file) const {
+    if (sameFile(file, dataFile_)) return Kind::Book;
+    if (sameFile(file, legacyFile_)) return Kind::Legacy;
+    const QString name = shown(file);
+    const QString base = QFileInfo(name).fileName();
+    for (const std::string& folder : {folder_, lockFolder()}) {
+        if (!inFolderOf(name, folder)) continue;
+        if (base == QFileInfo(shown(dataFile_)).fileName()) return Kind::Book;
+        if (base == QString::fromLatin1(kLegacyFile)) return Kind::Legacy;
+        if (base.startsWith(QStringLiteral(".contavio-sync-")) ||
+            base.startsWith(QStringLiteral(".contavio-server-"))) {
+            return Kind::SyncState;
+        }
+    }
+    return readsAsBook(file) ? Kind::OtherBook : Kind::None;
 }
 
 QString BookFiles::save(TConjuntos& sets, int32_t slot) {

@@ -96,6 +96,14 @@ class BookFiles {
     // link), or an empty text.
     QString secondName() const;
 
+    // What `file` is to this book, for a command that would write over it (an
+    // export): the book itself under any name (a link, a hard link), its
+    // legacy file, the state of a sync kept beside it, or another file that
+    // reads as a contact book (a copy kept aside, another book); None for
+    // anything else.
+    enum class Kind { None, Book, Legacy, SyncState, OtherBook };
+    Kind kindOf(const std::string& file) const;
+
     // The file the last save wrote or tried to write.
     const std::string& saveTarget() const { return saveTarget_; }
 

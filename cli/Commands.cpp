@@ -85,6 +85,26 @@ std::unique_ptr<OpenBook> readBook(const BookPlace& place) {
     return book;
 }
 
+// Why an export may not write `target`, which is one of the book's files or
+// another book; empty when it may.
+QString bookFileWhy(const BookPlace& place, const std::string& target) {
+    switch (BookFiles(place.folder, place.dataName).kindOf(target)) {
+        case BookFiles::Kind::Book:
+            return utf8("es la agenda");
+        case BookFiles::Kind::Legacy:
+            return utf8(
+                "es el archivo de texto de la agenda (contact.txt), que se lee en lugar "
+                "de data.vlt");
+        case BookFiles::Kind::SyncState:
+            return utf8("es el estado de una sincronización de la agenda");
+        case BookFiles::Kind::OtherBook:
+            return utf8("es una agenda de Contavio (una copia guardada aparte, u otra agenda)");
+        case BookFiles::Kind::None:
+            break;
+    }
+    return QString();
+}
+
 int32_t contactCount(TConjuntos& sets) { return countHashE(sets.sets[kContactSlot]); }
 
 // The search of the window's "Buscar" for text as typed.
@@ -267,6 +287,14 @@ int exportCommand(const BookPlace& place, const Arguments& args) {
         }
     }
     if (target.empty()) return badUsage("export", utf8("hace falta el ARCHIVO.vcf"));
+    if (target != "-") {
+        if (const QString why = bookFileWhy(place, target); !why.isEmpty()) {
+            tell(utf8("No se exporta a %1: %2; el vCard lo reemplazaría. Elija otro archivo "
+                      "(por ejemplo, contactos.vcf).")
+                     .arg(QString::fromLocal8Bit(target), why));
+            return kFailed;
+        }
+    }
     const auto book = readBook(place);
     if (!book) return kFailed;
     if (!book->damage.isEmpty()) {

@@ -73,7 +73,13 @@ TEST_F(CliTest, EveryCommandOnABookMadeByImport) {
         {{"--book", "data.vlt", "check"},
          0,
          QString::fromUtf8("./data.vlt: 2 contactos; se leyó completa.\n")},
+        // Never over the book, its files or another book.
+        {{"export", "data.vlt"}, 1, ""},
+        {{"export", "contact.txt"}, 1, ""},
+        {{"export", ".contavio-sync-00ff"}, 1, ""},
+        {{"export", "copia.vlt"}, 1, ""},
     };
+    write("copia.vlt", read("data.vlt"));
     for (const auto& c : cases) {
         r = run(c.args);
         EXPECT_EQ(r.status, c.status) << c.args.join(' ').toStdString();
