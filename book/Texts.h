@@ -337,4 +337,44 @@ inline constexpr char kHardLinked[] =
     "copia en su lugar).";
 inline constexpr char kHardLinkedThenNewFile[] = " Luego ponga el archivo nuevo en su lugar.";
 
+// The server sync: what servers as they are, and the network, make it say.
+inline constexpr char kDavGoogle[] =
+    "Google no deja entrar en sus contactos con una contrase\xF1"
+    "a: pide OAuth 2, que Contavio no usa, y %1 no se puede sincronizar as\xED. Exporte los "
+    "contactos de Google a un archivo vCard e imp\xF3rtelo.";
+inline constexpr char kDavSentElsewhere[] =
+    "El servidor %1 env\xED"
+    "a la libreta a otra direcci\xF3n, %2, y Contavio no le da la contrase\xF1"
+    "a sin que usted lo confirme: no es que la contrase\xF1"
+    "a est\xE9 mal.";
+inline constexpr char kDavSendPasswordAdvice[] =
+    "Si esa direcci\xF3n es de fiar, repita con --send-password-to %1 (se recuerda para esta "
+    "cuenta).";
+inline constexpr char kDavSendPasswordQuestion[] =
+    "El servidor %1 env\xED"
+    "a la libreta a otra direcci\xF3n, %2. \xBFLe env\xED"
+    "a la contrase\xF1"
+    "a tambi\xE9n all\xED? Se recuerda para esta cuenta.";
+inline constexpr char kDavWithheldCard[] =
+    "el servidor %1 no la entrega (%2): no se sincroniza; las dem\xE1s s\xED";
+inline constexpr char kDavWithheldForbidden[] = "respuesta 403, sin permiso";
+inline constexpr char kDavWithheldMissing[] = "respuesta 404, no existe";
+inline constexpr char kDavWithheldOther[] = "respuesta %1";
+inline constexpr char kDavTruncated[] =
+    "El servidor %1 entrega la lista de tarjetas a medias (507) sin decir c\xF3mo seguir: no se "
+    "sincroniza, para no tomar una parte por la libreta entera.";
+inline constexpr char kDavRedirectScheme[] =
+    "El servidor %1 redirige a %2, que no es una direcci\xF3n http:// ni https://: no se sigue.";
+inline constexpr char kDavNetClosed[] =
+    "Se cort\xF3 la comunicaci\xF3n con el servidor %1: cerr\xF3 la conexi\xF3n.";
+inline constexpr char kDavNetTls[] =
+    "No se pudo establecer la conexi\xF3n cifrada (TLS) con el servidor %1.";
+inline constexpr char kDavNetUnreachable[] =
+    "La red no est\xE1 disponible para llegar al servidor %1.";
+inline constexpr char kDavNetProxy[] = "No se pudo llegar al servidor %1 a trav\xE9s del proxy.";
+inline constexpr char kDavNetProtocol[] =
+    "El servidor %1 respondi\xF3 algo que no es HTTP v\xE1lido.";
+inline constexpr char kDavNetOther[] =
+    "Se cort\xF3 la comunicaci\xF3n con el servidor %1 (error de red %2).";
+
 }  // namespace contavio::text

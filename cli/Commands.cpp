@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "Output.h"
+#include "RestoreCommand.h"
 #include "SyncCommand.h"
 #include "book/Ansi.h"
 #include "book/BookFiles.h"
@@ -166,6 +167,14 @@ const char* usageOf(const std::string& command) {
                "servidor y lo recuerda. --allow-http envía la contraseña sin cifrar a otra\n"
                "máquina.";
     }
+    if (command == "restore") {
+        return "uso: contavio-book [--book RUTA] restore CARPETA_GUARDADA [CARPETA]\n"
+               "Deshace lo que cambió una sincronización con las copias que guardó antes, en\n"
+               "contavio-sync-kept/AAAAMMDD-HHMMSS junto a la agenda: cada contacto de su\n"
+               "agenda.vcf vuelve a la agenda tal como estaba (reemplaza al contacto con sus\n"
+               "nombres, o vuelve si se había borrado), y con CARPETA, la carpeta\n"
+               "sincronizada, cada tarjeta de tarjetas/ vuelve a ella con su nombre de archivo.";
+    }
     if (command == "check") {
         return "uso: contavio-book [--book RUTA] check\n"
                "Lee la agenda y dice cuántos contactos tiene y si está dañada. No cambia nada.";
@@ -184,6 +193,7 @@ const char* usageOf(const std::string& command) {
                "  delete NOMBRES APELLIDOS          elimina un contacto\n"
                "  sync [--dry-run] CARPETA          sincroniza con una carpeta de vCards\n"
                "  sync URL [--user NOMBRE]          sincroniza con un servidor CardDAV\n"
+               "  restore CARPETA_GUARDADA [CARPETA] deshace una sincronización con sus copias\n"
                "\n"
                "Opciones:\n"
                "  --book RUTA   la agenda: un archivo como data.vlt, o la carpeta que lo tiene\n"
@@ -191,9 +201,9 @@ const char* usageOf(const std::string& command) {
                "  --help        esta ayuda; ORDEN --help: la ayuda de la orden\n"
                "  --version     la versión\n"
                "\n"
-               "Las órdenes que escriben (import, delete, sync) no lo hacen mientras otro\n"
-               "programa (la ventana de Contavio, otro contavio-book) tiene la agenda abierta;\n"
-               "las que leen avisan de que no ven lo que ese programa no ha guardado.\n"
+               "Las órdenes que escriben (import, delete, sync, restore) no lo hacen mientras\n"
+               "otro programa (la ventana de Contavio, otro contavio-book) tiene la agenda\n"
+               "abierta; las que leen avisan de que no ven lo que ese programa no ha guardado.\n"
                "Estado de salida: 0 hecho (también una búsqueda sin resultados), 1 falló,\n"
                "2 uso incorrecto.";
     }
@@ -398,6 +408,10 @@ int deleteCommand(const BookPlace& place, const Arguments& args) {
 
 int syncCommand(const BookPlace& place, const Arguments& args) {
     return runSync(place, args, openForWriting, saveBook);
+}
+
+int restoreCommand(const BookPlace& place, const Arguments& args) {
+    return runRestore(place, args, openForWriting, saveBook);
 }
 
 int importCommand(const BookPlace& place, const Arguments& args) {

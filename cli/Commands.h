@@ -22,6 +22,7 @@ int queryCommand(const BookPlace& place, const Arguments& args);
 int checkCommand(const BookPlace& place, const Arguments& args);
 int deleteCommand(const BookPlace& place, const Arguments& args);
 int syncCommand(const BookPlace& place, const Arguments& args);
+int restoreCommand(const BookPlace& place, const Arguments& args);
 
 // The usage text of a command ("" for the program's own), or none.
 const char* usageOf(const std::string& command);

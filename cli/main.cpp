@@ -43,9 +43,9 @@ int main(int argc, char** argv) {
     setMessageSink(&sink);
 
     const std::map<std::string, int (*)(const BookPlace&, const Arguments&)> commands = {
-        {"export", exportCommand}, {"import", importCommand}, {"list", listCommand},
-        {"query", queryCommand},   {"check", checkCommand},   {"delete", deleteCommand},
-        {"sync", syncCommand},
+        {"export", exportCommand}, {"import", importCommand},   {"list", listCommand},
+        {"query", queryCommand},   {"check", checkCommand},     {"delete", deleteCommand},
+        {"sync", syncCommand},     {"restore", restoreCommand},
     };
     BookPlace place;
     int i = 1;

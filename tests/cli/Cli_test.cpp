@@ -4,9 +4,11 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <ctime>
 #include <filesystem>
 
 #include "BookProgram.h"
+#include "exchange/KeptCopies.h"
 #include "persistence/BookLock.h"
 
 namespace {
@@ -56,6 +58,16 @@ TEST_F(CliTest, EveryCommandOnABookMadeByImport) {
     EXPECT_EQ(run({"import", "tel.vcf"}).out,
               QString::fromUtf8("añadidos 0, combinados 0, sin cambios 2, avisos 0\n"));
 
+    // Copies a sync kept before it changed Ana, as it keeps them.
+    contavio::KeptCopies copies(file("contavio-sync-kept"), std::time(nullptr));
+    copies.keepContacts({{.firstNames = "Ana",
+                          .surnames = "Ruiz",
+                          .address = "Calle Vieja 1",
+                          .emails = {"ana@example.com"}}});
+    copies.keepCard("ana.vcf", kCards);
+    const QString kept = QString::fromStdString(copies.folder());
+    std::filesystem::create_directory(file("vdir"));
+
     const struct {
         QStringList args;
         int status;
@@ -78,6 +90,10 @@ TEST_F(CliTest, EveryCommandOnABookMadeByImport) {
         {{"export", "contact.txt"}, 1, ""},
         {{"export", ".contavio-sync-00ff"}, 1, ""},
         {{"export", "copia.vlt"}, 1, ""},
+        // What a sync kept comes back whole: Ana as she was, not merged.
+        {{"restore", kept, "vdir"}, 0, "contactos restaurados: 1, tarjetas restauradas: 1\n"},
+        {{"list", "ruiz"}, 0, "Ana Ruiz Calle Vieja 1 \n"},
+        {{"query", "ruiz"}, 0, "Contavio: 1 e-mails\nana@example.com\tAna Ruiz\t\n"},
     };
     write("copia.vlt", read("data.vlt"));
     for (const auto& c : cases) {
@@ -85,6 +101,8 @@ TEST_F(CliTest, EveryCommandOnABookMadeByImport) {
         EXPECT_EQ(r.status, c.status) << c.args.join(' ').toStdString();
         EXPECT_EQ(r.out, c.out) << c.args.join(' ').toStdString();
     }
+
+    EXPECT_EQ(read("vdir/ana.vcf"), kCards);
 
     r = run({"export", "-", "--vcard", "3.0"});
     EXPECT_EQ(r.status, 0);
