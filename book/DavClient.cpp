@@ -1,5 +1,7 @@
 #include "book/DavClient.h"
 
+#include <libpsl.h>
+
 #include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -11,6 +13,11 @@
 #include <QThread>
 #include <QTimer>
 #include <cctype>
+
+#include "book/Ansi.h"
+#include "book/ServerAccount.h"
+#include "book/Texts.h"
+#include "book/Version.h"
 
 namespace contavio {
 
@@ -39,7 +46,67 @@ bool sameOrigin(const QUrl& a, const QUrl& b) {
 
 QString hostOf(const QUrl& url) { return url.host(); }
 
+// The registrable domain of a host ("example.com" for "dav.example.com"), by
+// the Public Suffix List; empty for an address, a public suffix, or a name
+// without one.
+QString registrableDomain(const QString& host) {
+    static const std::unique_ptr<psl_ctx_t, void (*)(psl_ctx_t*)> list(psl_latest(nullptr),
+                                                                       psl_free);
+    if (!list) return {};
+    const QByteArray name = host.toLower().toUtf8();
+    const char* domain = psl_registrable_domain(list.get(), name.constData());
+    return domain ? QString::fromUtf8(domain) : QString();
+}
+
+// Addresses whose contacts need OAuth 2, which a password cannot open.
+bool needsOAuth(const QUrl& url) {
+    const QString domain = registrableDomain(url.host());
+    return domain == QLatin1String("google.com") || domain == QLatin1String("googleapis.com") ||
+           domain == QLatin1String("googleusercontent.com");
+}
+
+// A failure of the connection, in words, naming the server.
+QString networkFailure(QNetworkReply::NetworkError error, const QString& host) {
+    switch (error) {
+        case QNetworkReply::RemoteHostClosedError:
+            return ui(text::kDavNetClosed).arg(host);
+        case QNetworkReply::SslHandshakeFailedError:
+            return ui(text::kDavNetTls).arg(host);
+        case QNetworkReply::TemporaryNetworkFailureError:
+        case QNetworkReply::NetworkSessionFailedError:
+        case QNetworkReply::BackgroundRequestNotAllowedError:
+            return ui(text::kDavNetUnreachable).arg(host);
+        case QNetworkReply::ProxyConnectionRefusedError:
+        case QNetworkReply::ProxyConnectionClosedError:
+        case QNetworkReply::ProxyNotFoundError:
+        case QNetworkReply::ProxyTimeoutError:
+        case QNetworkReply::ProxyAuthenticationRequiredError:
+            return ui(text::kDavNetProxy).arg(host);
+        case QNetworkReply::ProtocolFailure:
+        case QNetworkReply::ProtocolUnknownError:
+        case QNetworkReply::ProtocolInvalidOperationError:
+            return ui(text::kDavNetProtocol).arg(host);
+        default:
+            return ui(text::kDavNetOther).arg(host).arg(int(error));
+    }
+}
+
+// How much of an answer waits in the network layer before it is read: the
+// layer reads no more from the socket until this is taken.
+constexpr qint64 kReadBuffer = 1 << 20;
+
 }  // namespace
+
+QString originOf(const QUrl& url) {
+    const int fallback = url.scheme() == QLatin1String("https") ? 443 : 80;
+    return url.scheme() + QStringLiteral("://") + url.host().toLower() + QLatin1Char(':') +
+           QString::number(url.port(fallback));
+}
+
+bool sameRegistrableDomain(const QString& a, const QString& b) {
+    const QString domain = registrableDomain(a);
+    return !domain.isEmpty() && domain == registrableDomain(b);
+}
 
 QByteArray normalizedFingerprint(const QByteArray& text) {
     QByteArray hex;
@@ -67,12 +134,21 @@ DavClient::DavClient(const ServerTarget& target)
       network_(std::make_unique<QNetworkAccessManager>()) {
     network_->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
     network_->setCookieJar(nullptr);
+    if (!target_.user.isEmpty()) confirmed_ = passwordHostsFor(target_.url, target_.user);
 }
 
 DavClient::~DavClient() = default;
 
 bool DavClient::mayAuthenticate(const QUrl& url) const {
-    if (target_.user.isEmpty() || !sameOrigin(url, target_.url)) return false;
+    if (target_.user.isEmpty()) return false;
+    if (!sameOrigin(url, target_.url)) {
+        // Elsewhere, only over HTTPS: to the account's own domain (iCloud's
+        // home sets, Fastmail's well-known redirect), or to a host the user
+        // confirmed.
+        return url.scheme() == QLatin1String("https") &&
+               (sameRegistrableDomain(url.host(), target_.url.host()) ||
+                confirmed_.contains(originOf(url)));
+    }
     if (url.scheme() == QLatin1String("http") && !isThisMachine(url.host()) &&
         !target_.allowPlainHttp) {
         throw ServerError(u("%1 es una dirección http:// sin cifrar hacia otra máquina: la "
@@ -88,6 +164,7 @@ DavReply DavClient::send(const QByteArray& method, const QUrl& url, const QByteA
     QByteArray verb = method;
     QByteArray payload = body;
     for (int hops = 0, waits = 0;;) {
+        if (needsOAuth(at)) throw ServerError(ui(text::kDavGoogle).arg(at.host()));
         DavReply reply = sendOnce(verb, at, payload, headers);
         const int s = reply.status;
         if (answers.contains(s)) return reply;
@@ -96,7 +173,12 @@ DavReply DavClient::send(const QByteArray& method, const QUrl& url, const QByteA
             if (++hops > kMaxRedirects) {
                 throw ServerError(u("El servidor %1 redirige sin fin.").arg(hostOf(url)));
             }
-            at = at.resolved(reply.location);
+            const QUrl next = at.resolved(reply.location);
+            if (next.scheme() != QLatin1String("http") && next.scheme() != QLatin1String("https")) {
+                throw ServerError(
+                    ui(text::kDavRedirectScheme).arg(hostOf(at), next.toDisplayString()));
+            }
+            at = next;
             if (s == 303) {
                 verb = "GET";
                 payload.clear();
@@ -119,6 +201,11 @@ DavReply DavClient::send(const QByteArray& method, const QUrl& url, const QByteA
                           .arg(hostOf(at))
                           .arg(reply.retryAfter)
                     : u("El servidor %1 está ocupado: pruebe más tarde.").arg(hostOf(at)));
+        }
+        if (s == 401 && !target_.user.isEmpty() && !mayAuthenticate(at)) {
+            throw ServerError(
+                ui(text::kDavSentElsewhere).arg(hostOf(target_.url), at.toDisplayString()), {},
+                originOf(at));
         }
         if (s == 401) {
             throw ServerError(u("Contraseña incorrecta (o usuario desconocido) para «%1» en %2.")
@@ -158,6 +245,8 @@ DavReply DavClient::sendOnce(const QByteArray& method, const QUrl& url, const QB
                          QNetworkRequest::ManualRedirectPolicy);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
                          QNetworkRequest::AlwaysNetwork);
+    request.setHeader(QNetworkRequest::UserAgentHeader,
+                      QByteArrayLiteral("Contavio/" CONTAVIO_VERSION));
     if (mayAuthenticate(url)) {
         const QByteArray pair = (target_.user + QLatin1Char(':') + target_.password).toUtf8();
         request.setRawHeader("Authorization", "Basic " + pair.toBase64());
@@ -168,6 +257,10 @@ DavReply DavClient::sendOnce(const QByteArray& method, const QUrl& url, const QB
     }
     ++requests_;
     QNetworkReply* reply = network_->sendCustomRequest(request, method, body);
+    // The answer is taken as it comes and counted: what waits in memory stays
+    // near the limit, however long the server goes on.
+    reply->setReadBufferSize(kReadBuffer);
+    QByteArray received;
     QEventLoop loop;
     QTimer idle, total, watch;
     idle.setSingleShot(true);
@@ -187,11 +280,36 @@ DavReply DavClient::sendOnce(const QByteArray& method, const QUrl& url, const QB
     if (target_.cancelled) watch.start(kCancelPollMs);
     const auto alive = [&] { idle.start(limits_.idleMs); };
     QObject::connect(reply, &QNetworkReply::uploadProgress, &loop, alive);
-    QObject::connect(reply, &QNetworkReply::metaDataChanged, &loop, alive);
-    QObject::connect(reply, &QNetworkReply::downloadProgress, &loop, [&](qint64 received, qint64) {
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, &loop, [&] {
         alive();
-        if (received > limits_.maxBytes) giveUp(&tooBig);
+        bool said = false;
+        const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&said);
+        if (said && length > limits_.maxBytes) giveUp(&tooBig);
     });
+    // Read straight into the answer, which grows by doubling up to the limit
+    // and no further.
+    const auto take = [&] {
+        while (!tooBig && reply->isOpen() && reply->bytesAvailable() > 0) {
+            const qint64 size = received.size();
+            const qint64 want = reply->bytesAvailable();
+            if (size + want > limits_.maxBytes) {
+                giveUp(&tooBig);
+                return;
+            }
+            if (received.capacity() < size + want) {
+                received.reserve(
+                    std::min(limits_.maxBytes, std::max(size + want, 2 * received.capacity())));
+            }
+            received.resize(size + want);
+            const qint64 got = reply->read(received.data() + size, want);
+            received.resize(size + std::max<qint64>(got, 0));
+        }
+    };
+    QObject::connect(reply, &QNetworkReply::readyRead, &loop, [&] {
+        alive();
+        take();
+    });
+    QObject::connect(reply, &QNetworkReply::downloadProgress, &loop, alive);
     QObject::connect(reply, &QNetworkReply::sslErrors, &loop, [&](const QList<QSslError>& errors) {
         const QSslCertificate cert = reply->sslConfiguration().peerCertificate();
         const QByteArray hex = cert.digest(QCryptographicHash::Sha256).toHex().toUpper();
@@ -215,7 +333,8 @@ DavReply DavClient::sendOnce(const QByteArray& method, const QUrl& url, const QB
     DavReply result;
     result.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     result.url = url;
-    result.body = reply->readAll();
+    take();
+    result.body = std::move(received);
     result.etag = reply->rawHeader("ETag");
     if (reply->hasRawHeader("Location"))
         result.location = QUrl(QString::fromUtf8(reply->rawHeader("Location")));
@@ -229,7 +348,6 @@ DavReply DavClient::sendOnce(const QByteArray& method, const QUrl& url, const QB
     const bool cut = declared && method != "HEAD" && length != result.body.size() && !timedOut &&
                      !tooBig && !cancelled && untrusted.isEmpty();
     const QNetworkReply::NetworkError error = reply->error();
-    const QString errorText = reply->errorString();
     // Out of its signals by now: deleted at once, not left to a loop that a
     // command-line program never runs.
     delete reply;
@@ -261,16 +379,12 @@ DavReply DavClient::sendOnce(const QByteArray& method, const QUrl& url, const QB
         case QNetworkReply::ConnectionRefusedError:
             throw ServerError(
                 u("El servidor %1 no está al alcance (rechaza la conexión).").arg(host));
-        case QNetworkReply::SslHandshakeFailedError:
-            throw ServerError(
-                u("No se pudo establecer la conexión cifrada con %1: %2").arg(host, errorText));
         default:
             // An error of the HTTP status is an answer; one of the
             // connection (cut short, closed, reset) leaves the body half.
             if (result.status == 0 || error < QNetworkReply::ContentAccessDenied ||
                 error == QNetworkReply::ProtocolFailure) {
-                throw ServerError(
-                    u("Se cortó la comunicación con el servidor %1: %2").arg(host, errorText));
+                throw ServerError(networkFailure(error, host));
             }
             break;
     }

@@ -2,16 +2,21 @@
 // QNetworkAccessManager), synchronous requests with an event loop of their
 // own, for the thread that made the client.
 //
-// - Redirects are followed (at most kMaxRedirects); the password (Basic)
-//   goes only to the scheme, host and port the user gave, never after a
-//   redirect elsewhere.
+// - Redirects are followed (at most kMaxRedirects), to http(s):// only. The
+//   password (Basic) goes to the scheme, host and port the user gave, and
+//   elsewhere only over HTTPS: to a host of the same registrable domain (the
+//   Public Suffix List, through libpsl), or to one the user confirmed for the
+//   account (passwordHostsFor). An answer 401 from a host it was kept from
+//   says so, naming the address, instead of calling the password wrong.
+// - Google's addresses are refused with a plain word: they need OAuth 2.
 // - The password is not sent over plain http:// to a host other than this
 //   machine (localhost, 127.0.0.1, ::1) unless allowPlainHttp.
 // - HTTPS: the system's authorities; a certificate they do not vouch for is
 //   refused, naming its SHA-256 fingerprint, unless it is exactly the one the
 //   user trusts for that host.
 // - Limits: connecting, silence in the middle of a transfer, a whole
-//   exchange, and the size of a response (DavLimits; the environment
+//   exchange, and the size of a response, counted as it is read, with at
+//   most kReadBuffer waiting in the network layer (DavLimits; the environment
 //   variable CONTAVIO_DAV_LIMITS="connect,idle,total,bytes" in ms and bytes
 //   overrides them, for tests).
 // - 429 and 503 with a Retry-After of at most kLongestWait are waited for
@@ -23,6 +28,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QPair>
+#include <QStringList>
 #include <QUrl>
 #include <memory>
 
@@ -75,6 +81,7 @@ class DavClient {
     void throwIfCancelled() const;
 
     ServerTarget target_;
+    QStringList confirmed_;  // origins the user let the password go to
     DavLimits limits_;
     std::unique_ptr<QNetworkAccessManager> network_;
     int requests_ = 0;
@@ -87,5 +94,11 @@ QString shownFingerprint(const QByteArray& hex);
 
 // A host that is this machine: localhost, 127.0.0.1, ::1.
 bool isThisMachine(const QString& host);
+
+// "https://host:443": the scheme, host and port of an address.
+QString originOf(const QUrl& url);
+// Two hosts under the same registrable domain ("p07-contacts.icloud.com" and
+// "contacts.icloud.com"); never for addresses or public suffixes.
+bool sameRegistrableDomain(const QString& a, const QString& b);
 
 }  // namespace contavio

@@ -1,12 +1,33 @@
 #include "book/DavStore.h"
 
+#include <QCryptographicHash>
+
+#include "book/Ansi.h"
 #include "book/DavXml.h"
+#include "book/Texts.h"
 
 namespace contavio {
 
 namespace {
 
 QString u(const char* text) { return QString::fromUtf8(text); }
+
+// A version the server gave and compares byte for byte: neither weak ("W/")
+// nor one of content ("~").
+bool isStrong(const std::string& etag) {
+    return !etag.empty() && etag.rfind("W/", 0) != 0 && etag[0] != '~';
+}
+
+// The version of a card known by its content alone: line ends are no
+// content, as XML turns CR LF into LF.
+std::string contentVersion(const std::string& bytes) {
+    QByteArray text = QByteArray::fromStdString(bytes);
+    text.replace('\r', QByteArray());
+    return "~" + QCryptographicHash::hash(text, QCryptographicHash::Sha256)
+                     .toHex()
+                     .left(32)
+                     .toStdString();
+}
 
 std::string etagOf(const DavResource& r) {
     return r.props.value(QStringLiteral("getetag")).toStdString();
@@ -17,6 +38,24 @@ std::string etagOf(const DavResource& r) {
                           .arg(url.toDisplayString()));
 }
 
+QString reasonOf(int status) {
+    if (status == 403) return ui(text::kDavWithheldForbidden);
+    if (status == 404) return ui(text::kDavWithheldMissing);
+    return ui(text::kDavWithheldOther).arg(status);
+}
+
+// A field of the cursor: its bytes but blanks and line ends.
+std::string field(const std::string& text) {
+    return QByteArray::fromStdString(text).toPercentEncoding("/:~\"").toStdString();
+}
+std::string unfield(const QByteArray& text) {
+    return QByteArray::fromPercentEncoding(text).toStdString();
+}
+
+// What the server refuses a token with, or lists nothing for: it is dropped.
+const QList<int> kTokenRefused = {400, 403, 404, 405, 409, 410, 412,
+                                  415, 422, 500, 501, 502, 504, 507};
+
 }  // namespace
 
 DavStore::DavStore(DavClient& client, QUrl collection)
@@ -25,10 +64,50 @@ DavStore::DavStore(DavClient& client, QUrl collection)
         collection_.setPath(collection_.path() + QLatin1Char('/'));
 }
 
+// The cursor: the sync token on its first line, then "ctag VALUE", "etag
+// NAME VERSION ETAG" for each card known by content, and "href NAME HREF"
+// for each href that is not the name's plain spelling.
+void DavStore::resume(const std::string& cursor, const std::map<std::string, std::string>& items) {
+    known_ = items;
+    token_.clear();
+    ctag_.clear();
+    etags_.clear();
+    hrefs_.clear();
+    const QList<QByteArray> lines = QByteArray::fromStdString(cursor).split('\n');
+    token_ = lines.value(0).toStdString();
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QList<QByteArray> f = lines[i].split(' ');
+        if (f.size() == 2 && f[0] == "ctag") ctag_ = unfield(f[1]);
+        if (f.size() == 4 && f[0] == "etag") etags_[unfield(f[1])] = {unfield(f[2]), unfield(f[3])};
+        if (f.size() == 3 && f[0] == "href")
+            hrefs_[unfield(f[1])] = QString::fromStdString(unfield(f[2]));
+    }
+}
+
+std::string DavStore::cursor() const {
+    std::string out = token_;
+    if (!ctag_.empty()) out += "\nctag " + field(ctag_);
+    for (const auto& [name, k] : etags_)
+        out += "\netag " + field(name) + ' ' + field(k.version) + ' ' + field(k.etag);
+    for (const auto& [name, href] : hrefs_) {
+        if (href != plainHref(name))
+            out += "\nhref " + field(name) + ' ' + field(href.toStdString());
+    }
+    return out;
+}
+
+QString DavStore::plainHref(const std::string& name) const {
+    return collection_.path(QUrl::FullyEncoded) +
+           QString::fromLatin1(QUrl::toPercentEncoding(QString::fromStdString(name)));
+}
+
+QString DavStore::hrefOf(const std::string& name) const {
+    const auto it = hrefs_.find(name);
+    return it != hrefs_.end() ? it->second : plainHref(name);
+}
+
 QUrl DavStore::urlOf(const std::string& name) const {
-    QUrl url = collection_;
-    url.setPath(collection_.path() + QString::fromStdString(name));
-    return url;
+    return collection_.resolved(QUrl(hrefOf(name), QUrl::StrictMode));
 }
 
 std::string DavStore::nameOf(const QString& href) const {
@@ -40,78 +119,181 @@ std::string DavStore::nameOf(const QString& href) const {
     return rest.toStdString();
 }
 
+bool DavStore::isCollection(const QString& href) const {
+    const QString path = collection_.resolved(QUrl(href)).path();
+    return path == collection_.path() || path + QLatin1Char('/') == collection_.path();
+}
+
+void DavStore::remember(const DavResource& r, const std::string& name) { hrefs_[name] = r.href; }
+
 StoreListing DavStore::list() {
-    StoreListing listing;
-    if (!cursor_.empty() && listChanges(listing)) return listing;
-    return listAll();
-}
-
-// The changes since the cursor; false when the server no longer knows it.
-bool DavStore::listChanges(StoreListing& listing) {
-    const DavReply reply =
-        client_.send("REPORT", collection_, syncCollectionBody(QString::fromStdString(cursor_)),
-                     {{"Depth", "0"}}, {400, 403, 409});
-    if (reply.status != 207) return false;  // 403/409 valid-sync-token: start over
-    const auto status = parseMultistatus(reply.body);
-    if (!status) malformed(collection_);
-    listing.items = known_;
-    for (const DavResource& r : status->resources) {
-        const std::string name = nameOf(r.href);
-        if (name.empty()) continue;
-        if (r.status == 404) {
-            listing.items.erase(name);
+    fetched_.clear();
+    withheld_.clear();
+    unsent_.clear();
+    // kept: the state's versions of cards unchanged since; fresh: the ETags
+    // the server lists now.
+    std::map<std::string, std::string> kept, fresh;
+    bool listed = false;
+    if (!token_.empty()) {
+        kept = known_;
+        listed = syncCollection(kept, fresh);
+        if (!listed) {
+            token_.clear();
+            kept.clear();
+            fresh.clear();
+        }
+    } else if (!ctag_.empty()) {
+        // No sync-collection here: the CTag tells whether anything changed.
+        if (ctagUnchanged()) {
+            kept = known_;
         } else {
-            listing.items[name] = etagOf(r);
+            fresh = propfindAll();
         }
+        listed = true;
     }
-    cursor_ = status->syncToken.toStdString();
-    return true;
-}
+    if (!listed && !syncCollection(kept, fresh)) {
+        kept.clear();
+        fresh = propfindAll();
+    }
 
-StoreListing DavStore::listAll() {
     StoreListing listing;
-    DavReply reply = client_.send("REPORT", collection_, syncCollectionBody(QString()),
-                                  {{"Depth", "0"}}, {400, 403, 405, 409, 415, 422, 501});
-    std::optional<DavMultistatus> status;
-    if (reply.status == 207) status = parseMultistatus(reply.body);
-    if (reply.status == 207 && !status) malformed(collection_);
-    if (!status || status->syncToken.isEmpty()) {
-        // No sync-collection here: the ETag of every item.
-        cursor_.clear();
-        reply =
-            client_.send("PROPFIND", collection_,
-                         propfindBody({QStringLiteral("getetag"), QStringLiteral("resourcetype")}),
-                         {{"Depth", "1"}});
-        if (reply.status != 207) {
-            throw ServerError(u("El servidor no lista la libreta %1 (respuesta %2).")
-                                  .arg(collection_.toDisplayString())
-                                  .arg(reply.status));
+    listing.items = kept;
+    std::vector<std::string> unknown;
+    for (const auto& [name, etag] : fresh) {
+        if (isStrong(etag)) {
+            listing.items[name] = versionOf(name, etag, nullptr);
+        } else {
+            unknown.push_back(name);
         }
-        status = parseMultistatus(reply.body);
-        if (!status) malformed(collection_);
-    } else {
-        cursor_ = status->syncToken.toStdString();
     }
-    for (const DavResource& r : status->resources) {
-        const std::string name = nameOf(r.href);
-        if (name.empty() || r.status == 404 || !r.types.isEmpty()) continue;
-        listing.items[name] = etagOf(r);
+    // Without a strong ETag a card is known by what it holds.
+    std::map<std::string, std::string> bytes, etags;
+    multiget(unknown, bytes, &etags);
+    for (const std::string& name : unknown) {
+        const std::string& card = bytes[name];
+        fetched_[name] = card;
+        listing.items[name] = card.empty() ? std::string() : versionOf(name, etags[name], &card);
     }
+    for (auto it = etags_.begin(); it != etags_.end();) {
+        const auto now = listing.items.find(it->first);
+        it = now == listing.items.end() || now->second != it->second.version ? etags_.erase(it)
+                                                                             : std::next(it);
+    }
+    for (auto it = hrefs_.begin(); it != hrefs_.end();)
+        it = listing.items.count(it->first) ? std::next(it) : hrefs_.erase(it);
     return listing;
 }
 
-std::string DavStore::read(const std::string& name) {
-    const auto bytes = readMany({name});
-    return bytes.at(name);
+std::string DavStore::versionOf(const std::string& name, const std::string& etag,
+                                const std::string* bytes) {
+    const auto was = known_.find(name);
+    if (was != known_.end() && was->second.rfind('~', 0) == 0) {
+        const auto k = etags_.find(name);
+        if (isStrong(etag) && k != etags_.end() && k->second.version == was->second &&
+            k->second.etag == etag) {
+            return was->second;
+        }
+        if (bytes && contentVersion(*bytes) == was->second) {
+            if (isStrong(etag)) etags_[name] = {was->second, etag};
+            return was->second;
+        }
+    }
+    if (isStrong(etag)) return etag;
+    return bytes ? contentVersion(*bytes) : std::string();
 }
 
-std::map<std::string, std::string> DavStore::readMany(const std::vector<std::string>& names) {
-    std::map<std::string, std::string> bytes;
+// The changes since token_ (or every card, from none), applied onto kept
+// and fresh; an answer cut short goes on from the token it gives.
+bool DavStore::syncCollection(std::map<std::string, std::string>& kept,
+                              std::map<std::string, std::string>& fresh) {
+    QString token = QString::fromStdString(token_);
+    for (int part = 1;; ++part) {
+        const DavReply reply = client_.send("REPORT", collection_, syncCollectionBody(token),
+                                            {{"Depth", "0"}}, kTokenRefused);
+        if (reply.status != 207) return false;
+        const auto status = parseMultistatus(reply.body);
+        if (!status) malformed(collection_);
+        bool cut = false;
+        for (const DavResource& r : status->resources) {
+            if (isCollection(r.href)) {
+                cut = cut || r.status == 507;
+                continue;
+            }
+            const std::string name = nameOf(r.href);
+            if (name.empty() || !r.types.isEmpty()) continue;
+            kept.erase(name);
+            if (r.status == 404) {
+                fresh.erase(name);
+            } else {
+                fresh[name] = etagOf(r);
+                remember(r, name);
+            }
+        }
+        if (status->syncToken.isEmpty()) return false;
+        if (!cut) {
+            token_ = status->syncToken.toStdString();
+            ctag_.clear();
+            return true;
+        }
+        if (status->syncToken == token || part >= kMaxListingParts)
+            throw ServerError(ui(text::kDavTruncated).arg(collection_.host()));
+        token = status->syncToken;
+    }
+}
+
+bool DavStore::ctagUnchanged() {
+    const DavReply reply =
+        client_.send("PROPFIND", collection_, propfindBody({}, {}, {QStringLiteral("getctag")}),
+                     {{"Depth", "0"}}, {400, 403, 405, 501});
+    if (reply.status != 207) return false;
+    const auto status = parseMultistatus(reply.body);
+    if (!status) malformed(collection_);
+    for (const DavResource& r : status->resources) {
+        if (isCollection(r.href))
+            return r.props.value(QStringLiteral("getctag")).toStdString() == ctag_;
+    }
+    return false;
+}
+
+// Every card's ETag, and the collection's CTag.
+std::map<std::string, std::string> DavStore::propfindAll() {
+    token_.clear();
+    const DavReply reply =
+        client_.send("PROPFIND", collection_,
+                     propfindBody({QStringLiteral("getetag"), QStringLiteral("resourcetype")}, {},
+                                  {QStringLiteral("getctag")}),
+                     {{"Depth", "1"}});
+    if (reply.status != 207) {
+        throw ServerError(u("El servidor no lista la libreta %1 (respuesta %2).")
+                              .arg(collection_.toDisplayString())
+                              .arg(reply.status));
+    }
+    const auto status = parseMultistatus(reply.body);
+    if (!status) malformed(collection_);
+    std::map<std::string, std::string> fresh;
+    for (const DavResource& r : status->resources) {
+        if (isCollection(r.href)) {
+            ctag_ = r.props.value(QStringLiteral("getctag")).toStdString();
+            continue;
+        }
+        const std::string name = nameOf(r.href);
+        if (name.empty() || r.status == 404 || !r.types.isEmpty()) continue;
+        fresh[name] = etagOf(r);
+        remember(r, name);
+    }
+    return fresh;
+}
+
+void DavStore::multiget(const std::vector<std::string>& names,
+                        std::map<std::string, std::string>& bytes,
+                        std::map<std::string, std::string>* etags) {
     for (size_t at = 0; at < names.size(); at += kMultigetBatch) {
         QStringList hrefs;
-        for (size_t i = at; i < names.size() && i < at + kMultigetBatch; ++i)
-            hrefs << urlOf(names[i]).toString(QUrl::FullyEncoded | QUrl::RemoveScheme |
-                                              QUrl::RemoveAuthority);
+        std::map<std::string, bool> asked;
+        for (size_t i = at; i < names.size() && i < at + kMultigetBatch; ++i) {
+            hrefs << hrefOf(names[i]);
+            asked[names[i]] = false;
+        }
         const DavReply reply =
             client_.send("REPORT", collection_, multigetBody(hrefs), {{"Depth", "1"}});
         if (reply.status != 207) {
@@ -123,23 +305,72 @@ std::map<std::string, std::string> DavStore::readMany(const std::vector<std::str
         if (!status) malformed(collection_);
         for (const DavResource& r : status->resources) {
             const std::string name = nameOf(r.href);
+            const auto wanted = asked.find(name);
+            if (wanted == asked.end()) continue;
+            wanted->second = true;
             const auto data = r.props.find(QStringLiteral("address-data"));
-            if (name.empty() || r.status != 200 || data == r.props.end()) continue;
-            bytes[name] = data->toStdString();
+            if (r.status / 100 == 2 && data != r.props.end()) {
+                bytes[name] = data->toStdString();
+                if (etags) (*etags)[name] = etagOf(r);
+            } else {
+                withheld_[name] = reasonOf(r.status / 100 == 2 ? 404 : r.status);
+                bytes[name].clear();
+            }
+        }
+        for (const auto& [name, answered] : asked) {
+            if (answered) continue;
+            withheld_[name] = reasonOf(404);
+            bytes[name].clear();
         }
     }
+}
+
+std::string DavStore::read(const std::string& name) {
+    const auto bytes = readMany({name});
+    return bytes.at(name);
+}
+
+// A card the server will not hand out reads as no card: the sync skips it
+// and keeps its pair; withheld() says why.
+std::map<std::string, std::string> DavStore::readMany(const std::vector<std::string>& names) {
+    std::map<std::string, std::string> bytes;
+    std::vector<std::string> ask;
     for (const std::string& name : names) {
-        if (!bytes.count(name))
-            throw StoreChanged("\xAB" + name + "\xBB ya no est\xE1 en el servidor");
+        if (auto it = fetched_.find(name); it != fetched_.end()) {
+            bytes[name] = it->second;
+        } else {
+            ask.push_back(name);
+        }
     }
+    multiget(ask, bytes, nullptr);
     return bytes;
+}
+
+// The If-Match for a card last known at version: its ETag; or, for a card
+// known by content alone, "*" once it still reads the same (StoreChanged if
+// not); none when it is no longer there.
+std::optional<QByteArray> DavStore::precondition(const std::string& name,
+                                                 const std::string& version) {
+    if (isStrong(version)) return QByteArray::fromStdString(version);
+    if (auto k = etags_.find(name); k != etags_.end() && k->second.version == version)
+        return QByteArray::fromStdString(k->second.etag);
+    std::map<std::string, std::string> now;
+    const auto listed = withheld_;
+    multiget({name}, now, nullptr);
+    withheld_ = listed;
+    if (now[name].empty()) return std::nullopt;
+    if (contentVersion(now[name]) != version)
+        throw StoreChanged("\xAB" + name + "\xBB cambi\xF3 en el servidor");
+    return QByteArray("*");
 }
 
 std::string DavStore::write(const std::string& name, std::string_view bytes,
                             const std::optional<std::string>& ifVersion) {
     DavHeaders headers{{"Content-Type", "text/vcard; charset=utf-8"}};
     if (ifVersion) {
-        headers.append(qMakePair(QByteArray("If-Match"), QByteArray::fromStdString(*ifVersion)));
+        const auto match = precondition(name, *ifVersion);
+        if (!match) throw StoreChanged("\xAB" + name + "\xBB ya no est\xE1 en el servidor");
+        headers.append(qMakePair(QByteArray("If-Match"), *match));
     } else {
         headers.append(qMakePair(QByteArray("If-None-Match"), QByteArray("*")));
     }
@@ -154,14 +385,20 @@ std::string DavStore::write(const std::string& name, std::string_view bytes,
                               .arg(QString::fromStdString(name))
                               .arg(reply.status));
     }
-    return reply.etag.toStdString();
+    etags_.erase(name);
+    const std::string etag = reply.etag.toStdString();
+    if (isStrong(etag)) return etag;
+    const std::string version = contentVersion(std::string(bytes));
+    unsent_[name] = version;
+    return version;
 }
 
 void DavStore::remove(const std::string& name, const std::string& ifVersion) {
-    DavHeaders headers;
-    if (!ifVersion.empty())
-        headers.append(qMakePair(QByteArray("If-Match"), QByteArray::fromStdString(ifVersion)));
+    const auto match = precondition(name, ifVersion);
+    if (!match) return;  // gone already
+    const DavHeaders headers{{"If-Match", *match}};
     const DavReply reply = client_.send("DELETE", urlOf(name), {}, headers, {404, 412});
+    etags_.erase(name);
     if (reply.status == 404) return;
     if (reply.status == 412) throw StoreChanged("\xAB" + name + "\xBB cambi\xF3 en el servidor");
     if (reply.status / 100 != 2) {
@@ -169,6 +406,26 @@ void DavStore::remove(const std::string& name, const std::string& ifVersion) {
                               .arg(QString::fromStdString(name))
                               .arg(reply.status));
     }
+}
+
+// The ETags of the cards written without one: the next sync knows them by it.
+void DavStore::flush() {
+    if (unsent_.empty()) return;
+    std::vector<std::string> names;
+    for (const auto& [name, version] : unsent_) names.push_back(name);
+    std::map<std::string, std::string> bytes, etags;
+    const auto before = withheld_;
+    try {
+        multiget(names, bytes, &etags);
+    } catch (const ServerError&) {
+        // Then the next sync reads those cards once more.
+    }
+    withheld_ = before;
+    for (const auto& [name, version] : unsent_) {
+        if (isStrong(etags[name]) && contentVersion(bytes[name]) == version)
+            etags_[name] = {version, etags[name]};
+    }
+    unsent_.clear();
 }
 
 }  // namespace contavio

@@ -1,15 +1,37 @@
 // An address book on a CardDAV server as a card store: an item's name is
-// the last segment of its path in the collection, its version the ETag.
+// the last segment of its path in the collection (decoded), its version the
+// ETag; each item is reached again by its href exactly as the server wrote
+// it.
 //
 // list(): with a cursor (the sync-token of the last sync) one REPORT
 // sync-collection brings what changed since, applied onto the items as they
-// were; without one, or when the server refuses the token, a
-// sync-collection from nothing, or, where the server offers none, PROPFIND
-// Depth 1 for every ETag. readMany(): addressbook-multiget in batches of
-// kMultigetBatch. write(): PUT with If-Match, or If-None-Match: * for a new
+// were; without one, a sync-collection from nothing; an answer cut short
+// (507 on the collection) goes on from the token it gives until whole. A
+// token the server refuses or fails on (a 4xx or 5xx) is dropped and
+// everything listed again. Where the server offers no sync-collection:
+// PROPFIND Depth 1 for every ETag, and the collection's CTag (getctag),
+// which the next sync asks first: unchanged, nothing else is asked.
+//
+// A strong ETag is the version. Where the server gives none, or a weak one,
+// the version is unknown: the card is read (addressbook-multiget) and its
+// version is the ETag the multiget gives, or else its content ("~" and a
+// hash of it), compared with the state's. A content version is never sent
+// as If-Match: such a card is read again just before it is written, and
+// written only if it still reads the same (If-Match: *).
+// A write the server answers without an ETag returns the card's content
+// version; flush() asks the ETags of those cards (one multiget) and keeps,
+// for each one that reads as written, its content version and ETag in the
+// cursor, so that the next sync knows that card by its ETag.
+//
+// readMany(): addressbook-multiget in batches of kMultigetBatch. A card the
+// server lists but does not hand out (404 or 403 inside the multiget) reads
+// as no card, which the sync skips, keeping its pair; withheld() names it
+// with the reason. write(): PUT with If-Match, or If-None-Match: * for a new
 // item; remove(): DELETE with If-Match. 412 is StoreChanged.
 #pragma once
 
+#include <QByteArray>
+#include <QString>
 #include <QUrl>
 #include <map>
 
@@ -19,6 +41,10 @@
 namespace contavio {
 
 inline constexpr int kMultigetBatch = 200;
+// How many answers of one sync-collection cut short (507) are followed.
+inline constexpr int kMaxListingParts = 10000;
+
+struct DavResource;
 
 class DavStore : public CardStore {
   public:
@@ -31,28 +57,56 @@ class DavStore : public CardStore {
     std::string write(const std::string& name, std::string_view bytes,
                       const std::optional<std::string>& ifVersion) override;
     void remove(const std::string& name, const std::string& ifVersion) override;
-    void flush() override {}
+    void flush() override;
     const char* sideName() const override { return "en el servidor"; }
 
     void resume(const std::string& cursor,
-                const std::map<std::string, std::string>& items) override {
-        cursor_ = cursor;
-        known_ = items;
-    }
-    std::string cursor() const override { return cursor_; }
+                const std::map<std::string, std::string>& items) override;
+    std::string cursor() const override;
+
+    // The cards of the last listing the server would not hand out: name ->
+    // why, for a person.
+    const std::map<std::string, QString>& withheld() const { return withheld_; }
 
   private:
+    // A card's ETag and the content version it stood for when it was known.
+    struct Known {
+        std::string version;  // "~..."
+        std::string etag;
+    };
+
     QUrl urlOf(const std::string& name) const;
+    QString hrefOf(const std::string& name) const;
+    QString plainHref(const std::string& name) const;
     // The item's name for an href of the collection, or "" for the
     // collection itself or an href outside it.
     std::string nameOf(const QString& href) const;
-    bool listChanges(StoreListing& listing);
-    StoreListing listAll();
+    bool isCollection(const QString& href) const;
+    // The sync-collection from token_ applied onto kept (the state's
+    // versions) and fresh (ETags listed now); false when the server will not
+    // list from that token.
+    bool syncCollection(std::map<std::string, std::string>& kept,
+                        std::map<std::string, std::string>& fresh);
+    bool ctagUnchanged();
+    std::map<std::string, std::string> propfindAll();
+    // The multiget of names: bytes and strong ETags of the cards handed out;
+    // the others in withheld_.
+    void multiget(const std::vector<std::string>& names, std::map<std::string, std::string>& bytes,
+                  std::map<std::string, std::string>* etags);
+    std::string versionOf(const std::string& name, const std::string& etag,
+                          const std::string* bytes);
+    void remember(const DavResource& r, const std::string& name);
+    std::optional<QByteArray> precondition(const std::string& name, const std::string& version);
 
     DavClient& client_;
     QUrl collection_;
-    std::string cursor_;
-    std::map<std::string, std::string> known_;
+    std::string token_, ctag_;
+    std::map<std::string, std::string> known_;    // the state's versions
+    std::map<std::string, Known> etags_;          // cards known by content, with their ETags
+    std::map<std::string, QString> hrefs_;        // as the server wrote them
+    std::map<std::string, std::string> fetched_;  // read while listing
+    std::map<std::string, std::string> unsent_;   // written without an ETag: content version
+    std::map<std::string, QString> withheld_;
 };
 
 }  // namespace contavio

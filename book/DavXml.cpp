@@ -9,6 +9,7 @@ namespace {
 
 const QString kDav = QStringLiteral("DAV:");
 const QString kCardDav = QStringLiteral("urn:ietf:params:xml:ns:carddav");
+const QString kCalendarServer = QStringLiteral("http://calendarserver.org/ns/");
 
 // The text of the current element and its children; the names of its
 // children in childNames.
@@ -81,10 +82,12 @@ DavResource readResponse(QXmlStreamReader& xml) {
     return resource;
 }
 
-void writeProps(QXmlStreamWriter& w, const QStringList& davProps, const QStringList& cardDavProps) {
+void writeProps(QXmlStreamWriter& w, const QStringList& davProps, const QStringList& cardDavProps,
+                const QStringList& serverProps = {}) {
     w.writeStartElement(kDav, QStringLiteral("prop"));
     for (const QString& p : davProps) w.writeEmptyElement(kDav, p);
     for (const QString& p : cardDavProps) w.writeEmptyElement(kCardDav, p);
+    for (const QString& p : serverProps) w.writeEmptyElement(kCalendarServer, p);
     w.writeEndElement();
 }
 
@@ -92,6 +95,7 @@ QXmlStreamWriter& start(QXmlStreamWriter& w) {
     w.writeStartDocument();
     w.writeNamespace(kDav, QStringLiteral("d"));
     w.writeNamespace(kCardDav, QStringLiteral("c"));
+    w.writeNamespace(kCalendarServer, QStringLiteral("cs"));
     return w;
 }
 
@@ -125,11 +129,12 @@ std::optional<DavMultistatus> parseMultistatus(const QByteArray& body) {
     return result;
 }
 
-QByteArray propfindBody(const QStringList& davProps, const QStringList& cardDavProps) {
+QByteArray propfindBody(const QStringList& davProps, const QStringList& cardDavProps,
+                        const QStringList& serverProps) {
     QByteArray out;
     QXmlStreamWriter w(&out);
     start(w).writeStartElement(kDav, QStringLiteral("propfind"));
-    writeProps(w, davProps, cardDavProps);
+    writeProps(w, davProps, cardDavProps, serverProps);
     w.writeEndDocument();
     return out;
 }

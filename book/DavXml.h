@@ -31,12 +31,14 @@ struct DavMultistatus {
 // that href.
 std::optional<DavMultistatus> parseMultistatus(const QByteArray& body);
 
-// PROPFIND asking for the named properties (DAV: and CardDAV ones).
-QByteArray propfindBody(const QStringList& davProps, const QStringList& cardDavProps = {});
+// PROPFIND asking for the named properties (DAV:, CardDAV and, for getctag,
+// CalendarServer ones).
+QByteArray propfindBody(const QStringList& davProps, const QStringList& cardDavProps = {},
+                        const QStringList& serverProps = {});
 // REPORT sync-collection from token ("" for all), asking for getetag.
 QByteArray syncCollectionBody(const QString& token);
-// REPORT addressbook-multiget of the hrefs (paths), asking for getetag and
-// address-data.
+// REPORT addressbook-multiget of the hrefs (as the server wrote them),
+// asking for getetag and address-data.
 QByteArray multigetBody(const QStringList& hrefs);
 
 // "HTTP/1.1 404 Not Found" -> 404; 0 when unreadable.

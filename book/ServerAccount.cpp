@@ -26,6 +26,7 @@ const QString kUserKey = QStringLiteral("CardDAV/user");
 const QString kBookKey = QStringLiteral("CardDAV/addressBook");
 const QString kPlainHttpKey = QStringLiteral("CardDAV/allowPlainHttp");
 const QString kTrustedGroup = QStringLiteral("TrustedCertificates");
+const QString kPasswordHostsGroup = QStringLiteral("PasswordHosts");
 
 constexpr QFile::Permissions kOwnerOnly = QFile::ReadOwner | QFile::WriteOwner;
 
@@ -148,16 +149,78 @@ QString saveServerAccount(const ServerAccount& account) {
     return {};
 }
 
+QStringList passwordHostsFor(const QUrl& server, const QString& user) {
+    const QSettings settings(accountSettingsFile(), QSettings::IniFormat);
+    return settings
+        .value(kPasswordHostsGroup + QLatin1Char('/') + originOf(server) + QLatin1Char('_') + user)
+        .toStringList();
+}
+
+QString confirmPasswordHost(const QUrl& server, const QString& user, const QString& origin) {
+    QStringList hosts = passwordHostsFor(server, user);
+    if (hosts.contains(origin)) return {};
+    hosts << origin;
+    const QString file = accountSettingsFile();
+    QDir().mkpath(QFileInfo(file).absolutePath());
+    {
+        QFile touch(file);
+        if (!touch.open(QIODevice::Append)) {
+            return ui(text::kAccountNotSaved) + file + QStringLiteral(": ") + touch.errorString();
+        }
+    }
+    QFile::setPermissions(file, kOwnerOnly);
+    QSettings settings(file, QSettings::IniFormat);
+    settings.setValue(
+        kPasswordHostsGroup + QLatin1Char('/') + originOf(server) + QLatin1Char('_') + user, hosts);
+    settings.sync();
+    QFile::setPermissions(file, kOwnerOnly);
+    return settings.status() == QSettings::NoError ? QString() : ui(text::kAccountNotSaved) + file;
+}
+
 QString secretKey(const ServerAccount& account) {
+    const QUrl& s = account.server;
+    const int port = s.port(s.scheme() == QLatin1String("https") ? 443 : 80);
+    return QStringLiteral("carddav:%1@%2://%3:%4")
+        .arg(account.user, s.scheme(), s.host().toLower())
+        .arg(port);
+}
+
+namespace {
+
+// The key of the first versions, by user and host alone.
+QString hostOnlyKey(const ServerAccount& account) {
     return QStringLiteral("carddav:") + account.user + QLatin1Char('@') + account.server.host();
 }
 
-SecretResult readPassword(const ServerAccount& account) {
+SecretResult readKey(const QString& key) {
     auto* job = new QKeychain::ReadPasswordJob(kService);
-    job->setKey(secretKey(account));
+    job->setKey(key);
     return runJob(job, [](const QKeychain::ReadPasswordJob& done, SecretResult& result) {
         if (result.status == SecretResult::Status::Ok) result.password = done.textData();
     });
+}
+
+SecretResult forgetKey(const QString& key) {
+    auto* job = new QKeychain::DeletePasswordJob(kService);
+    job->setKey(key);
+    return runJob(job, kNothingMore);
+}
+
+}  // namespace
+
+SecretResult readPassword(const ServerAccount& account) {
+    SecretResult found = readKey(secretKey(account));
+    if (found.status != SecretResult::Status::NotFound) return found;
+    // A password kept under the first versions' key belongs to the account of
+    // the settings, on its own server: read there once, and moved to its key.
+    const ServerAccount saved = loadServerAccount();
+    if (!saved.isSet() || saved.user != account.user || secretKey(saved) != secretKey(account))
+        return found;
+    const SecretResult old = readKey(hostOnlyKey(account));
+    if (old.status != SecretResult::Status::Ok) return found;
+    if (storePassword(account, old.password).status == SecretResult::Status::Ok)
+        forgetKey(hostOnlyKey(account));
+    return old;
 }
 
 SecretResult storePassword(const ServerAccount& account, const QString& password) {
@@ -168,9 +231,8 @@ SecretResult storePassword(const ServerAccount& account, const QString& password
 }
 
 SecretResult forgetPassword(const ServerAccount& account) {
-    auto* job = new QKeychain::DeletePasswordJob(kService);
-    job->setKey(secretKey(account));
-    return runJob(job, kNothingMore);
+    forgetKey(hostOnlyKey(account));
+    return forgetKey(secretKey(account));
 }
 
 }  // namespace contavio

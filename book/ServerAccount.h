@@ -3,7 +3,9 @@
 // user's configuration (QSettings, INI, <XDG config>/Contavio/Contavio.conf,
 // readable by the user alone); the password lives in the desktop's secret
 // store (Secret Service, through QtKeychain), service "Contavio", key
-// "carddav:<user>@<host>", and never in a file of Contavio's.
+// "carddav:<user>@<scheme>://<host>:<port>", and never in a file of
+// Contavio's. The hosts besides the account's own that the user let the
+// password go to live in the settings too, per server and user.
 //
 // The secret store calls wait for the store's answer in a local event loop;
 // call them on the application's main thread (the keychain's job queue lives
@@ -12,6 +14,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 namespace contavio {
@@ -42,8 +45,15 @@ QString saveServerAccount(const ServerAccount& account);
 // The certificate the user trusts for this server (scheme, host and port), or empty.
 QByteArray trustedCertificateFor(const QUrl& server);
 
-// "carddav:<user>@<host>": the key of the account's password in the secret store.
+// "carddav:<user>@https://<host>:443": the key of the account's password in
+// the secret store, for one origin (scheme, host and port) and user.
 QString secretKey(const ServerAccount& account);
+
+// The origins ("https://host:port") the user let the password of this
+// server and user go to, besides the server's own; and one more, kept.
+// confirmPasswordHost returns an error text for a person, or an empty text.
+QStringList passwordHostsFor(const QUrl& server, const QString& user);
+QString confirmPasswordHost(const QUrl& server, const QString& user, const QString& origin);
 
 struct SecretResult {
     enum class Status {
@@ -57,6 +67,8 @@ struct SecretResult {
     QString error;  // Spanish, for a person; never holds the password
 };
 
+// A password kept by the first versions under "carddav:<user>@<host>" is read
+// for the settings' own account only, and moved to its key.
 SecretResult readPassword(const ServerAccount& account);
 SecretResult storePassword(const ServerAccount& account, const QString& password);
 SecretResult forgetPassword(const ServerAccount& account);

@@ -8,11 +8,13 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <algorithm>
 
 #include "book/Ansi.h"
 #include "book/DavClient.h"
 #include "book/DavDiscovery.h"
 #include "book/DavStore.h"
+#include "book/Texts.h"
 #include "exchange/SyncState.h"
 
 namespace contavio {
@@ -76,6 +78,24 @@ std::string trustPath(const std::string& bookFolder, const ServerTarget& target)
     return serverStatePath(bookFolder, target) + "-certificado";
 }
 
+// Each card the server would not hand out, named with the reason, in place
+// of the sync's word that it holds no card.
+void tellWithheld(const DavStore& store, const QUrl& addressBook, SyncReport& report) {
+    for (const auto& [name, why] : store.withheld()) {
+        const std::string said =
+            name + ": " + toAnsi(ui(text::kDavWithheldCard).arg(addressBook.host(), why));
+        const std::string unreadable = name + ": no contiene ninguna tarjeta";
+        const auto it =
+            std::find_if(report.notes.begin(), report.notes.end(),
+                         [&](const std::string& n) { return n.rfind(unreadable, 0) == 0; });
+        if (it != report.notes.end()) {
+            *it = said;
+        } else {
+            report.notes.push_back(said);
+        }
+    }
+}
+
 }  // namespace
 
 struct ServerSync::Impl {
@@ -97,6 +117,7 @@ ProbeResult probeServer(const ServerTarget& target) {
         ProbeResult result;
         result.error = error.message();
         result.untrustedSha256 = error.untrustedSha256();
+        result.passwordWithheldFrom = error.passwordWithheldFrom();
         return result;
     }
 }
@@ -132,6 +153,7 @@ BookChanges ServerSync::run(const BookContacts& book, SyncReport& report) {
     s.engine = std::make_unique<SyncEngine>(*s.store, s.options);
     try {
         BookChanges changes = s.engine->run(book, report);
+        tellWithheld(*s.store, s.addressBook, report);
         s.synced = !report.refused && !s.options.dryRun;
         return changes;
     } catch (const ServerError&) {
@@ -187,8 +209,9 @@ void keepTrustedCertificate(const std::string& bookFolder, const ServerTarget& t
                             const QByteArray& sha256) {
     const QString path = QString::fromStdString(trustPath(bookFolder, target));
     QSaveFile file(path);
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    // The mode goes on the file being written, which replaces the old one.
     if (!file.open(QIODevice::WriteOnly) ||
+        !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) ||
         file.write(target.url.host().toUtf8() + ' ' + normalizedFingerprint(sha256) + '\n') < 0 ||
         !file.commit()) {
         throw ServerError(u("No se pudo guardar %1: %2").arg(path, file.errorString()));

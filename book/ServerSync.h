@@ -36,8 +36,9 @@ struct ProbeResult {
     bool ok = false;
     QString error;               // for a person: servidor no encontrado, contraseña incorrecta...
     QByteArray untrustedSha256;  // the fingerprint (hex) of a certificate refused, or empty
-    QStringList addressBooks;    // display names found
-    QUrl addressBookUrl;         // the one chosen
+    QString passwordWithheldFrom;  // the origin the password was kept from, or empty
+    QStringList addressBooks;      // display names found
+    QUrl addressBookUrl;           // the one chosen
 };
 
 // Finds the address book: from the server's root through its well-known
@@ -49,14 +50,21 @@ ProbeResult probeServer(const ServerTarget& target);
 // A failure of the server sync; what() is the Spanish message, UTF-8.
 class ServerError : public std::runtime_error {
   public:
-    explicit ServerError(const QString& message, QByteArray untrustedSha256 = {})
-        : std::runtime_error(message.toStdString()), untrustedSha256_(std::move(untrustedSha256)) {}
+    explicit ServerError(const QString& message, QByteArray untrustedSha256 = {},
+                         QString passwordWithheldFrom = {})
+        : std::runtime_error(message.toStdString()),
+          untrustedSha256_(std::move(untrustedSha256)),
+          passwordWithheldFrom_(std::move(passwordWithheldFrom)) {}
     QString message() const { return QString::fromUtf8(what()); }
     // The refused certificate's fingerprint (hex), when that was the failure.
     const QByteArray& untrustedSha256() const { return untrustedSha256_; }
+    // The origin ("https://host:port") that asked for the password and was
+    // not given it, the user not having confirmed it; or empty.
+    const QString& passwordWithheldFrom() const { return passwordWithheldFrom_; }
 
   private:
     QByteArray untrustedSha256_;
+    QString passwordWithheldFrom_;
 };
 
 // One sync with the server's address book: run(), then, after the caller

@@ -1,13 +1,17 @@
 #include "SyncCommand.h"
 
 #include <QFileInfo>
+#include <cstdio>
+#include <memory>
 
 #include "Output.h"
 #include "Password.h"
+#include "book/Ansi.h"
 #include "book/BookSync.h"
 #include "book/DavClient.h"
 #include "book/ServerAccount.h"
 #include "book/ServerSync.h"
+#include "book/Texts.h"
 #include "exchange/VdirSync.h"
 
 namespace contavio::cli {
@@ -40,6 +44,7 @@ struct SyncArgs {
     std::string where;  // a folder, or a server's URL
     QString user, addressBook;
     QByteArray trust;
+    QString sendPasswordTo;  // an origin the user lets the password go to
     bool passwordStdin = false, allowHttp = false, serverOnly = false;
 };
 
@@ -139,6 +144,11 @@ std::optional<int> parse(const Arguments& args, SyncArgs& out) {
                 return badUsage(
                     utf8("--trust-certificate necesita la huella SHA-256 (64 "
                          "cifras hexadecimales)"));
+        } else if (auto origin = value("--send-password-to")) {
+            const QUrl at(*origin);
+            if (at.scheme() != QLatin1String("https") || at.host().isEmpty())
+                return badUsage(utf8("--send-password-to necesita una dirección https://"));
+            out.sendPasswordTo = originOf(at);
         } else if (arg.size() > 1 && arg[0] == '-') {
             return badUsage(utf8("opción desconocida: %1").arg(QString::fromStdString(arg)));
         } else if (out.where.empty()) {
@@ -182,6 +192,13 @@ std::optional<ServerTarget> targetOf(const SyncArgs& args, const std::string& bo
     target.trustedSha256 =
         args.trust.isEmpty() ? readTrustedCertificate(bookFolder, target) : args.trust;
     if (target.user.isEmpty()) return target;  // a server without accounts
+    if (!args.sendPasswordTo.isEmpty()) {
+        const QString failure = confirmPasswordHost(target.url, target.user, args.sendPasswordTo);
+        if (!failure.isEmpty()) {
+            tell(failure);
+            return std::nullopt;
+        }
+    }
     std::optional<QString> password;
     if (args.passwordStdin) {
         password = passwordFromStdin();
@@ -201,10 +218,20 @@ std::optional<ServerTarget> targetOf(const SyncArgs& args, const std::string& bo
     return target;
 }
 
+// Qt's own warnings (in English, for a developer) stay out of the user's
+// messages, which say every failure in words; CONTAVIO_DEBUG shows them.
+void quietQt(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if (type == QtFatalMsg || qEnvironmentVariableIsSet("CONTAVIO_DEBUG"))
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+}
+
 }  // namespace
 
 int runSync(const BookPlace& place, const Arguments& arguments, const OpenForWriting& open,
             const SaveBook& save) {
+    const QtMessageHandler before = qInstallMessageHandler(quietQt);
+    const std::shared_ptr<void> restore(nullptr,
+                                        [before](void*) { qInstallMessageHandler(before); });
     SyncArgs args;
     if (const auto refused = parse(arguments, args)) return *refused;
     const bool server = isServer(args.where);
@@ -253,6 +280,8 @@ int runSync(const BookPlace& place, const Arguments& arguments, const OpenForWri
                       "para este servidor) con --trust-certificate %1")
                      .arg(QString::fromLatin1(error.untrustedSha256())));
         }
+        if (!error.passwordWithheldFrom().isEmpty())
+            tell(ui(text::kDavSendPasswordAdvice).arg(error.passwordWithheldFrom()));
         tell(utf8("La agenda sigue como estaba; la próxima sincronización se pone al día."));
         return kFailed;
     } catch (const std::exception& error) {

@@ -11,12 +11,26 @@ MULTIGET, PUT, DELETE, or * for any) with FAULT, then removes the file
 (a third field N: the first N such requests).
 FAULT is a status (401, 403, 404, 500, 507), 429 or 503 (with
 "Retry-After: N" given as 503:N), drop (the connection closed unanswered),
-cut (half the body sent), huge (an endless body), slow (a byte a second),
+cut (half the body sent), huge (an endless body, its length said), endless
+(one in chunks, no length said), bomb (the same, packed with gzip), slow (a
+byte a second),
 malformed (XML that is not), redirect:URL (301 there), 412 (the card
 changed meanwhile: a NOTE added, then 412), reset (the two first cards
 again, at once), empty (every card deleted, at once), many (the address book
-holds the number of generated cards given as KIND, at once). Every request is
-logged to LOG as "METHOD PATH auth=yes|no".
+holds the number of generated cards given as KIND, at once). "mode WHAT"
+(at once, until the next reset) makes the server itself other:
+  noetag           no ETags at all; any If-Match but * fails
+  weak             weak ETags W/"..."; If-Match compares strongly, as it must
+  sync:K           sync-collection with tokens, at most K changes an answer
+                   (the rest: 507 on the collection, to go on from the token)
+  token500         sync-collection, but a token is answered with 500
+  withhold:STATUS  a card "secreta.vcf" is listed, but a multiget answers it
+                   with STATUS
+  odd              a card "p;q,r.vcf" whose href is /u/book/p%3Bq%2Cr.vcf,
+                   reached only by that href
+  edit NAME        (with KIND a phone number) the card NAME gets that TEL,
+                   as another client would
+Every request is logged to LOG as "METHOD PATH auth=yes|no if-match=VALUE".
 """
 import base64
 import hashlib
@@ -25,6 +39,7 @@ import os
 import socketserver
 import sys
 import time
+import zlib
 from xml.sax.saxutils import escape
 
 PORT, CONTROL, LOG = int(sys.argv[1]), sys.argv[2], sys.argv[3]
@@ -38,10 +53,45 @@ FIRST = {
                  "EMAIL:dario@example.org\r\nEND:VCARD\r\n",
 }
 cards = dict(FIRST)
+modes = set()
+changes = []  # names changed, in order: the sync-collection's history
+ODD = "p%3Bq%2Cr.vcf"
 
 
 def etag(data):
-    return '"' + hashlib.sha1(data.encode()).hexdigest() + '"'
+    if "noetag" in modes:
+        return ""
+    strong = '"' + hashlib.sha1(data.encode()).hexdigest() + '"'
+    return "W/" + strong if "weak" in modes else strong
+
+
+def mode(prefix):
+    """The value of the mode named prefix ("sync:5" -> "5"), or None."""
+    for m in modes:
+        if m == prefix or m.startswith(prefix + ":"):
+            return m.partition(":")[2]
+    return None
+
+
+def change(name, data):
+    if data is None:
+        cards.pop(name, None)
+    else:
+        cards[name] = data
+    changes.append(name)
+
+
+def href(name):
+    return BOOK + (ODD if name == "p;q,r.vcf" else name)
+
+
+def name_of(path):
+    if not path.startswith(BOOK):
+        return None
+    rest = path[len(BOOK):]
+    if rest == ODD:
+        return "p;q,r.vcf"
+    return None if rest == "p;q,r.vcf" or "%" in rest else rest
 
 
 def response(href, props="", status="HTTP/1.1 200 OK"):
@@ -61,14 +111,25 @@ class Handler(http.server.BaseHTTPRequestHandler):
         pass
 
     def fault(self, kind):
-        global cards
+        global cards, modes, changes
         try:
             with open(CONTROL) as f:
                 what, target, *times = f.read().split()
         except (OSError, ValueError):
             return None
         if what == "reset":
-            cards = dict(FIRST)
+            cards, modes, changes = dict(FIRST), set(), []
+        elif what == "mode":
+            modes.add(target)
+            if target.startswith("withhold"):
+                change("secreta.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:s\r\nFN:Sara Siete\r\n"
+                                      "N:Siete;Sara;;;\r\nEND:VCARD\r\n")
+            if target == "odd":
+                change("p;q,r.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:pqr\r\nFN:Pilar Ocho\r\n"
+                                    "N:Ocho;Pilar;;;\r\nEND:VCARD\r\n")
+        elif what == "edit":
+            name, tel = target, times.pop(0)
+            change(name, cards[name].replace("END:VCARD", f"TEL:{tel}\r\nEND:VCARD"))
         elif what == "empty":
             cards = {}
         elif what == "many":
@@ -82,7 +143,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 f.write(f"{what} {target} {int(times[0]) - 1}\n")
         else:
             os.unlink(CONTROL)
-        return None if what in ("reset", "empty", "many") else what
+        return None if what in ("reset", "empty", "many", "mode", "edit") else what
 
     def send(self, status, body=b"", headers=()):
         self.send_response(status)
@@ -110,6 +171,24 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_header("Content-Length", str(len(bad)))
             self.end_headers()
             return self.wfile.write(bad)
+        if what in ("endless", "bomb"):
+            return self.endless(what == "bomb")
+        if what == "unsaid":
+            self.end_headers()
+            self.close_connection = True
+            try:
+                while True:
+                    self.wfile.write(b"<d:x/>" * 10000)
+            except OSError:
+                return
+        if what == "headers":
+            self._headers_buffer = [b"HTTP/1.1 207 Multi-Status\r\n"]
+            self.flush_headers()
+            try:
+                while True:
+                    self.wfile.write(b"X-Mas: " + b"a" * 60000 + b"\r\n")
+            except OSError:
+                return
         self.send_header("Content-Length", str(len(body) if what != "huge" else 1 << 34))
         self.end_headers()
         self.close_connection = True
@@ -131,11 +210,30 @@ class Handler(http.server.BaseHTTPRequestHandler):
             except OSError:
                 pass  # the client gave up, as it should
 
+    def endless(self, packed):
+        """A body without end, in chunks; packed: gzip, each byte sent making
+        some twenty when unpacked."""
+        self.send_header("Transfer-Encoding", "chunked")
+        if packed:
+            self.send_header("Content-Encoding", "gzip")
+        self.end_headers()
+        self.close_connection = True
+        squeeze = zlib.compressobj(9, zlib.DEFLATED, 31)
+        text = b" " * (1 << 20) if packed else b"".join(b"<d:x>%d</d:x>" % i for i in range(8000))
+        try:
+            while True:
+                block = squeeze.compress(text) + squeeze.flush(zlib.Z_SYNC_FLUSH) if packed else text
+                self.wfile.write(b"%x\r\n%s\r\n" % (len(block), block))
+        except OSError:
+            pass  # the client gave up, as it should
+
     def handle_any(self):
         length = int(self.headers.get("Content-Length") or 0)
         auth = self.headers.get("Authorization")
+        match = self.headers.get("If-Match")
         with open(LOG, "a") as log:
-            log.write(f"{self.command} {self.path} auth={'yes' if auth else 'no'}\n")
+            log.write(f"{self.command} {self.path} auth={'yes' if auth else 'no'} "
+                      f"if-match={'-' if match is None else match}\n")
         what = self.fault("PUT") if self.command == "PUT" else None
         if what == "drop":
             self.close_connection = True
@@ -148,51 +246,83 @@ class Handler(http.server.BaseHTTPRequestHandler):
             what = self.fault(kind)
         if auth != AUTH:
             return self.send(401, headers=[("WWW-Authenticate", 'Basic realm="fake"')])
-        name = self.path[len(BOOK):] if self.path.startswith(BOOK) else None
+        name = name_of(self.path)
         if what == "412" and name in cards:
-            cards[name] = cards[name].replace("END:VCARD", "NOTE:cambiada en el servidor\r\nEND:VCARD")
+            change(name, cards[name].replace("END:VCARD", "NOTE:cambiada en el servidor\r\nEND:VCARD"))
             return self.send(412)
         body, status = self.answer(kind, request, name)
         if what:
             return self.misbehave(what, body)
+        tag = etag(cards[name]) if kind == "PUT" and status < 300 else ""
         self.send(status, body, [("Content-Type", "application/xml")] if body else
-                  [("ETag", etag(cards[name]))] if kind == "PUT" and status < 300 else [])
+                  [("ETag", tag)] if tag else [])
+
+    def sync_collection(self, request):
+        if mode("sync") is None and mode("token500") is None:
+            return b"", 403
+        token = request.split("sync-token>")[1].split("<")[0] if "sync-token>" in request else ""
+        if token and mode("token500") is not None:
+            return b"", 500
+        if not token or token.startswith("all-"):  # the whole listing, in parts
+            seq, offset, since = None, int(token[4:] or 0), sorted(cards)
+        else:
+            seq, offset = (int(t) for t in token[4:].split("-"))
+            since = list(dict.fromkeys(changes[seq:]))
+        limit = int(mode("sync") or 0) or len(since) + 1
+        answered = since[offset:offset + limit]
+        body = "".join(response(href(n), f"<d:getetag>{etag(cards[n])}</d:getetag>") if n in cards
+                       else f"<d:response><d:href>{href(n)}</d:href>"
+                            "<d:status>HTTP/1.1 404 Not Found</d:status></d:response>"
+                       for n in answered)
+        if offset + limit < len(since):
+            body += (f"<d:response><d:href>{BOOK}</d:href>"
+                     "<d:status>HTTP/1.1 507 Insufficient Storage</d:status></d:response>")
+            next_token = f"all-{offset + limit}" if seq is None else f"tok-{seq}-{offset + limit}"
+        else:
+            next_token = f"tok-{len(changes)}-0"
+        return multistatus(body + f"<d:sync-token>{next_token}</d:sync-token>"), 207
 
     def answer(self, kind, request, name):
         if kind == "SYNC":
-            return b"", 403
+            return self.sync_collection(request)
         if kind == "PROPFIND" and self.path == BOOK:
             listed = response(BOOK, "<d:resourcetype><d:collection/><c:addressbook/></d:resourcetype>"
                                     "<d:displayname>Libreta</d:displayname>")
             if self.headers.get("Depth") == "1":
-                listed += "".join(response(BOOK + n, f"<d:getetag>{etag(v)}</d:getetag>")
+                listed += "".join(response(href(n), f"<d:getetag>{etag(v)}</d:getetag>")
                                   for n, v in cards.items())
             return multistatus(listed), 207
         if kind == "MULTIGET":
             found = ""
-            for href in request.split("<d:href>")[1:]:
-                n = href.split("</d:href>")[0][len(BOOK):]
-                if n in cards:
-                    found += response(BOOK + n, f"<d:getetag>{etag(cards[n])}</d:getetag>"
-                                                f"<c:address-data>{escape(cards[n])}</c:address-data>")
+            withheld = mode("withhold")
+            for asked in request.split("<d:href>")[1:]:
+                asked = asked.split("</d:href>")[0]
+                n = name_of(asked)
+                if n in cards and not (n == "secreta.vcf" and withheld):
+                    found += response(asked, f"<d:getetag>{etag(cards[n])}</d:getetag>"
+                                             f"<c:address-data>{escape(cards[n])}</c:address-data>")
                 else:
-                    found += f"<d:response><d:href>{BOOK + n}</d:href><d:status>HTTP/1.1 404 Not Found</d:status></d:response>"
+                    status = "403 Forbidden" if n == "secreta.vcf" and withheld == "403" else "404 Not Found"
+                    found += f"<d:response><d:href>{asked}</d:href><d:status>HTTP/1.1 {status}</d:status></d:response>"
             return multistatus(found), 207
         if name is None or name == "":
             return b"", 404
         expected = self.headers.get("If-Match")
         if kind == "PUT":
             if (self.headers.get("If-None-Match") == "*" and name in cards) or \
-               (expected and (name not in cards or etag(cards[name]) != expected)):
+               (expected is not None and expected != "*" and
+                (name not in cards or expected.startswith("W/") or etag(cards[name]) != expected or
+                 not etag(cards[name]))):
                 return b"", 412
-            cards[name] = request
+            change(name, request)
             return b"", 201
         if kind == "DELETE":
             if name not in cards:
                 return b"", 404
-            if expected and etag(cards[name]) != expected:
+            if expected is not None and expected != "*" and \
+               (expected.startswith("W/") or etag(cards[name]) != expected or not etag(cards[name])):
                 return b"", 412
-            del cards[name]
+            change(name, None)
             return b"", 204
         if kind == "GET" and name in cards:
             return cards[name].encode(), 200
