@@ -8,6 +8,7 @@
 namespace contavio {
 
 std::atomic<uint64_t> gSetElemEdits{0};
+std::atomic<uint64_t> gSetKeyEdits{0};
 
 TElem::~TElem() {
     ints.clear();
@@ -52,7 +53,10 @@ int32_t TElem::getInt(int32_t index) const { return ints[static_cast<size_t>(ind
 float TElem::getFloat(int32_t index) const { return floats[static_cast<size_t>(index)]; }
 
 void TElem::setStr(int32_t index, const std::string& text) {
-    strs[static_cast<size_t>(index)] = copyStr(text);
+    std::string& field = strs[static_cast<size_t>(index)];
+    std::string value = copyStr(text);
+    if (index == keyedBy && value != field) gSetKeyEdits.fetch_add(1, std::memory_order_relaxed);
+    field = std::move(value);
     if (inSet) noteSetElemEdit(this);
 }
 

@@ -86,6 +86,9 @@ class TElem {
     // changed only through setStr, which counts the change so that the set's
     // search cache notices it.
     bool inSet = false;
+    // The string field by which the owning set's key index finds the
+    // element, or -1: setStr counts a change of it in gSetKeyEdits.
+    int32_t keyedBy = -1;
 };
 
 // How many times setStr has changed an element owned by a set. Threads that
@@ -93,5 +96,12 @@ class TElem {
 // search compares it with the value its set's search cache was brought up to
 // date at, and then asks the log of edits (SetEdits.h) which elements changed.
 extern std::atomic<uint64_t> gSetElemEdits;
+
+// How many times setStr has changed the key field of an element that a set
+// finds through its key index. A set whose index was built at another value
+// builds it again from its chains before it answers, so that its lookups
+// find what a walk of the key's bucket finds. Shared by all threads, like
+// gSetElemEdits: such an edit in one set makes the others check theirs once.
+extern std::atomic<uint64_t> gSetKeyEdits;
 
 }  // namespace contavio

@@ -1,7 +1,8 @@
 // The key index of a keyed hash set filled by string key: key field value ->
 // the node holding it. Lookups, replacements and deletions by the key field
 // use it instead of walking a chain; the byte-sum hash puts many keys of a
-// large set in few buckets.
+// large set in few buckets. A key changed through setStr on a stored element
+// (gSetKeyEdits) makes the set build it again before it answers.
 //
 // Open addressing, linear probing, backward-shift deletion. The key is read
 // through the node, so a node whose element changes (a deletion moves
@@ -27,7 +28,10 @@ struct KeyIndex {
         nodoHash* node = nullptr;
     };
 
-    explicit KeyIndex(size_t field) : field(field) { slots.resize(16); }
+    explicit KeyIndex(size_t field)
+        : field(field), keyEdits(gSetKeyEdits.load(std::memory_order_relaxed)) {
+        slots.resize(16);
+    }
 
     static uint64_t hashKey(std::string_view key) {
         uint64_t h = 0x9E3779B97F4A7C15ull ^ key.size();
@@ -121,6 +125,7 @@ struct KeyIndex {
     }
 
     size_t field;             // the string field whose values are the keys
+    uint64_t keyEdits;        // gSetKeyEdits when it was made
     std::vector<Slot> slots;  // size is a power of two
     size_t used = 0;          // the nodes indexed: the set's count while in step
 };

@@ -101,6 +101,7 @@ nodoHash* insertOrReplace(hashElemR* set, int32_t b, std::unique_ptr<TElem> elem
     auto node = std::make_unique<nodoHash>();
     node->elem = std::move(element);
     node->elem->inSet = true;
+    node->elem->keyedBy = set->indexed ? set->keyField : -1;
     if (found == nullptr) {
         node->id = set->count + 1;
         set->lastId = node->id;
@@ -144,6 +145,7 @@ void rescan(hashElemR* set) {
             node->bucket = static_cast<int32_t>(b);
             node->cacheEntry = UINT32_MAX;
             node->elem->inSet = true;
+            node->elem->keyedBy = wanted ? set->keyField : -1;
             chain.push_back(node);
             before = node;
             ++nodes;
@@ -176,12 +178,14 @@ void rescan(hashElemR* set) {
 
 // The key index, once it is in step with the set's key field and chains;
 // none when the set walks its chains. The chains changed behind the set's
-// back when count is not the number of nodes the index holds.
+// back when count is not the number of nodes the index holds, and a stored
+// key may have changed when gSetKeyEdits moved on.
 KeyIndex* keyIndex(hashElemR* set) {
     if (!set->indexed || set->keyField < 0) return nullptr;
     KeyIndex* index = set->index.get();
     if (index != nullptr && index->field == static_cast<size_t>(set->keyField) &&
-        index->used == static_cast<size_t>(std::max(set->count, 0)) && set->count >= 0) {
+        index->used == static_cast<size_t>(std::max(set->count, 0)) && set->count >= 0 &&
+        index->keyEdits == gSetKeyEdits.load(std::memory_order_relaxed)) {
         return index;
     }
     rescan(set);

@@ -25,7 +25,8 @@
 // Chains may hold what the set itself would not make: an element outside
 // its key's bucket, or two elements with equal keys, make the set walk its
 // chains from then on, as an integer-keyed set does, which is what the
-// operations describe.
+// operations describe. A key changed with setStr on a stored element is
+// followed the same way: the next operation rebuilds the bookkeeping.
 #pragma once
 
 #include <cstdint>

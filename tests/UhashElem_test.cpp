@@ -443,6 +443,8 @@ TEST_F(HashTest, HandEditedChainsStaySafe) {
          true},
         {"elements swapped between nodes",
          [](hashElemR* s) { std::swap(s->table[0]->elem, s->table[0]->next->next->elem); }, true},
+        {"a stored key changed with setStr",
+         [](hashElemR* s) { getSHashElem("k3", 0, s)->setStr(0, "edited"); }, false},
         {"a key twice in one chain",
          [](hashElemR* s) {
              auto node = handNode("k3", "twin", 97);
