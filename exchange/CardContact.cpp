@@ -165,6 +165,24 @@ ContactData normalizedContact(const ContactData& contact, std::vector<std::strin
     return n;
 }
 
+void appendNote(VCard& card, const std::string& line) {
+    // The card's notes read as one line, in their order: the last NOTE
+    // takes the addition.
+    auto& props = card.properties;
+    auto last = std::find_if(props.rbegin(), props.rend(),
+                             [](const VCardProperty& p) { return p.name == "NOTE"; });
+    auto note = last == props.rend() ? props.end() : std::prev(last.base());
+    if (note == card.properties.end()) {
+        card.properties.push_back(makeProperty("NOTE", textValue(line)));
+        return;
+    }
+    std::string text = unescapeText(note->value);
+    const std::string_view kept = trimBlanks(text);
+    const bool empty = kept.empty() || isEmptyText(fieldText(kept));
+    note->value =
+        escapeText((empty ? std::string() : std::string(kept) + " ") + cp1252ToUtf8(line));
+}
+
 std::string contactUid(std::string_view key, VCardVersion version) {
     const std::string uuid = nameBasedUuid(kContactNamespace, key);
     return version == VCardVersion::V40 ? "urn:uuid:" + uuid : uuid;

@@ -65,6 +65,11 @@ VCardExport exportVCards(const std::vector<ContactData>& contacts, VCardVersion 
 // normalizedContact.
 std::vector<std::string> applyContact(const ContactData& contact, VCard& card);
 
+// Adds a line (Windows-1252) to the card's note, after a blank, in the
+// card's own text; the card then reads as its note before, a blank and the
+// line.
+void appendNote(VCard& card, const std::string& line);
+
 // The card UID of a contact key (bytes as stored): "urn:uuid:" and a
 // version 5 UUID for 4.0, the bare UUID for 3.0.
 std::string contactUid(std::string_view key, VCardVersion version);

@@ -49,6 +49,21 @@ bool containsItem(const std::vector<std::string>& list, std::string_view item) {
                        [&](const std::string& have) { return trimBlanks(have) == item; });
 }
 
+// What `now` holds that `was` did not: `now` less the start and the end it
+// shares with `was`.
+std::string_view addedText(std::string_view was, std::string_view now) {
+    size_t front = 0;
+    while (front < was.size() && front < now.size() && was[front] == now[front]) ++front;
+    size_t back = 0;
+    while (back < was.size() - front && back < now.size() - front &&
+           was[was.size() - 1 - back] == now[now.size() - 1 - back]) {
+        ++back;
+    }
+    return trimBlanks(now.substr(front, now.size() - front - back));
+}
+
+constexpr char kBirthdayLabel[] = "Cumplea\xF1os";
+
 struct Field {
     std::string ContactData::*member;
     IsEmpty isEmpty;
@@ -74,13 +89,41 @@ ThreeWayResult mergeThreeWay(const ContactData& bookBase, const ContactData& boo
     ThreeWayResult result{book, {}};
     ContactData& c = result.contact;
     for (const Field& f : kFields) {
+        if (f.member == &ContactData::day || f.member == &ContactData::month) continue;
         const std::string_view their = plain(theirs.*f.member, f.isEmpty);
-        if (their == plain(theirBase.*f.member, f.isEmpty)) continue;
+        const std::string_view theirWas = plain(theirBase.*f.member, f.isEmpty);
+        if (their == theirWas) continue;
         const std::string_view ours = plain(book.*f.member, f.isEmpty);
         if (ours == plain(bookBase.*f.member, f.isEmpty)) {
             c.*f.member = std::string(their);
-        } else if (ours != their) {
+        } else if (ours == their) {
+            continue;
+        } else if (f.member != &ContactData::notes) {
             result.conflicts.push_back({f.label, std::string(their)});
+        } else if (!ours.empty() && their.find(ours) != std::string_view::npos) {
+            // Their note holds all of the book's and more (a run cut short
+            // before the book was saved left it so): nothing is lost.
+            c.notes = std::string(their);
+        } else if (const std::string_view added = addedText(theirWas, their);
+                   !added.empty() && ours.find(added) == std::string_view::npos) {
+            result.conflicts.push_back({f.label, std::string(added)});
+        }
+    }
+    // The birthday is one field: a day of one side and a month of the other
+    // would make a date nobody entered.
+    const auto birthday = [](const ContactData& x) {
+        return std::pair(plain(x.day, isEmptyDay), plain(x.month, isEmptyMonth));
+    };
+    if (const auto their = birthday(theirs); their != birthday(theirBase)) {
+        const auto ours = birthday(book);
+        if (ours == birthday(bookBase)) {
+            c.day = std::string(their.first);
+            c.month = std::string(their.second);
+        } else if (ours != their) {
+            std::string value(their.first);
+            if (!their.second.empty())
+                value += (value.empty() ? "" : " de ") + std::string(their.second);
+            result.conflicts.push_back({kBirthdayLabel, value});
         }
     }
     for (auto list : {&ContactData::phones, &ContactData::emails}) {
@@ -109,16 +152,19 @@ ContactData unchangedFrom(const ContactData& contact, const ContactData& base,
     return result;
 }
 
-ContactData withConflictNotes(ContactData contact, const std::vector<FieldConflict>& conflicts,
-                              const std::string& today, const std::string& side) {
+std::vector<std::string> conflictLines(const std::vector<FieldConflict>& conflicts,
+                                       const std::string& today, const std::string& side) {
+    std::vector<std::string> lines;
+    for (const FieldConflict& f : conflicts)
+        lines.push_back("[" + today + "] " + side + ", " + f.label + ": " + f.theirs);
+    return lines;
+}
+
+void appendNoteLine(std::string& notes, const std::string& line) {
     // The book keeps a note on one line: each conflict is a dated piece of it.
-    for (const FieldConflict& f : conflicts) {
-        std::string& notes = contact.notes;
-        if (isEmptyText(notes)) notes.clear();
-        if (!notes.empty()) notes += ' ';
-        notes += "[" + today + "] " + side + ", " + f.label + ": " + f.theirs;
-    }
-    return contact;
+    if (isEmptyText(notes)) notes.clear();
+    if (!notes.empty()) notes += ' ';
+    notes += line;
 }
 
 MergeResult mergeContact(const ContactData& stored, const ContactData& incoming, MergeRule rule) {

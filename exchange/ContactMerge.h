@@ -43,11 +43,15 @@ struct ThreeWayResult {
 // The three-way merge of a sync, field by field, of the book's contact and
 // the other side's, each against its own version of the last sync (the
 // bases). Texts compare without surrounding blanks, and "n/a" and the
-// pickers' prompts as empty. A field changed on one side only takes that
-// side's value; a field unchanged on the other side keeps the book's exact
-// text. A field changed on both sides to different values keeps the book's
-// and is named in the conflicts. Each list keeps the book's items, drops
-// those the other side removed and adds, at the end, those it added.
+// pickers' prompts as empty; the birthday (day and month) is one field. A
+// field changed on one side only takes that side's value; a field unchanged
+// on the other side keeps the book's exact text. A field changed on both
+// sides to different values keeps the book's and is named in the conflicts
+// (for the birthday: "Cumpleaños", "15 de Abril"). The notes are merged so
+// that they never grow by what they hold already: a note of theirs that
+// holds all of the book's is taken, and a conflict on the notes carries
+// only what their side added, unless the book's note holds it already. Each list keeps the book's
+// items, drops those the other side removed and adds, at the end, those it added.
 ThreeWayResult mergeThreeWay(const ContactData& bookBase, const ContactData& book,
                              const ContactData& theirBase, const ContactData& theirs);
 
@@ -57,10 +61,13 @@ ThreeWayResult mergeThreeWay(const ContactData& bookBase, const ContactData& boo
 ContactData unchangedFrom(const ContactData& contact, const ContactData& base,
                           const ContactData& other);
 
-// The contact with one line appended to its notes for each conflict, so that
-// the user sees both values: "[AAAA-MM-DD] <side>, <label>: <value>", where
-// side is "en la carpeta" or "en el servidor".
-ContactData withConflictNotes(ContactData contact, const std::vector<FieldConflict>& conflicts,
-                              const std::string& today, const std::string& side);
+// One line for each conflict, for the notes, so that the user sees both
+// values: "[AAAA-MM-DD] <side>, <label>: <value>", where side is "en la
+// carpeta" or "en el servidor".
+std::vector<std::string> conflictLines(const std::vector<FieldConflict>& conflicts,
+                                       const std::string& today, const std::string& side);
+
+// Appends a line to a note of the book, which keeps it on one line.
+void appendNoteLine(std::string& notes, const std::string& line);
 
 }  // namespace contavio

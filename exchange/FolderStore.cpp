@@ -148,7 +148,6 @@ StoreListing FolderStore::list() {
     if (errno != 0) failOn("leer la carpeta", folder_);
 
     StoreListing listing;
-    bytes_.clear();
     for (const std::string& name : names) {
         std::optional<std::string> bytes = readRegular(name);
         if (!bytes) {
@@ -156,16 +155,21 @@ StoreListing FolderStore::list() {
             continue;
         }
         listing.items[name] = bytesVersion(*bytes);
-        bytes_[name] = std::move(*bytes);
     }
+    versions_ = listing.items;
     return listing;
 }
 
 std::string FolderStore::read(const std::string& name) {
-    if (auto it = bytes_.find(name); it != bytes_.end()) return it->second;
+    // The listing keeps versions only, so that a folder of cards with photos
+    // is never held whole: the file is read again, and must still be the
+    // one listed.
     std::optional<std::string> bytes = readRegular(name);
     if (!bytes) throw StoreChanged("\xAB" + name + "\xBB ya no est\xE1 en la carpeta");
-    return *bytes;
+    if (auto it = versions_.find(name); it != versions_.end() && it->second != bytesVersion(*bytes))
+        throw StoreChanged("\xAB" + folder_ + "/" + name +
+                           "\xBB cambi\xF3 durante la sincronizaci\xF3n");
+    return std::move(*bytes);
 }
 
 std::string FolderStore::write(const std::string& name, std::string_view bytes,
@@ -177,8 +181,7 @@ std::string FolderStore::write(const std::string& name, std::string_view bytes,
                            "\xBB cambi\xF3 durante la sincronizaci\xF3n");
     }
     writeFileIn(folder_, name, bytes);
-    bytes_[name] = std::string(bytes);
-    return bytesVersion(bytes);
+    return versions_[name] = bytesVersion(bytes);
 }
 
 void FolderStore::remove(const std::string& name, const std::string& ifVersion) {
@@ -190,7 +193,7 @@ void FolderStore::remove(const std::string& name, const std::string& ifVersion) 
     }
     const std::string path = folder_ + "/" + name;
     if (::unlink(path.c_str()) != 0 && errno != ENOENT) failOn("borrar", path);
-    bytes_.erase(name);
+    versions_.erase(name);
 }
 
 void FolderStore::flush() { syncFolder(folder_); }

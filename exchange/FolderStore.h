@@ -39,7 +39,7 @@ class FolderStore : public CardStore {
 
     std::string folder_;
     bool readOnly_;
-    std::map<std::string, std::string> bytes_;  // the items as last listed or written
+    std::map<std::string, std::string> versions_;  // the items' versions as last listed or written
 };
 
 // The version tag of a card's bytes.

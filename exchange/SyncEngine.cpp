@@ -86,8 +86,10 @@ BookChanges SyncEngine::run(const BookContacts& book, SyncReport& report) {
 BookChanges SyncEngine::attemptRun(const BookContacts& book, SyncReport& report) {
     pending_ = false;
     migrated_ = false;
+    adopted_.clear();
     std::vector<SyncEntry> entries;
     std::string cursor, parsedPlace;
+    SyncState last;
     oldState_.clear();
     const std::optional<std::string> text = readText(options_.statePath);
     if (text) {
@@ -96,6 +98,8 @@ BookChanges SyncEngine::attemptRun(const BookContacts& book, SyncReport& report)
             parsedPlace = std::move(state->place);
             entries = std::move(state->entries);
             cursor = std::move(state->cursor);
+            last.guard = state->guard;
+            last.groups = std::move(state->groups);
         } else {
             report.notes.push_back(kDamagedState);
         }
@@ -116,6 +120,18 @@ BookChanges SyncEngine::attemptRun(const BookContacts& book, SyncReport& report)
     for (const std::string& name : listing.skipped) report.notes.push_back(name + ": " + kSkipped);
     // A card whose version is the one last synced is the card the state
     // holds: only the others are read.
+    // No state for this place: a state of this book for another place
+    // whose cards these are (a folder moved or renamed, an address book
+    // reached by another address) goes on here.
+    if (!text) {
+        if (std::optional<SyncState> found = adoptable(listing)) {
+            report.notes.push_back("se sigue con el estado de la sincronizaci\xF3n con \xAB" +
+                                   found->place + "\xBB: las tarjetas son las mismas");
+            entries = std::move(found->entries);
+            last.guard = found->guard;
+            last.groups = std::move(found->groups);
+        }
+    }
     std::map<std::string, const SyncEntry*> byName;
     for (const SyncEntry& e : entries) byName.emplace(e.name, &e);
     std::map<std::string, PassCard> cards;
@@ -124,7 +140,7 @@ BookChanges SyncEngine::attemptRun(const BookContacts& book, SyncReport& report)
         const auto last = byName.find(name);
         if (last != byName.end() && !version.empty() && last->second->version == version &&
             last->second->card) {
-            cards[name] = {*last->second->card, version};
+            cards[name] = {*last->second->card, version, true};
         } else {
             toRead.push_back(name);
         }
@@ -148,7 +164,7 @@ BookChanges SyncEngine::attemptRun(const BookContacts& book, SyncReport& report)
     }
 
     SyncPass pass(store_, options_, book, report);
-    pass.plan(std::move(cards), listing.skipped, std::move(entries));
+    pass.plan(std::move(cards), listing.skipped, std::move(entries), last);
     const bool otherStore = !report.otherPlace.empty() && !options_.forceDelete;
     const bool refused = pass.refused() || otherStore;
     report.refused = refused;
@@ -157,11 +173,33 @@ BookChanges SyncEngine::attemptRun(const BookContacts& book, SyncReport& report)
     if (refused || options_.dryRun) return {};
     BookChanges changes = pass.apply();
     const std::string nextCursor = store_.cursor();
-    nextState_ = pass.stateChanged() || migrated_ || moved || nextCursor != cursor
-                     ? stateText({options_.place, nextCursor, pass.entries()})
+    nextState_ = pass.stateChanged() || migrated_ || moved || !adopted_.empty() ||
+                         nextCursor != cursor || options_.forceDelete
+                     ? stateText({options_.place, options_.bookName, nextCursor, pass.guard(),
+                                  pass.groups(), pass.entries()})
                      : oldState_;
     pending_ = true;
     return changes;
+}
+
+std::optional<SyncState> SyncEngine::adoptable(const StoreListing& listing) {
+    for (const std::string& path : options_.otherStates) {
+        const std::optional<std::string> text = readText(path);
+        std::optional<SyncState> state = text ? parseState(*text) : std::nullopt;
+        if (!state || state->entries.empty() || state->place == options_.place) continue;
+        const std::string book = state->book.empty() ? "data.vlt" : state->book;
+        if (book != options_.bookName) continue;  // another book's
+        size_t same = 0;
+        for (const SyncEntry& e : state->entries) {
+            const auto it = listing.items.find(e.name);
+            same += it != listing.items.end() && !e.version.empty() && it->second == e.version;
+        }
+        if (same * 2 <= state->entries.size()) continue;
+        adopted_ = path;
+        adoptedPlace_ = state->place;
+        return state;
+    }
+    return std::nullopt;
 }
 
 void SyncEngine::commit() {
@@ -171,6 +209,11 @@ void SyncEngine::commit() {
     if (nextState_ != oldState_) {
         writeFileIn(folder, name, nextState_);
         syncFolder(folder);
+    }
+    // The state carried on here no longer stands for a folder that is gone.
+    if (!adopted_.empty() && ::access(adoptedPlace_.c_str(), F_OK) != 0 &&
+        ::unlink(adopted_.c_str()) != 0 && errno != ENOENT) {
+        failOn("borrar", adopted_);
     }
     // The first version's state has moved beside the book.
     if (migrated_ && ::unlink(options_.legacyStatePath.c_str()) != 0 && errno != ENOENT) {

@@ -50,11 +50,13 @@
 #include <ctime>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "exchange/CardStore.h"
 #include "exchange/ContactData.h"
+#include "exchange/SyncState.h"
 
 namespace contavio {
 
@@ -70,6 +72,12 @@ struct SyncOptions {
     // statePath holds no state yet (the caller knows it), or "".
     std::string formerPlace;
     std::string keptRoot;  // where copies are kept (KeptCopies)
+    // The book's file name: a state belongs to one book and one store.
+    std::string bookName = "data.vlt";
+    // States of this book with other places: where statePath holds none, one
+    // whose cards are those of this store (the same names and versions, for
+    // most of its pairs) is carried on, and removed once its place is gone.
+    std::vector<std::string> otherStates;
     bool dryRun = false;
     bool forceDelete = false;
     std::time_t now = 0;  // the run's time (0: the clock's)
@@ -117,10 +125,12 @@ class SyncEngine {
 
   private:
     BookChanges attemptRun(const BookContacts& book, SyncReport& report);
+    std::optional<SyncState> adoptable(const StoreListing& listing);
 
     CardStore& store_;
     SyncOptions options_;
     std::string oldState_, nextState_;
+    std::string adopted_, adoptedPlace_;  // the state carried on from another place
     bool pending_ = false;
     bool migrated_ = false;
 };

@@ -23,12 +23,33 @@ constexpr char kConflictContactGone[] =
     "se borr\xF3 en la agenda pero la tarjeta cambi\xF3: vuelve a la agenda";
 constexpr char kConflictMarked[] = "ya existe otro contacto con ese nombre: se guarda como \xAB";
 constexpr char kUnreadableCard[] = "no contiene ninguna tarjeta: no se sincroniza";
+constexpr char kDamagedCard[] =
+    "tarjeta da\xF1"
+    "ada, no se sincroniza (se deja como est\xE1)";
+constexpr char kGroupCard[] = "es un grupo de contactos: se deja como est\xE1, sin sincronizar";
 
-std::string displayName(const ContactData& c) {
-    std::string name = c.firstNames;
-    if (!name.empty() && !c.surnames.empty()) name += ' ';
-    name += c.surnames;
-    return "\xAB" + name + "\xBB";
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && upperAscii(a) == upperAscii(b);
+}
+
+// Whether the card's bytes may say it is a group (KIND:group, or the
+// X-ADDRESSBOOKSERVER-KIND form): cheap enough for every card of a sync.
+bool mayBeGroup(std::string_view bytes) {
+    for (size_t at = 0; (at = bytes.find_first_of("kK", at)) != std::string_view::npos; ++at) {
+        if (!equalsIgnoringCase(bytes.substr(at, 4), "KIND")) continue;
+        const size_t end = bytes.find('\n', at);
+        const std::string line = upperAscii(bytes.substr(at, end - at));
+        if (line.find("GROUP") != std::string::npos) return true;
+    }
+    return false;
+}
+
+bool saysGroup(const VCard& card) {
+    return std::any_of(card.properties.begin(), card.properties.end(), [](const VCardProperty& p) {
+        return (equalsIgnoringCase(p.name, "KIND") ||
+                equalsIgnoringCase(p.name, "X-ADDRESSBOOKSERVER-KIND")) &&
+               equalsIgnoringCase(trimBlanks(p.value), "group");
+    });
 }
 
 std::vector<std::string> sorted(std::vector<std::string> list) {
@@ -36,21 +57,70 @@ std::vector<std::string> sorted(std::vector<std::string> list) {
     return list;
 }
 
-// The same contact as the book holds it: the order of its lists is no
-// content, as every save and read of the book turns them round.
-bool sameBook(const ContactData& a, const ContactData& b) {
-    const auto sameItems = [](const std::vector<std::string>& x,
-                              const std::vector<std::string>& y) {
-        return x == y || (x.size() == y.size() && sorted(x) == sorted(y));
-    };
-    return a.firstNames == b.firstNames && a.surnames == b.surnames && a.address == b.address &&
-           a.web == b.web && a.day == b.day && a.month == b.month && a.notes == b.notes &&
-           sameItems(a.phones, b.phones) && sameItems(a.emails, b.emails);
-}
-
 // A contact of the book and a card's contact that say the same.
 bool agree(const ContactData& book, const ContactData& card) {
     return sameBook(normalizedContact(book, nullptr), normalizedContact(card, nullptr));
+}
+
+bool shareAnItem(const std::vector<std::string>& a, const std::vector<std::string>& b) {
+    for (const std::string& x : a) {
+        const std::string_view item = trimBlanks(x);
+        if (isEmptyText(item)) continue;
+        for (const std::string& y : b) {
+            if (trimBlanks(y) == item) return true;
+        }
+    }
+    return false;
+}
+
+// The contact without its names, as a text: two contacts that differ only
+// in their names read the same.
+std::string withoutNames(const ContactData& c) {
+    ContactData rest = normalizedContact(c, nullptr);
+    rest.firstNames.clear();
+    rest.surnames.clear();
+    std::sort(rest.phones.begin(), rest.phones.end());
+    std::sort(rest.emails.begin(), rest.emails.end());
+    std::string text;
+    for (const std::string* f : {&rest.address, &rest.web, &rest.day, &rest.month, &rest.notes})
+        text += *f + '\x1f';
+    for (const auto* list : {&rest.phones, &rest.emails}) {
+        for (const std::string& item : *list) text += item + '\x1e';
+        text += '\x1f';
+    }
+    return text;
+}
+
+// Two contacts of one name that are one person: no field of one says
+// otherwise than the other, or they share a telephone or an e-mail. Two
+// people who only share a name stay two.
+bool samePerson(const ContactData& a, const ContactData& b) {
+    const ContactData x = normalizedContact(a, nullptr), y = normalizedContact(b, nullptr);
+    if (shareAnItem(x.phones, y.phones) || shareAnItem(x.emails, y.emails)) return true;
+    for (auto f : {&ContactData::address, &ContactData::web, &ContactData::notes}) {
+        if (!(x.*f).empty() && !(y.*f).empty() && x.*f != y.*f) return false;
+    }
+    if (!x.day.empty() && !y.day.empty() && (x.day != y.day || x.month != y.month)) return false;
+    for (auto l : {&ContactData::phones, &ContactData::emails}) {
+        if (!(x.*l).empty() && !(y.*l).empty()) return false;  // lists that share nothing
+    }
+    return true;
+}
+
+// The mark "(conflicto)" or "(conflicto N)" at the end of the surnames: the
+// surnames without it, or none.
+std::optional<std::string> unmarkedSurnames(const std::string& surnames) {
+    const std::string open = std::string("(") + kMarkText;
+    const size_t at = surnames.rfind(open);
+    if (at == std::string::npos || surnames.back() != ')') return std::nullopt;
+    const std::string_view number =
+        std::string_view(surnames).substr(at + open.size(), surnames.size() - 1 - at - open.size());
+    if (!number.empty() && (number[0] != ' ' || number.size() < 2 ||
+                            number.find_first_not_of("0123456789", 1) != std::string_view::npos))
+        return std::nullopt;
+    if (at == 0) return std::string();
+    if (surnames[at - 1] != ' ') return std::nullopt;
+    return surnames.substr(0, at - 1);
 }
 
 bool hasSecondCard(std::string_view bytes) {
@@ -68,6 +138,25 @@ bool hasSecondCard(std::string_view bytes) {
 }
 
 }  // namespace
+
+std::string displayName(const ContactData& c) {
+    std::string name = c.firstNames;
+    if (!name.empty() && !c.surnames.empty()) name += ' ';
+    name += c.surnames;
+    return "\xAB" + name + "\xBB";
+}
+
+// The same contact as the book holds it: the order of its lists is no
+// content, as every save and read of the book turns them round.
+bool sameBook(const ContactData& a, const ContactData& b) {
+    const auto sameItems = [](const std::vector<std::string>& x,
+                              const std::vector<std::string>& y) {
+        return x == y || (x.size() == y.size() && sorted(x) == sorted(y));
+    };
+    return a.firstNames == b.firstNames && a.surnames == b.surnames && a.address == b.address &&
+           a.web == b.web && a.day == b.day && a.month == b.month && a.notes == b.notes &&
+           sameItems(a.phones, b.phones) && sameItems(a.emails, b.emails);
+}
 
 SyncPass::SyncPass(CardStore& store, const SyncOptions& options, const BookContacts& book,
                    SyncReport& report)
@@ -109,12 +198,20 @@ const std::string& SyncPass::cardBytes(const std::string& name) const {
 }
 
 void SyncPass::plan(std::map<std::string, PassCard> cards, const std::vector<std::string>& skipped,
-                    std::vector<SyncEntry> entries) {
+                    std::vector<SyncEntry> entries, const SyncState& last) {
     cards_ = std::move(cards);
     for (const auto& [name, card] : cards_) listed_[name] = card.version.value_or("");
     skipped_.insert(skipped.begin(), skipped.end());
+    knownGroups_.insert(last.groups.begin(), last.groups.end());
+    lastGuard_ = last.guard;
     splitCards(cards_, entries);
-    const size_t lastPairs = entries.size();
+    lastPairs_ = entries.size();
+    for (const SyncEntry& e : entries) {
+        if (e.contact) lastContacts_.emplace(e.name, *e.contact);
+        lastNames_.insert(e.name);
+        lastKeys_.insert(e.key);
+    }
+    findRenames(entries);
     for (const SyncEntry& e : entries) pending_.insert(e.key);
     for (SyncEntry& e : entries) {
         pending_.erase(pending_.find(e.key));
@@ -127,11 +224,83 @@ void SyncPass::plan(std::map<std::string, PassCard> cards, const std::vector<std
         const ContactData incoming = contactFromCard(*parsed).contact;
         takeCard(name, std::move(*parsed), incoming);
     }
+    unmark();
     for (const auto& [key, contact] : book_) {
         if (owner_.count(key)) continue;
         if (const std::optional<ContactData> now = current(key)) newCard(key, *now);
     }
-    stateChanged_ = stateChanged_ || next_.size() != lastPairs || !splitOriginals_.empty();
+    std::erase(report_.notes, std::string());
+    stateChanged_ = stateChanged_ || next_.size() != lastPairs_ || !splitOriginals_.empty() ||
+                    groups_ != knownGroups_;
+}
+
+// A contact renamed in the book (the window stores a contact under its new
+// names as a new one, and the old one is deleted) goes on with the card of
+// the old one, which keeps all the card holds that the book cannot show: a
+// pair whose contact left the book and a new contact of the same content
+// under other names (a shared telephone or e-mail, or every other field
+// equal), when each has no other such match.
+void SyncPass::findRenames(std::vector<SyncEntry>& entries) const {
+    std::set<std::string> paired;
+    for (const SyncEntry& e : entries) paired.insert(e.key);
+    std::map<std::string, std::vector<std::string>> byItem;  // telephone, e-mail, rest -> keys
+    const auto itemsOf = [](const ContactData& c) {
+        std::set<std::string> items{"=" + withoutNames(c)};
+        const ContactData n = normalizedContact(c, nullptr);
+        for (const std::string& p : n.phones) items.insert("t" + p);
+        for (const std::string& m : n.emails) items.insert("m" + m);
+        return items;
+    };
+    for (const auto& [key, c] : book_) {
+        if (paired.count(key)) continue;
+        for (const std::string& item : itemsOf(c)) byItem[item].push_back(key);
+    }
+    if (byItem.empty()) return;
+    std::map<std::string, std::vector<SyncEntry*>> claims;  // new key -> pairs that match it
+    std::vector<std::pair<SyncEntry*, std::string>> matched;
+    for (SyncEntry& e : entries) {
+        if (book_.count(e.key) || !e.contact || !cards_.count(e.name) || skipped_.count(e.name))
+            continue;
+        std::set<std::string> keys;
+        for (const std::string& item : itemsOf(*e.contact)) {
+            if (auto it = byItem.find(item); it != byItem.end())
+                keys.insert(it->second.begin(), it->second.end());
+        }
+        if (keys.size() != 1) continue;
+        claims[*keys.begin()].push_back(&e);
+        matched.emplace_back(&e, *keys.begin());
+    }
+    for (auto& [e, key] : matched) {
+        if (claims[key].size() == 1) e->key = key;
+    }
+}
+
+// A contact marked "(conflicto)" because another held its names goes back
+// to its names once none does.
+void SyncPass::unmark() {
+    for (SyncEntry& e : next_) {
+        if (!e.contact) continue;
+        const std::optional<std::string> surnames = unmarkedSurnames(e.contact->surnames);
+        if (!surnames || owner_[e.key] != e.name) continue;
+        ContactData plain = *e.contact;
+        plain.surnames = *surnames;
+        if (isEmptyText(plain.firstNames) && plain.surnames.empty()) continue;
+        const std::string key = keyOf(plain);
+        if (key == e.key || current(key) || taken(key, e.name)) continue;
+        std::vector<VCard> card = parseVCards(cardBytes(e.name));
+        if (card.empty() || keyOf(contactFromCard(card.front()).contact) != key) continue;
+        remove(e.key);
+        owner_.erase(e.key);
+        put(plain);
+        owner_[key] = e.name;
+        e.key = key;
+        e.contact = stored(plain);
+        stateChanged_ = true;
+        if (auto note = markNotes_.find(e.name); note != markNotes_.end()) {
+            report_.notes[note->second].clear();
+            --report_.conflicts;
+        }
+    }
 }
 
 // A file of several cards becomes one file per card, named after its bytes
@@ -170,14 +339,52 @@ void SyncPass::splitCards(std::map<std::string, PassCard>& cards, std::vector<Sy
     }
 }
 
+const std::string& SyncPass::wholeCard(const std::string& name) {
+    if (auto it = writes_.find(name); it != writes_.end() && it->second) return *it->second;
+    PassCard& card = cards_.at(name);
+    if (card.fromState) {
+        card.bytes = store_.read(name);
+        card.fromState = false;
+    }
+    return card.bytes;
+}
+
+bool SyncPass::isGroup(const std::string& name) {
+    if (groups_.count(name)) return true;
+    if (!mayBeGroup(cardBytes(name))) return false;
+    std::vector<VCard> cards = parseVCards(cardBytes(name));
+    if (cards.empty() || !saysGroup(cards.front())) return false;
+    seen_.insert(name);
+    groups_.insert(name);
+    if (!knownGroups_.count(name)) report_.notes.push_back(cardLabel(name) + ": " + kGroupCard);
+    return true;
+}
+
 std::optional<VCard> SyncPass::parseCard(const std::string& name) {
     seen_.insert(name);
-    std::vector<VCard> cards = parseVCards(cardBytes(name));
+    if (isGroup(name)) return std::nullopt;
+    std::vector<VCard> cards = parseVCards(wholeCard(name));
     if (cards.empty()) {
         report_.notes.push_back(name + ": " + kUnreadableCard);
         return std::nullopt;
     }
+    // A card cut short (an interrupted copy, a full disk) is no edit of the
+    // other side: it waits until it reads whole again.
+    if (CardImport read = contactFromCard(cards.front()); !read.damage.empty()) {
+        report_.notes.push_back(cardLabel(name) + ": " + kDamagedCard + ": " + read.damage);
+        return std::nullopt;
+    }
     return std::move(cards.front());
+}
+
+// "«Ana García» (name)" when the card's contact is known, else its name.
+std::string SyncPass::cardLabel(const std::string& name) const {
+    for (auto it = next_.rbegin(); it != next_.rend(); ++it) {
+        if (it->name == name && it->contact) return displayName(*it->contact) + " (" + name + ")";
+    }
+    if (auto it = lastContacts_.find(name); it != lastContacts_.end())
+        return displayName(it->second) + " (" + name + ")";
+    return name;
 }
 
 void SyncPass::pair(const std::string& name, const std::string& key, const ContactData& contact) {
@@ -187,7 +394,7 @@ void SyncPass::pair(const std::string& name, const std::string& key, const Conta
     const bool written = writes_.count(name) != 0;
     const std::string version =
         written || card == cards_.end() ? std::string() : card->second.version.value_or("");
-    next_.push_back({name, version, key, contact, cardBytes(name)});
+    next_.push_back({name, version, key, contact, withoutBinaries(cardBytes(name))});
 }
 
 void SyncPass::keepPair(SyncEntry&& e) {
@@ -196,9 +403,12 @@ void SyncPass::keepPair(SyncEntry&& e) {
 }
 
 // Rewrites the card so that it reads as contact, keeping what else it holds.
-void SyncPass::applyOnto(const std::string& name, VCard card, const ContactData& contact) {
-    if (agree(contact, contactFromCard(card).contact)) return;
+void SyncPass::applyOnto(const std::string& name, VCard card, const ContactData& contact,
+                         const std::vector<std::string>& noteLines) {
+    if (noteLines.empty() && agree(contact, contactFromCard(card).contact)) return;
     applyContact(contact, card);
+    // A conflict adds to the card's own note, in its own text.
+    for (const std::string& line : noteLines) appendNote(card, line);
     const VCardVersion version =
         card.version == VCardVersion::V21 ? VCardVersion::V30 : card.version;
     std::string bytes = writeVCard(card, version);
@@ -218,9 +428,16 @@ void SyncPass::syncPair(SyncEntry&& e) {
     const auto listed = cards_.find(e.name);
     const bool haveCard = listed != cards_.end();
     if (haveCard) seen_.insert(e.name);
-    // Most pairs did not change: they are told without a copy.
     const ContactData* now = known(e.key);
-    const bool cardChanged = haveCard && listed->second.version != e.version;
+    // A group that was taken for a contact: the group stays as it is, and
+    // its contact, unless changed in the book since, leaves the book.
+    if (haveCard && isGroup(e.name)) {
+        if (now && e.contact && sameBook(*now, *e.contact)) remove(e.key);
+        stateChanged_ = true;
+        return;
+    }
+    // Most pairs did not change: they are told without a copy.
+    bool cardChanged = haveCard && listed->second.version != e.version;
     const bool bookChanged = now && (!e.contact || !sameBook(*now, *e.contact));
     if (haveCard && now && !cardChanged && !bookChanged) {
         keepPair(std::move(e));
@@ -236,11 +453,21 @@ void SyncPass::syncPair(SyncEntry&& e) {
         }
         return;
     }
+    std::optional<VCard> card;
+    if (!contact && cardChanged) {
+        // A card saved again (a new REV or PRODID) that reads as it did is
+        // no change: what counts is the contact it reads as.
+        card = parseCard(e.name);
+        const std::vector<VCard> base = parseVCards(e.card.value_or(""));
+        if (card && !base.empty() &&
+            agree(contactFromCard(base.front()).contact, contactFromCard(*card).contact))
+            cardChanged = false;
+    }
     if (!contact && !cardChanged) {
         writes_[e.name] = std::nullopt;
         return;
     }
-    std::optional<VCard> card = parseCard(e.name);
+    if (!card) card = parseCard(e.name);
     if (!card) {
         keepPair(std::move(e));  // kept paired as it was, until the card reads again
         return;
@@ -273,8 +500,11 @@ void SyncPass::merge(const std::string& name, VCard card, const std::string& key
                      const ContactData& bookBase, const ContactData& book,
                      const ContactData& cardBase, const ContactData& incoming) {
     const ThreeWayResult merged = mergeThreeWay(bookBase, book, cardBase, incoming);
-    ContactData result =
-        stored(withConflictNotes(merged.contact, merged.conflicts, today_, store_.sideName()));
+    const std::vector<std::string> lines =
+        conflictLines(merged.conflicts, today_, store_.sideName());
+    ContactData result = merged.contact;
+    for (const std::string& line : lines) appendNoteLine(result.notes, line);
+    result = stored(result);
     if (!merged.conflicts.empty()) {
         std::string fields;
         for (const FieldConflict& f : merged.conflicts)
@@ -283,34 +513,38 @@ void SyncPass::merge(const std::string& name, VCard card, const std::string& key
                            ": queda lo de la agenda y lo otro se a\xF1"
                            "ade a las notas");
     }
-    ContactData onCard = unchangedFrom(result, bookBase, incoming);
+    // The card takes the fields the book changed; the others, and its own
+    // note, keep the card's text, and a conflict adds its lines to the note.
+    ContactData onCard = unchangedFrom(merged.contact, bookBase, incoming);
     std::string newKey = contactKeyOf(result);
     if (newKey != key) {
         if (taken(newKey, name) || current(newKey)) {
             result = stored(markedContact(result, name));
             newKey = contactKeyOf(result);
             conflict(result, kConflictMarked + displayName(result).substr(1));
+            markNotes_[name] = report_.notes.size() - 1;
         }
         remove(key);
     }
     if (newKey != key || !sameBook(result, book)) put(result);
-    applyOnto(name, std::move(card), onCard);
+    applyOnto(name, std::move(card), onCard, lines);
     pair(name, newKey, result);
 }
 
 // A card that is new, or changed while its contact was deleted, comes into
-// the book, or pairs with the contact of its key.
+// the book, or pairs with the contact of its key when both are one person.
 void SyncPass::takeCard(const std::string& name, VCard card, const ContactData& incoming) {
     const std::string key = keyOf(incoming);
-    if (taken(key, name)) {
+    const std::optional<ContactData> there = current(key);
+    if (taken(key, name) || (there && !samePerson(*there, incoming))) {
         const ContactData marked = stored(markedContact(incoming, name));
         // The card keeps its own name: the mark is the book's alone.
         conflict(incoming, kConflictMarked + displayName(marked).substr(1));
+        markNotes_[name] = report_.notes.size() - 1;
         put(marked);
         pair(name, contactKeyOf(marked), marked);
         return;
     }
-    const std::optional<ContactData> there = current(key);
     if (there && agree(*there, incoming)) {
         pair(name, key, *there);
     } else if (there) {
@@ -321,8 +555,11 @@ void SyncPass::takeCard(const std::string& name, VCard card, const ContactData& 
     }
 }
 
-ContactData SyncPass::markedContact(const ContactData& c, const std::string& name) const {
-    for (int n = 1;; ++n) {
+ContactData SyncPass::markedContact(const ContactData& c, const std::string& name) {
+    // Many cards of one name are marked in one pass: each search starts
+    // where the last one for that name ended.
+    int& n = nextMark_[keyOf(c)];
+    for (n = std::max(n, 1);; ++n) {
         ContactData marked = c;
         std::string mark = std::string("(") + kMarkText;
         if (n > 1) mark += ' ' + std::to_string(n);
@@ -348,105 +585,6 @@ void SyncPass::newCard(const std::string& key, const ContactData& contact) {
     for (const std::string& w : warnings) report_.notes.push_back(displayName(contact) + ": " + w);
     writes_[name] = writeVCard(card, kNewCardVersion);
     pair(name, key, contact);
-}
-
-bool SyncPass::refused() {
-    if (options_.forceDelete) return false;
-    std::vector<std::string> fromBook, fromStore;
-    for (const auto& [key, contact] : overlay_) {
-        if (!contact && book_.count(key)) fromBook.push_back(displayName(book_.at(key)));
-    }
-    size_t storeSize = 0;
-    for (const auto& [name, card] : cards_) storeSize += card.version.has_value();
-    for (const auto& [name, bytes] : writes_) {
-        if (!bytes && cards_.count(name) && !splitOriginals_.count(name)) fromStore.push_back(name);
-    }
-    const auto tooMany = [](size_t gone, size_t side) {
-        return gone > kGuardHandful && gone * 2 > side;
-    };
-    const bool refuse =
-        (!fromBook.empty() && storeSize == 0) || (!fromStore.empty() && book_.empty()) ||
-        tooMany(fromBook.size(), book_.size()) || tooMany(fromStore.size(), storeSize);
-    if (!refuse) return false;
-    report_.refused = true;
-    return true;
-}
-
-void SyncPass::describe() {
-    const std::string side = store_.sideName();
-    for (const auto& [key, contact] : overlay_) {
-        const auto was = book_.find(key);
-        if (contact && was == book_.end()) {
-            ++report_.bookAdded;
-            report_.actions.push_back("en la agenda, nuevo: " + displayName(*contact));
-        } else if (contact && !sameBook(*contact, was->second)) {
-            ++report_.bookChanged;
-            report_.actions.push_back("en la agenda, cambia: " + displayName(*contact));
-        } else if (!contact && was != book_.end()) {
-            ++report_.bookRemoved;
-            report_.actions.push_back("en la agenda, se borra: " + displayName(was->second));
-        }
-    }
-    for (const auto& [name, bytes] : writes_) {
-        const auto was = cards_.find(name);
-        const bool existed = was != cards_.end() && was->second.version;
-        if (bytes && !existed) {
-            ++report_.folderAdded;
-            report_.actions.push_back(side + ", nueva: " + name);
-        } else if (bytes) {
-            ++report_.folderChanged;
-            report_.actions.push_back(side + ", cambia: " + name);
-        } else if (existed || splitOriginals_.count(name)) {
-            ++report_.folderRemoved;
-            report_.actions.push_back(side + ", se borra: " + name);
-        }
-    }
-}
-
-BookChanges SyncPass::apply() {
-    const std::time_t now = options_.now != 0 ? options_.now : std::time(nullptr);
-    KeptCopies kept(options_.keptRoot, now);
-    std::vector<ContactData> replaced;
-    BookChanges changes;
-    for (const auto& [key, contact] : overlay_) {
-        const auto was = book_.find(key);
-        if (contact && (was == book_.end() || !sameBook(*contact, was->second))) {
-            changes.put.push_back(*contact);
-        }
-        if (was != book_.end() && (!contact || !sameBook(*contact, was->second))) {
-            replaced.push_back(was->second);
-            if (!contact) changes.remove.push_back(key);
-        }
-    }
-    // Every copy is on disk before the first change.
-    for (const auto& [name, bytes] : writes_) {
-        const auto was = cards_.find(name);
-        if (was != cards_.end() && was->second.version) kept.keepCard(name, was->second.bytes);
-    }
-    for (const auto& [name, card] : splitOriginals_) kept.keepCard(name, card.bytes);
-    kept.flush();
-    kept.keepContacts(replaced);
-    report_.keptIn = kept.folder();
-
-    // New items before the deletes, so that a split's parts are written
-    // before its original goes.
-    std::map<std::string, std::string> versions;
-    for (const auto& [name, bytes] : writes_) {
-        if (!bytes) continue;
-        const auto was = cards_.find(name);
-        const std::optional<std::string> expected =
-            was != cards_.end() ? was->second.version : std::nullopt;
-        versions[name] = store_.write(name, *bytes, expected);
-    }
-    for (const auto& [name, bytes] : writes_) {
-        if (bytes) continue;
-        if (auto was = listed_.find(name); was != listed_.end()) store_.remove(name, was->second);
-    }
-    if (!writes_.empty()) store_.flush();
-    for (SyncEntry& e : next_) {
-        if (auto it = versions.find(e.name); it != versions.end()) e.version = it->second;
-    }
-    return changes;
 }
 
 }  // namespace contavio

@@ -1,5 +1,6 @@
 #include "exchange/SyncState.h"
 
+#include <dirent.h>
 #include <limits.h>
 #include <stdlib.h>
 
@@ -16,6 +17,9 @@ constexpr char kHeader[] = "contavio-sync 2";
 constexpr char kLegacyHeader[] = "contavio-sync 1";
 constexpr char kPlace[] = "lugar ";
 constexpr char kCursor[] = "marca ";
+constexpr char kGuard[] = "guarda ";
+constexpr char kBook[] = "libro ";
+constexpr char kGroup[] = "grupo ";
 
 uint64_t fnv(std::string_view bytes, uint64_t h = 0xcbf29ce484222325ULL) {
     for (unsigned char c : bytes) {
@@ -136,9 +140,25 @@ std::string stateText(SyncState state) {
     std::string out = std::string(kHeader) + "\n" + kPlace;
     escapeInto(out, state.place);
     out += '\n';
+    if (!state.book.empty() && state.book != "data.vlt") {
+        out += kBook;
+        escapeInto(out, state.book);
+        out += '\n';
+    }
     if (!state.cursor.empty()) {
         out += kCursor;
         escapeInto(out, state.cursor);
+        out += '\n';
+    }
+    if (state.guard != GuardCounts{}) {
+        const GuardCounts& g = state.guard;
+        out += kGuard + std::to_string(g.bookPeak) + ',' + std::to_string(g.bookGone) + ' ' +
+               std::to_string(g.storePeak) + ',' + std::to_string(g.storeGone) + '\n';
+    }
+    std::sort(state.groups.begin(), state.groups.end());
+    for (const std::string& group : state.groups) {
+        out += kGroup;
+        escapeInto(out, group);
         out += '\n';
     }
     for (const SyncEntry& e : state.entries) {
@@ -183,13 +203,33 @@ std::optional<SyncState> parseState(std::string_view text) {
     if (!place) return std::nullopt;
     state.place = std::move(*place);
     size_t first = 1;
-    // An entry has five fields: a line of two is the cursor.
-    if (lines->size() > 1 && (*lines)[1].substr(0, 6) == kCursor &&
-        split((*lines)[1], ' ').size() == 2) {
-        auto cursor = unescape((*lines)[1].substr(6));
-        if (!cursor) return std::nullopt;
-        state.cursor = std::move(*cursor);
-        first = 2;
+    // An entry has five fields or fourteen: a line of two or three is one
+    // of the header's.
+    const auto header = [&](std::string_view keyword, size_t fields) {
+        const bool is = first < lines->size() && (*lines)[first].starts_with(keyword) &&
+                        split((*lines)[first], ' ').size() == fields;
+        return is ? std::optional((*lines)[first++].substr(keyword.size())) : std::nullopt;
+    };
+    if (auto book = header(kBook, 2)) {
+        auto text = unescape(*book);
+        if (!text) return std::nullopt;
+        state.book = std::move(*text);
+    }
+    if (auto cursor = header(kCursor, 2)) {
+        auto text = unescape(*cursor);
+        if (!text) return std::nullopt;
+        state.cursor = std::move(*text);
+    }
+    if (auto guard = header(kGuard, 3)) {
+        GuardCounts& g = state.guard;
+        if (std::sscanf(std::string(*guard).c_str(), "%zu,%zu %zu,%zu", &g.bookPeak, &g.bookGone,
+                        &g.storePeak, &g.storeGone) != 4)
+            return std::nullopt;
+    }
+    while (auto group = header(kGroup, 2)) {
+        auto name = unescape(*group);
+        if (!name) return std::nullopt;
+        state.groups.push_back(std::move(*name));
     }
     for (size_t i = first; i < lines->size(); ++i) {
         auto entry = parseEntry((*lines)[i]);
@@ -245,11 +285,75 @@ uint64_t legacyContactHash(const ContactData& c) {
     return fnv(all);
 }
 
-SyncPlaces syncPlaces(const std::string& bookFolder, const std::string& vdir) {
+std::string withoutBinaries(std::string_view card) {
+    constexpr size_t kLarge = 256;
+    constexpr std::string_view kHashed = "contavio-hash-";
+    std::string out;
+    out.reserve(std::min(card.size(), size_t{1} << 16));
+    size_t at = 0;
+    while (at < card.size()) {
+        // One property: its first line and the folded lines that go on with it.
+        size_t end = card.find('\n', at);
+        while (end != std::string_view::npos && end + 1 < card.size() &&
+               (card[end + 1] == ' ' || card[end + 1] == '\t')) {
+            end = card.find('\n', end + 1);
+        }
+        end = end == std::string_view::npos ? card.size() : end + 1;
+        const std::string_view line = card.substr(at, end - at);
+        at = end;
+        const size_t colon = line.find(':');
+        if (line.size() < kLarge || colon == std::string_view::npos) {
+            out += line;
+            continue;
+        }
+        const std::string head = upperAscii(line.substr(0, colon));
+        const std::string_view value = line.substr(colon + 1);
+        const bool binary = head.find("ENCODING=B") != std::string::npos ||
+                            upperAscii(value.substr(0, 5)) == "DATA:";
+        if (!binary) {
+            out += line;
+            continue;
+        }
+        std::string unfolded;
+        for (char c : value) {
+            if (c != '\r' && c != '\n' && c != ' ' && c != '\t') unfolded += c;
+        }
+        char hash[17];
+        std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(fnv(unfolded)));
+        out += line.substr(0, colon + 1);
+        out += kHashed;
+        out += hash;
+        out += line.ends_with("\r\n") ? "\r\n" : line.ends_with('\n') ? "\n" : "";
+    }
+    return out;
+}
+
+std::vector<std::string> statesBeside(const std::string& bookFolder, const std::string& prefix,
+                                      const std::string& except) {
+    std::vector<std::string> found;
+    const std::string dir = bookFolder.empty() ? std::string(".") : bookFolder;
+    DIR* folder = ::opendir(dir.c_str());
+    if (folder == nullptr) return found;
+    while (const dirent* entry = ::readdir(folder)) {
+        const std::string name = entry->d_name;
+        const std::string path = dir + "/" + name;
+        if (name.size() == prefix.size() + 16 && name.starts_with(prefix) && path != except &&
+            name.find_first_not_of("0123456789abcdef", prefix.size()) == std::string::npos) {
+            found.push_back(path);
+        }
+    }
+    ::closedir(folder);
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+SyncPlaces syncPlaces(const std::string& bookFolder, const std::string& vdir,
+                      const std::string& bookName) {
     char resolved[PATH_MAX];
     const std::string place = ::realpath(vdir.c_str(), resolved) ? resolved : vdir;
     char hash[17];
-    std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(fnv(place)));
+    const uint64_t h = bookName == "data.vlt" ? fnv(place) : fnv(place + "\n" + bookName);
+    std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(h));
     const std::string dir = bookFolder.empty() ? std::string(".") : bookFolder;
     return {dir + "/.contavio-sync-" + hash, dir + "/contavio-sync-kept", vdir + "/.contavio-sync",
             place};

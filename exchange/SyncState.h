@@ -7,11 +7,15 @@
 // synced with (syncPlaces), written whole and atomically:
 //   contavio-sync 2
 //   lugar <the store's place>
+//   libro <the book's file name>                   only when not "data.vlt"
 //   marca <the store's cursor>                     only when the store keeps one
+//   guarda <bookPeak>,<bookGone> <storePeak>,<storeGone>   the guard's counts
+//   grupo <name>                                   one line per group card
 //   <name> <version> <key> <contact> <card>        one line per pair
 // where <contact> is "-" (not known) or "c" followed by nine fields (first
 // names, surnames, address, web, day, month, notes, telephones, e-mails) and
-// <card> is "-" or the card's bytes. Fields are separated by one blank; every
+// <card> is "-" or the card's bytes, each binary value (a photo, a logo, a
+// key) replaced by its hash (withoutBinaries). Fields are separated by one blank; every
 // byte below 0x21 or above 0x7e, '%' and ',' is written %XX; a list is each
 // item preceded by ','. Texts of contacts are Windows-1252, as in the book.
 //
@@ -40,9 +44,22 @@ struct SyncEntry {
     bool operator==(const SyncEntry&) const = default;
 };
 
+// What the guard counts on each side since the user last confirmed
+// deletions (or since the first sync): the most contacts or cards the side
+// held at the start of a sync, and how many the syncs deleted from it.
+struct GuardCounts {
+    size_t bookPeak = 0, bookGone = 0;
+    size_t storePeak = 0, storeGone = 0;
+
+    bool operator==(const GuardCounts&) const = default;
+};
+
 struct SyncState {
     std::string place;
+    std::string book;    // the book's file name, when not "data.vlt"
     std::string cursor;  // where the store's list of changes stood (CardStore::cursor), or ""
+    GuardCounts guard;
+    std::vector<std::string> groups;  // group cards, left alone, named once
     std::vector<SyncEntry> entries;
 };
 
@@ -56,6 +73,12 @@ struct LegacyEntry {
 
 std::string stateText(SyncState state);
 
+// The card with every large binary value (base64, or a data: URI) replaced
+// by "contavio-hash-" and its hash: what the state keeps of a card, which
+// tells what the card reads as, and whether a photo changed, without its
+// bytes.
+std::string withoutBinaries(std::string_view card);
+
 // None when the text is no state (damaged, cut short).
 std::optional<SyncState> parseState(std::string_view text);
 std::optional<std::vector<LegacyEntry>> parseLegacyState(std::string_view text);
@@ -68,11 +91,19 @@ uint64_t legacyContactHash(const ContactData& normalized);
 // Where the state and the kept copies of a book synced with a folder go:
 // beside the book, in its folder.
 struct SyncPlaces {
-    std::string state;     // "<book folder>/.contavio-sync-<hash of the vdir's path>"
+    // "<book folder>/.contavio-sync-<hash of the vdir's path>", and of the
+    // book's file name for a book not named "data.vlt": a state belongs to
+    // one book and one folder.
+    std::string state;
     std::string kept;      // "<book folder>/contavio-sync-kept"
     std::string oldState;  // "<vdir>/.contavio-sync", the first version's place
     std::string place;     // the vdir's path, links resolved
 };
-SyncPlaces syncPlaces(const std::string& bookFolder, const std::string& vdir);
+SyncPlaces syncPlaces(const std::string& bookFolder, const std::string& vdir,
+                      const std::string& bookName = "data.vlt");
+
+// The states beside the book, of any folder or server, but `except`.
+std::vector<std::string> statesBeside(const std::string& bookFolder, const std::string& prefix,
+                                      const std::string& except);
 
 }  // namespace contavio

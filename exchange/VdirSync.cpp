@@ -6,8 +6,9 @@ namespace {
 
 SyncOptions withPlaces(const std::string& folder, const std::string& bookFolder,
                        SyncOptions options) {
-    const SyncPlaces places = syncPlaces(bookFolder, folder);
+    const SyncPlaces places = syncPlaces(bookFolder, folder, options.bookName);
     options.statePath = places.state;
+    options.otherStates = statesBeside(bookFolder, ".contavio-sync-", places.state);
     options.legacyStatePath = places.oldState;
     options.keptRoot = places.kept;
     options.place = places.place;
