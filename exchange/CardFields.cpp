@@ -20,7 +20,44 @@ int number(std::string_view text, size_t from) {
     return (text[from] - '0') * 10 + (text[from + 1] - '0');
 }
 
+// Whether the UTF-8 text holds a kana (hiragana, katakana or its half-width
+// forms: U+3040..U+30FF, U+FF66..U+FF9F).
+bool holdsKana(std::string_view utf8) {
+    for (size_t i = 0; i + 2 < utf8.size(); ++i) {
+        const auto b0 = static_cast<unsigned char>(utf8[i]);
+        const auto b1 = static_cast<unsigned char>(utf8[i + 1]);
+        const auto b2 = static_cast<unsigned char>(utf8[i + 2]);
+        if (b0 == 0xE3 && (b1 == 0x81 || b1 == 0x82 || b1 == 0x83)) return true;
+        if (b0 == 0xEF && ((b1 == 0xBD && b2 >= 0xA6) || (b1 == 0xBE && b2 <= 0x9F))) return true;
+    }
+    return false;
+}
+
+bool isVowel(char c) { return c == 'a' || c == 'e' || c == 'i' || c == 'o' || c == 'u'; }
+
 }  // namespace
+
+std::string readingText(std::string_view utf8) {
+    std::string latin = fieldText(utf8);
+    if (holdsKana(utf8)) {
+        std::string folded;
+        for (size_t i = 0; i < latin.size(); ++i) {
+            const char c = latin[i];
+            const char next = i + 1 < latin.size() ? latin[i + 1] : '\0';
+            const bool longVowel =
+                (c == 'o' && (next == 'u' || next == 'o')) || (c == 'u' && next == 'u');
+            folded += c;
+            if (longVowel && !(i + 2 < latin.size() && isVowel(latin[i + 2]))) ++i;
+        }
+        latin = std::move(folded);
+    }
+    for (size_t i = 0; i < latin.size(); ++i) {
+        if ((i == 0 || latin[i - 1] == ' ') && latin[i] >= 'a' && latin[i] <= 'z') {
+            latin[i] = static_cast<char>(latin[i] - 'a' + 'A');
+        }
+    }
+    return latin;
+}
 
 // Windows-1252 text for a field of the book: characters outside the code
 // page are transliterated (bookText, counted in *count), control characters

@@ -19,6 +19,13 @@ namespace contavio::cardfields {
 // "n/a" is nothing.
 std::string fieldText(std::string_view utf8, BookTextCount* count = nullptr);
 
+// A phonetic reading of a name (X-PHONETIC-FIRST-NAME, 2.1's SOUND;X-IRMC-N),
+// in UTF-8, as the book's Windows-1252 text for that name: transliterated,
+// and when written in kana, in Hepburn as passports write Japanese names, a
+// long vowel as one letter ("ou", "oo" or "uu" before a consonant or at the
+// end: "アンドウ" gives "Ando", "イノウエ" "Inoue"), each word capitalised.
+std::string readingText(std::string_view utf8);
+
 // The non-empty parts joined by separator.
 std::string joinNonEmpty(const std::vector<std::string>& parts, std::string_view separator);
 

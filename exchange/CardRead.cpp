@@ -1,4 +1,5 @@
 #include <unordered_set>
+#include <utility>
 
 #include "exchange/CardContact.h"
 #include "exchange/CardFields.h"
@@ -73,10 +74,19 @@ std::string labelLine(const VCardProperty& p) {
 bool isQuiet(const std::string& name) {
     for (const char* quiet :
          {"PRODID", "REV", "UID", "KIND", "SOURCE", "NAME", "CLIENTPIDMAP", "SORT-STRING", "CLASS",
-          "PROFILE", "X-PHONETIC-FIRST-NAME", "X-PHONETIC-LAST-NAME"}) {
+          "PROFILE", "X-PHONETIC-FIRST-NAME", "X-PHONETIC-MIDDLE-NAME", "X-PHONETIC-LAST-NAME"}) {
         if (name == quiet) return true;
     }
     return name.starts_with("X-AB") || name.starts_with("X-APPLE");
+}
+
+// 2.1's phonetic reading of the name: SOUND;X-IRMC-N, structured like N.
+bool isNameReading(const VCardProperty& p) {
+    if (p.name != "SOUND") return false;
+    for (const VCardParam& q : p.params) {
+        if (q.name == "X-IRMC-N" || upperAscii(q.value) == "X-IRMC-N") return true;
+    }
+    return false;
 }
 
 // Reads one card into a contact, collecting warnings.
@@ -107,9 +117,14 @@ class CardReader {
         warn(text + " (" + quoted + ")");
     }
 
-    std::string field(std::string_view utf8, const char* label) {
+    // reading: the card's phonetic reading of a name, which gives its Latin
+    // letters when the name itself has to be transliterated.
+    std::string field(std::string_view utf8, const char* label, std::string_view reading = {}) {
         BookTextCount count;
         std::string text = fieldText(utf8, &count);
+        if (count.transliterated > 0 && !reading.empty()) {
+            if (std::string read = readingText(reading); !read.empty()) text = std::move(read);
+        }
         if (count.transliterated > 0) {
             warn(std::string("texto transliterado a letras latinas en ") + label);
         }
@@ -133,6 +148,25 @@ class CardReader {
     std::string firstValue(std::string_view name) const {
         const VCardProperty* p = first(name);
         return p == nullptr ? std::string() : unescapeText(p->value);
+    }
+
+    // The card's phonetic readings of its given names and of its family
+    // names (UTF-8): X-PHONETIC-FIRST-NAME (and -MIDDLE-NAME) and
+    // X-PHONETIC-LAST-NAME, or else 2.1's SOUND;X-IRMC-N.
+    std::pair<std::string, std::string> readings() const {
+        std::string given =
+            joinNonEmpty({joinNonEmpty(splitLines(firstValue("X-PHONETIC-FIRST-NAME")), " "),
+                          joinNonEmpty(splitLines(firstValue("X-PHONETIC-MIDDLE-NAME")), " ")},
+                         " ");
+        std::string family = joinNonEmpty(splitLines(firstValue("X-PHONETIC-LAST-NAME")), " ");
+        if (!given.empty() || !family.empty()) return {given, family};
+        for (const VCardProperty& p : card_.properties) {
+            if (!isNameReading(p)) continue;
+            const std::vector<std::string> parts = splitEscaped(p.value, ';');
+            return {joinNonEmpty({component(parts, 1, " "), component(parts, 2, " ")}, " "),
+                    component(parts, 0, " ")};
+        }
+        return {};
     }
 
     // Apple's company cards say so; others give no person's name and an FN
@@ -167,8 +201,9 @@ class CardReader {
             }
         } else if (!person.empty()) {
             const std::vector<std::string> parts = splitEscaped(first("N")->value, ';');
-            c.firstNames = field(person[0], kNamesLabel);
-            c.surnames = field(person[1], kSurnamesLabel);
+            const auto [givenReading, familyReading] = readings();
+            c.firstNames = field(person[0], kNamesLabel, givenReading);
+            c.surnames = field(person[1], kSurnamesLabel, familyReading);
             if (const std::string prefix = component(parts, 3, " "); !prefix.empty()) {
                 warnAbout("tratamiento no importado", prefix);
             }
@@ -282,7 +317,7 @@ class CardReader {
         } else if (name == "LOGO") {
             warn("logotipo no importado");
         } else if (name == "SOUND") {
-            warn("sonido no importado");
+            if (!isNameReading(p)) warn("sonido no importado");
         } else if (name == "ORG") {
             if (!orgIsName_) warnAbout("organizaci\xF3n no importada", unescapeText(p.value));
         } else if (name == "TITLE") {

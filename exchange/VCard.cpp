@@ -243,7 +243,19 @@ void eraseParams(VCardProperty& p, std::string_view name) {
     std::erase_if(p.params, [&](const VCardParam& q) { return q.name == name; });
 }
 
-VCardProperty decodeProperty(RawProperty raw, VCardVersion version) {
+// A value whose writer named no character set: UTF-8 when it is well-formed
+// UTF-8, else in the code page the card names on another property
+// (`cardCharset`, when iconv knows it), else judged as judgedUtf8 does.
+std::string undeclaredToUtf8(const std::string& bytes, const std::string& cardCharset) {
+    std::string judged = judgedUtf8(bytes);
+    if (cardCharset.empty() || judged == bytes) return judged;
+    bool unknown = false;
+    std::string text = charsetToUtf8(bytes, cardCharset, &unknown);
+    return unknown ? judged : text;
+}
+
+VCardProperty decodeProperty(RawProperty raw, VCardVersion version,
+                             const std::string& cardCharset) {
     VCardProperty p = std::move(raw.property);
     const std::string encoding = upperAscii(paramValue(p, "ENCODING"));
     const std::string charset = paramValue(p, "CHARSET");
@@ -258,10 +270,11 @@ VCardProperty decodeProperty(RawProperty raw, VCardVersion version) {
     }
     eraseParams(p, "ENCODING");
     bool unknown = false;
-    p.value = charsetToUtf8(encoding == "QUOTED-PRINTABLE" ? decodeQuotedPrintable(raw.value)
-                            : base64                       ? decodeBase64(raw.value)
-                                                           : std::string(raw.value),
-                            charset, &unknown);
+    const std::string bytes = encoding == "QUOTED-PRINTABLE" ? decodeQuotedPrintable(raw.value)
+                              : base64                       ? decodeBase64(raw.value)
+                                                             : std::string(raw.value);
+    p.value = charset.empty() ? undeclaredToUtf8(bytes, cardCharset)
+                              : charsetToUtf8(bytes, charset, &unknown);
     if (!unknown) eraseParams(p, "CHARSET");
     if (version == VCardVersion::V21) p.value = escape21(p.value, p.name);
     return p;
@@ -282,13 +295,26 @@ struct OpenCard {
     bool agentPending = false;  // the last property was an empty AGENT
 };
 
+// The code page a card names on one of its properties (the first CHARSET
+// other than UTF-8), in which the writer may have written the values where
+// it named none; empty when it names none.
+std::string cardCharsetOf(const std::vector<RawProperty>& properties) {
+    for (const RawProperty& raw : properties) {
+        const std::string charset = paramValue(raw.property, "CHARSET");
+        const std::string name = upperAscii(trimBlanks(charset));
+        if (!name.empty() && name != "UTF-8" && name != "UTF8") return charset;
+    }
+    return {};
+}
+
 VCard closeCard(OpenCard& open, bool cutShort) {
     VCard card;
     card.version = open.version;
     card.cutShort = cutShort;
     card.properties.reserve(open.properties.size());
+    const std::string cardCharset = cardCharsetOf(open.properties);
     for (RawProperty& raw : open.properties) {
-        card.properties.push_back(decodeProperty(std::move(raw), open.version));
+        card.properties.push_back(decodeProperty(std::move(raw), open.version, cardCharset));
     }
     open = {};
     return card;

@@ -6,8 +6,9 @@
 // A property's value is held in one form whatever version it was read from:
 // UTF-8, with the escapes of 3.0 and 4.0 ("\\", "\,", "\;", "\n"). The reader
 // undoes quoted-printable and CHARSET (and drops those two parameters, but
-// for a CHARSET that iconv does not know) and escapes the commas and
-// backslashes of 2.1 text; a line break that
+// for a CHARSET that iconv does not know; a value without one that is not
+// UTF-8 is read in the code page the card names on another property) and
+// escapes the commas and backslashes of 2.1 text; a line break that
 // quoted-printable encoded stays in the value as CR and LF bytes, which the
 // writer turns into "\n". Values in base64 (ENCODING=b or BASE64) are kept as
 // they stand, without the white space between their lines, except for the

@@ -119,6 +119,18 @@ add("big5.vcf", coded("2.1", "BIG5", "王", "小明"), ("xiao ming", "wang", "t"
 add("unknown_charset.vcf", coded("2.1", "X-UNHEARD", "Sáez", "Raúl", codec="latin-1"),
     ("Raúl", "Sáez", ""))
 
+# A code page named on one property only, the rest written in it; names in
+# Han characters with the phonetic readings phones write beside them.
+add("cp1253_named_once.vcf", b"BEGIN:VCARD\r\nVERSION:2.1\r\nN:" + "Παπαδάκης;Ευάγγελος;;;".encode("cp1253") +
+    b"\r\nFN:" + "Ευάγγελος Παπαδάκης".encode("cp1253") + b"\r\nLABEL;CHARSET=Windows-1253;ENCODING=QUOTED-PRINTABLE:" +
+    qp("Αθήνα", "cp1253").encode("ascii") + b"\r\nEND:VCARD\r\n", ("Euangelos", "Papadakes", "t"))
+add("phonetic_readings.vcf",
+    card("3.0", ["N:安藤;太郎;;;", "FN:安藤 太郎", "X-PHONETIC-FIRST-NAME:タロウ",
+                 "X-PHONETIC-LAST-NAME:アンドウ"]).encode("utf-8") +
+    b"BEGIN:VCARD\r\nVERSION:2.1\r\nN;CHARSET=SHIFT_JIS:" + "井上;花子;;;".encode("shift_jis") +
+    b"\r\nSOUND;X-IRMC-N;CHARSET=SHIFT_JIS:" + "ｲﾉｳｴ;ﾊﾅｺ;;;".encode("shift_jis") + b"\r\nEND:VCARD\r\n",
+    ("Taro", "Ando", "t"), ("Hanako", "Inoue", "t"))
+
 # Text without a CHARSET: each value judged on its own.
 add("latin1_no_charset.vcf", card("3.0", ["N:Muñoz;Íñigo;;;", "FN:Íñigo Muñoz"]).encode("latin-1"),
     ("Íñigo", "Muñoz", ""))
