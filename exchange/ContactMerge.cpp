@@ -145,9 +145,17 @@ ContactData unchangedFrom(const ContactData& contact, const ContactData& base,
                           const ContactData& other) {
     ContactData result = contact;
     for (const Field& f : kFields) {
+        if (f.member == &ContactData::day || f.member == &ContactData::month) continue;
         if (plain(contact.*f.member, f.isEmpty) == plain(base.*f.member, f.isEmpty)) {
             result.*f.member = other.*f.member;
         }
+    }
+    // The birthday is one field: the day of one side and the month of the
+    // other would make a date nobody entered.
+    if (plain(contact.day, isEmptyDay) == plain(base.day, isEmptyDay) &&
+        plain(contact.month, isEmptyMonth) == plain(base.month, isEmptyMonth)) {
+        result.day = other.day;
+        result.month = other.month;
     }
     return result;
 }

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
@@ -12,6 +13,8 @@
 namespace contavio {
 
 namespace {
+
+constexpr char kContents[] = ".contenido";
 
 std::string stamp(std::time_t t) {
     std::tm local{};
@@ -62,15 +65,41 @@ void KeptCopies::removeOld() const {
         std::error_code ignored;  // what cannot be removed now goes next time
         std::filesystem::remove_all(root_ + "/" + name, ignored);
     }
+    // A content no run's folder links any more.
+    const std::string contents = root_ + "/" + kContents;
+    if (old.empty() || (dir = ::opendir(contents.c_str())) == nullptr) return;
+    std::vector<std::string> unlinked;
+    while (const dirent* entry = ::readdir(dir)) {
+        struct stat st {};
+        const std::string path = contents + "/" + entry->d_name;
+        if (entry->d_name[0] != '.' && ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+            st.st_nlink == 1)
+            unlinked.push_back(path);
+    }
+    ::closedir(dir);
+    for (const std::string& path : unlinked) ::unlink(path.c_str());
 }
 
+// A card is kept once per content, in <root>/.contenido/, and linked into
+// each run's folder that keeps it: a sync that rewrites the same cards
+// again and again does not fill the disk with copies of their photos.
 void KeptCopies::keepCard(const std::string& name, const std::string& bytes) {
     open();
-    writeFileIn(folder_ + "/tarjetas", name, bytes);
+    const std::string contents = root_ + "/" + kContents;
+    const std::string copy = contents + "/" + bytesVersion(bytes);
+    struct stat st {};
+    if (::stat(copy.c_str(), &st) != 0 || static_cast<size_t>(st.st_size) != bytes.size()) {
+        makeFolder(contents);
+        writeFileIn(contents, bytesVersion(bytes), bytes);
+    }
+    const std::string target = folder_ + "/tarjetas/" + name;
+    if (::link(copy.c_str(), target.c_str()) != 0) writeFileIn(folder_ + "/tarjetas", name, bytes);
 }
 
 void KeptCopies::flush() const {
-    if (used_) syncFolder(folder_ + "/tarjetas");
+    if (!used_) return;
+    syncFolder(root_ + "/" + kContents);
+    syncFolder(folder_ + "/tarjetas");
 }
 
 void KeptCopies::keepContacts(const std::vector<ContactData>& contacts) {

@@ -1,6 +1,8 @@
 // Copies of what a sync deletes or replaces, kept where the user can get
 // them back: one dated folder per run under the root,
-//   <root>/AAAAMMDD-HHMMSS/tarjetas/<name>   each card as it was
+//   <root>/AAAAMMDD-HHMMSS/tarjetas/<name>   each card as it was, a hard link
+//                                            to <root>/.contenido/<its hash>,
+//                                            one file per content
 // ("-2", "-3"... after the time for a second run in the same second)
 //   <root>/AAAAMMDD-HHMMSS/agenda.vcf        the book's contacts as they were
 // A card comes back by copying it into the synced folder; the contacts by
