@@ -3,7 +3,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <optional>
 #include <stdexcept>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -11,6 +13,7 @@
 #include "book/ContactBook.h"
 #include "book/ContactProto.h"
 #include "book/VCardFiles.h"
+#include "exchange/VCardText.h"
 
 namespace contavio::cli {
 
@@ -49,6 +52,33 @@ std::vector<KeptCard> readKeptCards(const QDir& folder) {
         cards.push_back({info.fileName(), bytes.toStdString()});
     }
     return cards;
+}
+
+// The key a contact is stored under: an empty name is "n/a", as "Agregar"
+// stores it.
+std::string keyOf(const ContactData& contact) {
+    const auto stored = [](const std::string& name) {
+        return name.empty() ? std::string(kEmptyText) : name;
+    };
+    return contactKey(stored(contact.firstNames), stored(contact.surnames));
+}
+
+// The stored contacts whose names have blanks at their ends (as typed in the
+// window), by the key of their names without them: the kept copy of such a
+// contact was written without them, and replaces it.
+std::unordered_map<std::string, std::string> keysWithBlanks(TConjuntos& sets) {
+    std::unordered_map<std::string, std::string> keys;
+    for (const std::string& key : bookKeys(sets, kContactSlot)) {
+        ContactData contact;
+        if (!readContact(sets, kContactSlot, key, contact)) continue;
+        ContactData trimmed;
+        trimmed.firstNames = std::string(trimBlanks(contact.firstNames));
+        trimmed.surnames = std::string(trimBlanks(contact.surnames));
+        if (trimmed.firstNames != contact.firstNames || trimmed.surnames != contact.surnames) {
+            keys[keyOf(trimmed)] = key;
+        }
+    }
+    return keys;
 }
 
 }  // namespace
@@ -95,6 +125,7 @@ int runRestore(const BookPlace& place, const Arguments& args, const OpenForWriti
         const auto sets = open(files);
         if (!sets) return kFailed;
         std::vector<std::string> names;
+        std::optional<std::unordered_map<std::string, std::string>> withBlanks;
         for (const CardImport& card : contacts) {
             if (!card.damage.empty()) {
                 tellBook(
@@ -105,6 +136,15 @@ int runRestore(const BookPlace& place, const Arguments& args, const OpenForWriti
                 continue;
             }
             // The kept contact as it was, whatever the book holds under its names.
+            const std::string key = keyOf(card.contact);
+            ContactData stored;
+            if (!readContact(*sets, kContactSlot, key, stored)) {
+                if (!withBlanks) withBlanks = keysWithBlanks(*sets);
+                if (const auto found = withBlanks->find(key); found != withBlanks->end()) {
+                    sets->delObj(kContactSlot, found->second);
+                    withBlanks->erase(found);
+                }
+            }
             storeContact(*sets, kContactSlot, card.contact, kShown);
             names.push_back(card.contact.firstNames + " " + card.contact.surnames);
             ++restored;
