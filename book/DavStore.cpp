@@ -65,14 +65,17 @@ DavStore::DavStore(DavClient& client, QUrl collection)
 }
 
 // The cursor: the sync token on its first line, then "ctag VALUE", "etag
-// NAME VERSION ETAG" for each card known by content, and "href NAME HREF"
-// for each href that is not the name's plain spelling.
+// NAME VERSION ETAG" for each card known by content, "href NAME HREF" for
+// each href that is not the name's plain spelling, and "wrote NAME" for each
+// card written after the token was given.
 void DavStore::resume(const std::string& cursor, const std::map<std::string, std::string>& items) {
     known_ = items;
     token_.clear();
     ctag_.clear();
     etags_.clear();
     hrefs_.clear();
+    wroteBefore_.clear();
+    wrote_.clear();
     const QList<QByteArray> lines = QByteArray::fromStdString(cursor).split('\n');
     token_ = lines.value(0).toStdString();
     for (qsizetype i = 1; i < lines.size(); ++i) {
@@ -81,6 +84,7 @@ void DavStore::resume(const std::string& cursor, const std::map<std::string, std
         if (f.size() == 4 && f[0] == "etag") etags_[unfield(f[1])] = {unfield(f[2]), unfield(f[3])};
         if (f.size() == 3 && f[0] == "href")
             hrefs_[unfield(f[1])] = QString::fromStdString(unfield(f[2]));
+        if (f.size() == 2 && f[0] == "wrote") wroteBefore_.insert(unfield(f[1]));
     }
 }
 
@@ -92,6 +96,9 @@ std::string DavStore::cursor() const {
     for (const auto& [name, href] : hrefs_) {
         if (href != plainHref(name))
             out += "\nhref " + field(name) + ' ' + field(href.toStdString());
+    }
+    if (!token_.empty()) {
+        for (const std::string& name : wrote_) out += "\nwrote " + field(name);
     }
     return out;
 }
@@ -130,6 +137,7 @@ StoreListing DavStore::list() {
     fetched_.clear();
     withheld_.clear();
     unsent_.clear();
+    mentioned_.clear();
     // kept: the state's versions of cards unchanged since; fresh: the ETags
     // the server lists now.
     std::map<std::string, std::string> kept, fresh;
@@ -137,7 +145,9 @@ StoreListing DavStore::list() {
     if (!token_.empty()) {
         kept = known_;
         listed = syncCollection(kept, fresh);
-        if (!listed) {
+        if (listed) {
+            stillThere(kept, fresh);
+        } else {
             token_.clear();
             kept.clear();
             fresh.clear();
@@ -202,6 +212,29 @@ std::string DavStore::versionOf(const std::string& name, const std::string& etag
     return bytes ? contentVersion(*bytes) : std::string();
 }
 
+// A card written after the token, then deleted by another client before the
+// next sync, may be left out of the changes since the token (a server that
+// tells the difference between two states, as Xandikos does): the cards
+// written then that the changes do not mention are asked for.
+void DavStore::stillThere(std::map<std::string, std::string>& kept,
+                          std::map<std::string, std::string>& fresh) {
+    std::vector<std::string> ask;
+    for (const std::string& name : wroteBefore_) {
+        if (kept.count(name) && !fresh.count(name) && !mentioned_.count(name)) ask.push_back(name);
+    }
+    std::map<std::string, std::string> bytes, etags;
+    const auto listed = withheld_;
+    multiget(ask, bytes, &etags);
+    withheld_ = listed;
+    for (const std::string& name : ask) {
+        kept.erase(name);
+        if (!bytes[name].empty()) {
+            fresh[name] = etags[name];
+            fetched_[name] = bytes[name];
+        }
+    }
+}
+
 // The changes since token_ (or every card, from none), applied onto kept
 // and fresh; an answer cut short goes on from the token it gives.
 bool DavStore::syncCollection(std::map<std::string, std::string>& kept,
@@ -222,6 +255,7 @@ bool DavStore::syncCollection(std::map<std::string, std::string>& kept,
             const std::string name = nameOf(r.href);
             if (name.empty() || !r.types.isEmpty()) continue;
             kept.erase(name);
+            mentioned_.insert(name);
             if (r.status == 404) {
                 fresh.erase(name);
             } else {
@@ -386,6 +420,7 @@ std::string DavStore::write(const std::string& name, std::string_view bytes,
                               .arg(reply.status));
     }
     etags_.erase(name);
+    wrote_.insert(name);
     const std::string etag = reply.etag.toStdString();
     if (isStrong(etag)) return etag;
     const std::string version = contentVersion(std::string(bytes));

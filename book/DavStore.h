@@ -5,12 +5,12 @@
 //
 // list(): with a cursor (the sync-token of the last sync) one REPORT
 // sync-collection brings what changed since, applied onto the items as they
-// were; without one, a sync-collection from nothing; an answer cut short
-// (507 on the collection) goes on from the token it gives until whole. A
-// token the server refuses or fails on (a 4xx or 5xx) is dropped and
-// everything listed again. Where the server offers no sync-collection:
-// PROPFIND Depth 1 for every ETag, and the collection's CTag (getctag),
-// which the next sync asks first: unchanged, nothing else is asked.
+// were (a card the last sync wrote that the changes do not mention is asked
+// for: created and deleted since the token, it may go unmentioned); without one, a sync-collection
+// from nothing; an answer cut short (507 on the collection) goes on from the token it gives until
+// whole. A token the server refuses or fails on (a 4xx or 5xx) is dropped and everything listed
+// again. Where the server offers no sync-collection: PROPFIND Depth 1 for every ETag, and the
+// collection's CTag (getctag), which the next sync asks first: unchanged, nothing else is asked.
 //
 // A strong ETag is the version. Where the server gives none, or a weak one,
 // the version is unknown: the card is read (addressbook-multiget) and its
@@ -34,6 +34,7 @@
 #include <QString>
 #include <QUrl>
 #include <map>
+#include <set>
 
 #include "book/DavClient.h"
 #include "exchange/CardStore.h"
@@ -87,6 +88,8 @@ class DavStore : public CardStore {
     // list from that token.
     bool syncCollection(std::map<std::string, std::string>& kept,
                         std::map<std::string, std::string>& fresh);
+    void stillThere(std::map<std::string, std::string>& kept,
+                    std::map<std::string, std::string>& fresh);
     bool ctagUnchanged();
     std::map<std::string, std::string> propfindAll();
     // The multiget of names: bytes and strong ETags of the cards handed out;
@@ -107,6 +110,9 @@ class DavStore : public CardStore {
     std::map<std::string, std::string> fetched_;  // read while listing
     std::map<std::string, std::string> unsent_;   // written without an ETag: content version
     std::map<std::string, QString> withheld_;
+    std::set<std::string> mentioned_;    // by the last changes listed
+    std::set<std::string> wroteBefore_;  // written by the last sync, after its token
+    std::set<std::string> wrote_;        // written by this one
 };
 
 }  // namespace contavio

@@ -3,7 +3,8 @@
 # 127.0.0.1: Radicale with Basic authentication (an htpasswd file) over
 # HTTP and over HTTPS with a certificate made here (also: another user's
 # address book, and a card changed between reading and writing through
-# race_proxy.py), and Xandikos reached from its root.
+# race_proxy.py), and Xandikos reached from its root; then the suite's server
+# scenario (carddav_scenario.sh) on both.
 #   carddav_servers.sh PATH/TO/contavio-book
 # Needs radicale, xandikos, openssl and curl; exits 77 (skipped) without them.
 set -eu
@@ -199,6 +200,25 @@ book p export "$WORK/p.vcf" >/dev/null 2>&1
 grep -q "otro.equipo@example.org" "$WORK/p.vcf" || fail "the other computer's change is not in the book"
 echo "ok: a card changed on the server between reading and writing (412), both changes kept"
 
+# A card another client named p;q,r.vcf, whose href Radicale writes as
+# p%3Bq%2Cr.vcf: reached by that href, read, changed from the book, and an
+# idle sync after it is one request.
+echo "olga:cuatro" >>"$WORK/users"
+OLGA="${ROOT}olga/libreta/"
+mkcol olga:cuatro "$OLGA"
+card Pilar Ocho 8 | curl -sf -u olga:cuatro -X PUT -H 'Content-Type: text/vcard' --data-binary @- \
+    "${OLGA}p;q,r.vcf" >/dev/null || fail "could not put p;q,r.vcf"
+new_book o "$WORK/eco.vcf"
+SYNC_USER=olga sync_as o cuatro "$OLGA" >"$WORK/out" 2>&1 || fail "p;q,r.vcf: $(cat "$WORK/out")"
+[ "$(count o)" -eq 2 ] || fail "p;q,r.vcf: $(count o) contacts"
+card Pilar Ocho 88 >"$WORK/pilar.vcf"
+book o import --replace "$WORK/pilar.vcf" >/dev/null 2>&1
+SYNC_USER=olga sync_as o cuatro "$OLGA" >"$WORK/out" 2>&1 || fail "p;q,r.vcf, changed: $(cat "$WORK/out")"
+curl -sf -u olga:cuatro "${OLGA}p%3Bq%2Cr.vcf" | grep -q "TEL:88" || fail "p;q,r.vcf: the book's change is not on the server"
+SYNC_USER=olga sync_as o cuatro "$OLGA" >"$WORK/out" 2>&1 && grep -q "peticiones: 1$" "$WORK/out" ||
+    fail "p;q,r.vcf, idle: $(cat "$WORK/out")"
+echo "ok: a card named p;q,r.vcf, by its href as Radicale wrote it"
+
 # Xandikos from its root: well-known address, principal, home, address book.
 XPORT=$(free_port)
 xandikos -d "$WORK/xandikos" --defaults -l 127.0.0.1 -p "$XPORT" >"$WORK/xandikos.log" 2>&1 &
@@ -214,4 +234,28 @@ CONTAVIO_DAV_COUNT=1 "$BOOK_PROGRAM" --book "$WORK/x/data.vlt" sync "http://127.
 [ "$(count x)" -eq 4 ] && [ "$(hrefs "http://127.0.0.1:$XPORT/user/contacts/addressbook/" | wc -l)" -eq 4 ] ||
     fail "xandikos: $(count x) contacts"
 echo "ok: xandikos from its root"
+# A sync token Xandikos no longer knows is answered with 500: the token is
+# dropped, everything listed again, and the next sync is one request again.
+sed -i 's/^marca [0-9a-f]*/marca ffffffffffffffffffffffffffffffffffffffff/' "$WORK"/x/.contavio-server-*
+card Eva Cinco 5 | curl -sf -X PUT -H 'Content-Type: text/vcard' --data-binary @- \
+    "http://127.0.0.1:$XPORT/user/contacts/addressbook/eva.vcf" >/dev/null
+CONTAVIO_DAV_COUNT=1 "$BOOK_PROGRAM" --book "$WORK/x/data.vlt" sync "http://127.0.0.1:$XPORT/" \
+    >"$WORK/out" 2>&1 || fail "xandikos, forgotten token: $(cat "$WORK/out")"
+[ "$(count x)" -eq 5 ] || fail "xandikos, forgotten token: $(count x) contacts"
+CONTAVIO_DAV_COUNT=1 "$BOOK_PROGRAM" --book "$WORK/x/data.vlt" sync "http://127.0.0.1:$XPORT/" \
+    >"$WORK/out" 2>&1 && grep -q "peticiones: 1$" "$WORK/out" ||
+    fail "xandikos, after the forgotten token: $(cat "$WORK/out")"
+echo "ok: xandikos, a token it forgot (500) is dropped"
+
+# The suite's server scenario: on Radicale as a user of its own, and on a
+# Xandikos of its own.
+. "$(dirname "$0")/carddav_scenario.sh"
+echo "sol:seis" >>"$WORK/users"
+mkcol sol:seis "${ROOT}sol/libreta/"
+carddav_scenario radicale "$ROOT" "${ROOT}sol/libreta/" sol seis
+XPORT=$(free_port)
+xandikos -d "$WORK/xandikos2" --defaults -l 127.0.0.1 -p "$XPORT" >>"$WORK/xandikos.log" 2>&1 &
+PIDS+=($!)
+wait_for "http://127.0.0.1:$XPORT/"
+carddav_scenario xandikos "http://127.0.0.1:$XPORT/" "http://127.0.0.1:$XPORT/user/contacts/addressbook/" user x
 echo "all CardDAV server tests passed"
