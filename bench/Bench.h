@@ -23,8 +23,9 @@ struct Options {
     int runs = 5;
     double budget = 60.0;
     uint64_t seed = kDefaultSeed;
-    std::string dir;   // empty: a temporary folder, removed at the end
-    std::string book;  // not empty: this database file instead of generated books
+    std::string dir;                // empty: a temporary folder, removed at the end
+    std::string book;               // not empty: this database file instead of generated books
+    std::vector<std::string> rows;  // not empty: only the rows of these names
 };
 
 // Both sides of a comparison handed back different results.
@@ -68,6 +69,7 @@ class Bench {
     void heldSearchRow(SizeContext& ctx);
     void commitRows(SizeContext& ctx);
     void afterSearchRows(SizeContext& ctx);
+    void searchAfterInsertRow(SizeContext& ctx);
     void vcardRows(SizeContext& ctx);
     void memoryRow(SizeContext& ctx);
     void startedMemoryRow(SizeContext& ctx);

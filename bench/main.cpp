@@ -35,7 +35,7 @@ constexpr int64_t kMaxSize = 20'000'000;
 void printUsage(std::FILE* out) {
     std::fprintf(out,
                  "usage: contavio_bench [--sizes N...] [--book FILE] [--runs N] [--budget S] "
-                 "[--seed N] [--dir PATH] [--one-thread]\n"
+                 "[--seed N] [--dir PATH] [--one-thread] [--rows NAME...]\n"
                  "  --sizes N...  books of N generated contacts (default 10000 100000 1000000;\n"
                  "                blanks or commas between sizes; k and m suffixes allowed)\n"
                  "  --book FILE   measure this data.vlt instead of generated books (it is only\n"
@@ -49,7 +49,10 @@ void printUsage(std::FILE* out) {
                  "                (default 60)\n"
                  "  --seed N      seed of the generated books (default %llu)\n"
                  "  --dir PATH    folder for the database files (default: a temporary folder\n"
-                 "                in the current one, removed at the end)\n",
+                 "                in the current one, removed at the end)\n"
+                 "  --rows NAME...  only these rows (default all): load start-up save search-5%%\n"
+                 "                search-all held commit after-search after-insert vcard memory\n"
+                 "                memory-started\n",
                  static_cast<unsigned long long>(kDefaultSeed));
 }
 
@@ -102,6 +105,15 @@ Options parseOptions(int argc, char** argv) {
                 }
             }
             if (options.sizes.empty()) usageError("--sizes needs at least one size");
+        } else if (arg == "--rows") {
+            while (i + 1 < argc && std::string(argv[i + 1]).rfind("--", 0) != 0) {
+                std::stringstream list(argv[++i]);
+                std::string item;
+                while (std::getline(list, item, ',')) {
+                    if (!item.empty()) options.rows.push_back(item);
+                }
+            }
+            if (options.rows.empty()) usageError("--rows needs at least one row");
         } else if (arg == "--runs") {
             const std::string v = value();
             options.runs = std::atoi(v.c_str());
