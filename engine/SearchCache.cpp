@@ -105,22 +105,37 @@ void SearchCache::append(nodoHash* node) {
 // The bytes that the entries of nodes[from, to) take in the search and list
 // buffers, estimated from every 64th node with an eighth to spare: growing a
 // buffer of many megabytes by doubling would copy it and touch its pages twice.
+// Each sampled element counts for itself, and the others at the sample's
+// typical size, in which no sampled element counts for more than four times
+// the sample's median: a few large elements in the sample do not make every
+// other one large. Whatever the sample, the estimate stays below 16 times
+// what the entries take at the least (the sampled elements and the
+// separators of the others); past it the buffers grow as they are filled.
 std::pair<size_t, size_t> SearchCache::estimate(const std::vector<nodoHash*>& nodes, size_t from,
                                                 size_t to) const {
     constexpr size_t kEvery = 64;
-    size_t search = 0, list = 0, seen = 0;
-    for (size_t k = from; k < to; k += kEvery, ++seen) {
+    constexpr size_t kMostPerLeast = 16;
+    std::vector<size_t> search, list;
+    for (size_t k = from; k < to; k += kEvery) {
         const TElem& e = *nodes[k]->elem;
-        list += 2 + e.str(keyField_).size();
-        for (int32_t f : searchFields_) search += e.str(f).size() + 1;
-        for (int32_t f : displayFields_) list += e.str(f).size() + 1;
+        size_t s = 0, l = 2 + e.str(keyField_).size();
+        for (int32_t f : searchFields_) s += e.str(f).size() + 1;
+        for (int32_t f : displayFields_) l += e.str(f).size() + 1;
+        search.push_back(s);
+        list.push_back(l);
     }
-    if (seen == 0) return {0, 0};
-    const auto scaled = [&](size_t bytes) {
-        const size_t all = bytes * (to - from) / seen;
-        return all + all / 8;
+    const size_t others = to - from - search.size();
+    const auto bound = [&](std::vector<size_t>& sizes, size_t least) -> size_t {
+        if (sizes.empty()) return 0;
+        size_t sampled = 0, typical = 0;
+        for (size_t s : sizes) sampled += s;
+        std::nth_element(sizes.begin(), sizes.begin() + sizes.size() / 2, sizes.end());
+        const size_t cap = 4 * sizes[sizes.size() / 2];
+        for (size_t s : sizes) typical += std::min(s, cap);
+        const size_t all = sampled + others * typical / sizes.size();
+        return std::min(all + all / 8, kMostPerLeast * (sampled + others * least));
     };
-    return {scaled(search), scaled(list)};
+    return {bound(search, searchFields_.size()), bound(list, displayFields_.size() + 2)};
 }
 
 void SearchCache::appendAll(const std::vector<nodoHash*>& nodes) {

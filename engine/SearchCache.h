@@ -69,6 +69,16 @@ struct SearchCache {
     // before the first search.
     void settle();
 
+    // The bytes the cache holds, and those it has room for (its buffers'
+    // capacity), entries included.
+    size_t usedBytes() const {
+        return searchBytes_.size() + listBytes_.size() + entries_.size() * sizeof(Entry);
+    }
+    size_t reservedBytes() const {
+        return searchBytes_.capacity() + listBytes_.capacity() +
+               entries_.capacity() * sizeof(Entry);
+    }
+
     // gSetElemEdits when the cache was made or last refreshed: a later value
     // means that an element of some set changed behind the cache's back.
     uint64_t edits = 0;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "SmallStack.h"
+#include "engine/SearchCache.h"
 #include "engine/UhashElem.h"
 
 namespace contavio {
@@ -470,6 +471,24 @@ TEST_F(SearchTest, FirstSearchThenSettledListsAsAWalk) {
             }
         }
     }
+}
+
+// The first search sizes its cache's buffers from a sample of the elements
+// (every 64th node in memory order): large elements in the sample leave it
+// room for a few times what it holds, not for as many large elements again.
+TEST_F(SearchTest, FirstSearchReservesAFewTimesWhatItUses) {
+    make(10007);
+    for (int i = 0; i < 20480; ++i) add({"k" + std::to_string(i), "Ana", "Ruiz", "Sur"});
+    std::vector<nodoHash*> nodes;
+    for (const auto& head : set->table) {
+        for (nodoHash* n = head.get(); n != nullptr; n = n->next.get()) nodes.push_back(n);
+    }
+    std::sort(nodes.begin(), nodes.end(), std::less<nodoHash*>());
+    for (size_t k = 0; k < nodes.size(); k += 640)
+        nodes[k]->elem->setStr(3, Lines::value_type(1 << 16, 'x'));
+    find("ana");
+    ASSERT_NE(set->cache, nullptr);
+    EXPECT_LE(set->cache->reservedBytes(), 4 * set->cache->usedBytes());
 }
 
 // A set that was never searched, with the same chains as `set`: each
