@@ -4,6 +4,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <new>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -68,18 +69,11 @@ SearchCache::SearchCache(const iVector& searchFields, const iVector& displayFiel
     : searchFields_(searchFields), displayFields_(displayFields), keyField_(keyField) {}
 
 bool SearchCache::add(nodoHash* node) {
-    if (ordered_) {
-        const TElem& e = *node->elem;
-        size_t search = 0, list = 2 + e.str(keyField_).size();
-        for (int32_t f : searchFields_) search += e.str(f).size() + 1;
-        for (int32_t f : displayFields_) list += e.str(f).size() + 1;
-        if (searchBytes_.size() + search > searchBytes_.capacity() ||
-            listBytes_.size() + list > listBytes_.capacity() ||
-            entries_.size() == entries_.capacity()) {
-            return false;
-        }
+    try {
+        append(node);
+    } catch (const std::bad_alloc&) {
+        return false;
     }
-    append(node);
     return true;
 }
 
@@ -155,7 +149,7 @@ void SearchCache::appendAll(const std::vector<nodoHash*>& nodes) {
     listBytes_.reserve(list);
     rest.searchBytes_.reserve(restSearch);
     rest.listBytes_.reserve(restList);
-    entries_.reserve(n);
+    entries_.reserve(n + n / 8);  // room for insertions before the next search
     rest.entries_.reserve(n - half);
     runBoth(
         [&] {

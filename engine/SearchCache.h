@@ -46,10 +46,10 @@ struct SearchCache {
     void appendAll(const std::vector<nodoHash*>& nodes);
     // An entry for the element that node now holds (it joined the set, or
     // moved into node); the node's stamp and bucket must be its final ones.
-    // False, with nothing added, once a searched cache is out of room: it
-    // would have to copy itself whole to grow, and the next search would
-    // sort it whole anyway. The set then drops it, and the next search makes
-    // it anew.
+    // A cache out of room grows, by doubling: a copy now and then costs less
+    // than the next search sorting every entry again. False only when memory
+    // runs out: the set then drops the cache, and the next search makes it
+    // anew.
     bool add(nodoHash* node);
     // The element that node holds leaves the set or the node.
     void drop(nodoHash* node);
@@ -61,7 +61,7 @@ struct SearchCache {
 
     // The entries of the elements among edited (sorted; they may belong to
     // other sets, or be gone) made again from what the elements now hold.
-    // False once out of room (see add): the set then drops the cache.
+    // False once out of memory (see add): the set then drops the cache.
     bool refresh(const std::vector<const TElem*>& edited);
 
     // Does now what the next search would do before it searches: sorts the

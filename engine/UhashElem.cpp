@@ -435,6 +435,9 @@ void settleSearchHashE(hashElemR* set) {
 
 std::unique_ptr<SSol> searchHashE(hashElemR* set, const std::string& text,
                                   const iVector& searchFields, const iVector& displayFields) {
+    // Without search fields nothing matches; the cache made for the fields
+    // searched before stays for the next search.
+    if (searchFields.empty()) return newSSol();
     if (const KeyIndex* index = keyIndex(set)) {
         return searchCached(set, *index, text, searchFields, displayFields);
     }
