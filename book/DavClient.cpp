@@ -60,9 +60,12 @@ QString registrableDomain(const QString& host) {
 
 // Addresses whose contacts need OAuth 2, which a password cannot open.
 bool needsOAuth(const QUrl& url) {
-    const QString domain = registrableDomain(url.host());
-    return domain == QLatin1String("google.com") || domain == QLatin1String("googleapis.com") ||
-           domain == QLatin1String("googleusercontent.com");
+    const QString host = url.host().toLower();
+    for (const char* domain : {"google.com", "googleapis.com", "googleusercontent.com"}) {
+        const QString d = QString::fromLatin1(domain);
+        if (host == d || host.endsWith(QLatin1Char('.') + d)) return true;
+    }
+    return false;
 }
 
 // A failure of the connection, in words, naming the server.
@@ -93,7 +96,7 @@ QString networkFailure(QNetworkReply::NetworkError error, const QString& host) {
 
 // How much of an answer waits in the network layer before it is read: the
 // layer reads no more from the socket until this is taken.
-constexpr qint64 kReadBuffer = 1 << 20;
+constexpr qint64 kReadBuffer = 64 * 1024;
 
 }  // namespace
 
