@@ -15,6 +15,28 @@ sc_sync() {  # what the step is called; the output is in $WORK/$SC_NAME.out
         fail "$SC_NAME, $1: $(cat "$WORK/$SC_NAME.out")"
 }
 sc_requests() { sed -n 's/^peticiones: //p' "$WORK/$SC_NAME.out"; }
+# sc_expect CHECK COMMAND...: a check of the scenario. A CHECK the caller lists
+# in SC_KNOWN (the check's name => the client's fault) is a known failure: it
+# is said, and a pass fails, so that the mark goes with the fault.
+declare -A SC_KNOWN=()
+sc_expect() {
+    local check=$1 known=${SC_KNOWN[$1]:-}
+    shift
+    if "$@"; then
+        [ -z "$known" ] || fail "$SC_NAME, $check: passes now; drop its known failure ($known)"
+    elif [ -n "$known" ]; then
+        echo "known failure: $SC_NAME, $check: $known"
+    else
+        fail "$SC_NAME, $check: $(cat "$WORK/$SC_NAME.out"; sc_book list 2>&1)"
+    fi
+}
+# A sync with nothing to do is one request; after a known failure, the next.
+sc_one_request() { [ "$(sed -n 's/^peticiones: //p' "$WORK/$SC_NAME.out")" = 1 ]; }
+sc_idle() {
+    sc_sync "$1"
+    sc_expect "$1" sc_one_request
+    [ -z "${SC_KNOWN[$1]:-}" ] || { sc_sync "$1, again" && sc_expect "$1, again" sc_one_request; }
+}
 sc_card() {  # first name, surname, then the card's other lines
     printf 'BEGIN:VCARD\r\nVERSION:3.0\r\nUID:%s-%s\r\nFN:%s %s\r\nN:%s;%s;;;\r\n' "$1" "$2" "$1" "$2" "$2" "$1"
     local line
@@ -38,13 +60,14 @@ sc_hrefs() {
         grep -o '<[^>]*href>[^<]*<' | sed 's/.*>//; s/<$//' | grep -v '/$' || true
 }
 sc_url() { case $1 in http*) echo "$1" ;; *) echo "$SC_ORIGIN$1" ;; esac; }
-sc_find() {  # the card whose FN is $1
+sc_href() {  # the card whose FN is $1
     local href
     for href in $(sc_hrefs); do
         sc_dav "$(sc_url "$href")" | sc_unfold | grep -qx "FN:$1" && { sc_url "$href"; return; }
     done
-    fail "$SC_NAME: no card of $1 on the server"
+    return 1
 }
+sc_find() { sc_href "$1" || fail "$SC_NAME: no card of $1 on the server"; }
 sc_get() { sc_dav "$(sc_find "$1")" | sc_unfold; }
 sc_edit() {  # the card whose FN is $1, a sed program for its lines
     local url etag match=()
@@ -88,14 +111,13 @@ carddav_scenario() {
     sc_import Ana Uno EMAIL:ana@example.org
     sc_book delete Rosa Cinco >/dev/null 2>&1 || fail "$SC_NAME: delete in the book"
     sc_sync "changes on both sides"
-    [ "$(sc_book list 2>/dev/null | wc -l)" -eq 4 ] && sc_has "^FN:Bea Cuatro" && sc_has "^TEL:22$" &&
-        ! sc_has "^FN:Marta" || fail "$SC_NAME, server to book: $(sc_book list 2>&1)"
-    [ "$(sc_hrefs | wc -l)" -eq 4 ] && sc_find "Eco Ocho" >/dev/null && sc_get "Ana Uno" | grep -q "ana@example.org" ||
-        fail "$SC_NAME, book to server: $(sc_hrefs)"
+    sc_expect "server to book" eval 'sc_has "^FN:Bea Cuatro" && sc_has "^TEL:22$"'
+    sc_expect "deleted on the server" eval '! sc_has "^FN:Marta"'
+    sc_expect "book to server" eval 'sc_href "Eco Ocho" >/dev/null && sc_get "Ana Uno" | grep -q "ana@example.org"'
+    sc_expect "deleted in the book" eval '! sc_has "^FN:Rosa" && ! sc_href "Rosa Cinco"'
     echo "ok: $SC_NAME: changes on both sides"
 
-    sc_sync "nothing changed"
-    [ "$(sc_requests)" = 1 ] || fail "$SC_NAME, a sync with nothing changed: $(cat "$WORK/$SC_NAME.out")"
+    sc_idle "nothing changed"
     echo "ok: $SC_NAME: nothing changed, one request"
 
     # A telephone and the notes changed on both sides: both telephones stay;
@@ -103,11 +125,10 @@ carddav_scenario() {
     sc_edit "Luis Dos" 's/^TEL\([^:]*\):22\r$/TEL\1:220\r\nNOTE:Nota del servidor\r/'
     sc_import --replace Luis Dos TEL:221 "NOTE:Nota de la agenda"
     sc_sync "changed on both sides"
-    grep -q "conflictos: 1" "$WORK/$SC_NAME.out" || fail "$SC_NAME, both sides: $(cat "$WORK/$SC_NAME.out")"
-    local luis text
-    luis=$(sc_get "Luis Dos")
+    sc_expect "the conflict said" grep -q "conflictos: 1" "$WORK/$SC_NAME.out"
+    local text
     for text in "TEL[^:]*:220$" "TEL[^:]*:221$" "Nota de la agenda" "Nota del servidor"; do
-        grep -q "$text" <<<"$luis" && sc_has "$text" || fail "$SC_NAME, both sides: $text is lost: $luis"
+        sc_expect "both sides keep $text" eval 'sc_get "Luis Dos" | grep -q "$text" && sc_has "$text"'
     done
     echo "ok: $SC_NAME: changed on both sides, both kept"
 
@@ -115,12 +136,10 @@ carddav_scenario() {
     # organisation, which the book does not hold, stay on the server.
     sc_import Bea Cuatro EMAIL:bea@example.org
     sc_sync "photo"
-    local bea
-    bea=$(sc_get "Bea Cuatro")
-    grep -q "bea@example.org" <<<"$bea" && grep -q "^ORG:Acme$" <<<"$bea" &&
-        [ "$(sed -n 's/^PHOTO[^:]*://p' <<<"$bea")" = "$photo" ] ||
-        fail "$SC_NAME, a card with a photo edited from the book: $bea"
-    sc_sync "after the photo"
-    [ "$(sc_requests)" = 1 ] || fail "$SC_NAME, after the photo: $(cat "$WORK/$SC_NAME.out")"
+    sc_get "Bea Cuatro" >"$WORK/$SC_NAME.bea"
+    sc_expect "the edit, the photo and the organisation on the server" eval 'grep -q "bea@example.org" \
+        "$WORK/$SC_NAME.bea" && grep -q "^ORG:Acme$" "$WORK/$SC_NAME.bea" &&
+        [ "$(sed -n "s/^PHOTO[^:]*://p" "$WORK/$SC_NAME.bea")" = "$photo" ]'
+    sc_idle "after the photo"
     echo "ok: $SC_NAME: a card with a photo edited from the book keeps its photo"
 }
