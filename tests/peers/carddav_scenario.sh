@@ -14,7 +14,6 @@ sc_sync() {  # what the step is called; the output is in $WORK/$SC_NAME.out
         sync "$SC_ROOT" --user "$SC_USER" --password-stdin "${SC_OPTIONS[@]}" >"$WORK/$SC_NAME.out" 2>&1 ||
         fail "$SC_NAME, $1: $(cat "$WORK/$SC_NAME.out")"
 }
-sc_requests() { sed -n 's/^peticiones: //p' "$WORK/$SC_NAME.out"; }
 # sc_expect CHECK COMMAND...: a check of the scenario. A CHECK the caller lists
 # in SC_KNOWN (the check's name => the client's fault) is a known failure: it
 # is said, and a pass fails, so that the mark goes with the fault.
