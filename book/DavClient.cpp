@@ -208,7 +208,7 @@ DavReply DavClient::send(const QByteArray& method, const QUrl& url, const QByteA
         if (s == 401 && !target_.user.isEmpty() && !mayAuthenticate(at)) {
             throw ServerError(
                 ui(text::kDavSentElsewhere).arg(hostOf(target_.url), at.toDisplayString()), {},
-                originOf(at));
+                at.scheme() == QLatin1String("https") ? originOf(at) : QString());
         }
         if (s == 401) {
             throw ServerError(u("Contraseña incorrecta (o usuario desconocido) para «%1» en %2.")

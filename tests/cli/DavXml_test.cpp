@@ -1,8 +1,12 @@
 // The server's multistatus as the sync reads it: what a well-formed answer
-// holds, and every malformed one refused whole rather than half read.
+// holds, and every malformed one refused whole rather than half read. And
+// which hosts the password may go to without asking: those of the account's
+// registrable domain.
 #include "book/DavXml.h"
 
 #include <gtest/gtest.h>
+
+#include "book/DavClient.h"
 
 namespace contavio {
 namespace {
@@ -51,6 +55,28 @@ TEST(DavXml, ACardsTextAndEtagComeThroughAndGoneOnesAreMarked) {
     EXPECT_TRUE(status->resources[2].isAddressBook());
     EXPECT_FALSE(status->resources[3].props.contains("getetag")) << "a property not found";
     EXPECT_EQ(status->syncToken, "http://s/1");
+}
+
+TEST(PasswordHosts, OnlyTheAccountsRegistrableDomain) {
+    const struct {
+        const char *account, *other;
+        bool same;
+    } rows[] = {
+        {"contacts.icloud.com", "p07-contacts.icloud.com", true},
+        {"fastmail.com", "carddav.fastmail.com", true},
+        {"dav.example.co.uk", "Cloud.Example.co.uk", true},
+        {"dav.example.com", "dav.example.com.evil.net", false},
+        {"example.co.uk", "other.co.uk", false},  // co.uk is a public suffix
+        {"ana.github.io", "eva.github.io", false},
+        {"127.0.0.1", "127.0.0.2", false},
+        {"localhost", "localhost", false},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(
+            sameRegistrableDomain(QString::fromLatin1(row.account), QString::fromLatin1(row.other)),
+            row.same)
+            << row.account << " " << row.other;
+    }
 }
 
 }  // namespace

@@ -65,9 +65,11 @@ TEST_F(AccountTest, SettingsKeepTheAccountForTheUserAloneAndTrustPerServer) {
     }
 }
 
-TEST(SecretKey, NamesUserAndHost) {
+TEST(SecretKey, NamesUserAndOrigin) {
     EXPECT_EQ(secretKey(accountAt("https://dav.example:8443/x/")),
-              QStringLiteral("carddav:ana@dav.example"));
+              QStringLiteral("carddav:ana@https://dav.example:8443"));
+    EXPECT_EQ(secretKey(accountAt("http://Dav.Example/")),
+              QStringLiteral("carddav:ana@http://dav.example:80"));
 }
 
 TEST_F(AccountTest, WithoutASecretStoreItSaysSo) {

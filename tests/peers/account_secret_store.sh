@@ -34,9 +34,9 @@ dbus-run-session -- sh -eu -c '
         --gtest_filter=AccountTest.SecretStore* 2>&1 |
         tee "$WORK/test.log" | grep -q "\[  PASSED  \] 1 test" ||
         { cat "$WORK/test.log" >&2; echo "FAIL: the secret-store case did not pass" >&2; exit 1; }
-    found=$(secret-tool lookup server Contavio user "carddav:ana@127.0.0.1")
+    found=$(secret-tool lookup server Contavio user "carddav:ana@http://127.0.0.1:5232")
     [ "$found" = "$PASSWORD" ] ||
-        { echo "FAIL: the store does not hold the password under carddav:ana@127.0.0.1" >&2; exit 1; }
+        { echo "FAIL: the store does not hold the password under its key" >&2; exit 1; }
     CONTAVIO_SECRET_STORE_TEST=1 "$WINDOW_TEST" --gtest_filter=ServerSyncTest.StartUp* 2>&1 |
         tee "$WORK/window.log" | grep -q "\[  PASSED  \] 1 test" ||
         { cat "$WORK/window.log" >&2; echo "FAIL: the sync after start-up did not pass" >&2; exit 1; }

@@ -1,8 +1,11 @@
 #!/bin/bash
 # contavio-book sync URL takes the password from the desktop's secret store:
-# a D-Bus session and gnome-keyring started here, the password stored under
-# the account's key ("carddav:USER@HOST", service "Contavio"), and a sync
-# without --password-stdin and without a terminal against the fake server.
+# a D-Bus session and gnome-keyring started here, the password stored as the
+# first versions did, under "carddav:USER@HOST" (service "Contavio") for the
+# window's account, and syncs without --password-stdin and without a
+# terminal against the fake server: another port of the same host is another
+# server and gets no password; the account's own takes it, and the password
+# moves to the key of its origin, "carddav:USER@http://HOST:PORT".
 #   secret_store.sh PATH/TO/contavio-book
 # Needs dbus-run-session, gnome-keyring-daemon and secret-tool; exits 77
 # (skipped) without them.
@@ -31,19 +34,35 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 . "$HERE/keyring.sh"
 start_keyring llavero "$WORK/keyring.log" || exit 1
 PIDS+=("$KEYRING_PID")
-PORT=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+free_port() { /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+PORT=$(free_port)
+OTHER=$(free_port)
 /usr/bin/python3 "$HERE/fake_dav.py" "$PORT" "$WORK/control" "$WORK/requests.log" &
 PIDS+=($!)
+/usr/bin/python3 "$HERE/fake_dav.py" "$OTHER" "$WORK/control2" "$WORK/other.log" &
+PIDS+=($!)
+mkdir -p "$WORK/.config/Contavio"
+printf '[CardDAV]\nserver=http://127.0.0.1:%s/u/book/\nuser=ana\n' "$PORT" >"$WORK/.config/Contavio/Contavio.conf"
 printf clave | secret-tool store --label Contavio user "carddav:ana@127.0.0.1" server Contavio \
     type plaintext || fail "the password could not be stored: $(cat "$WORK/keyring.log")"
-until curl -s -o /dev/null "http://127.0.0.1:$PORT/"; do sleep 0.1; done
+until curl -s -o /dev/null "http://127.0.0.1:$PORT/" && curl -s -o /dev/null "http://127.0.0.1:$OTHER/"; do
+    sleep 0.1
+done
 
 mkdir "$WORK/b"
 printf 'BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ana Uno\r\nN:Uno;Ana;;;\r\nEND:VCARD\r\n' >"$WORK/ana.vcf"
 "$BOOK_PROGRAM" --book "$WORK/b/data.vlt" import "$WORK/ana.vcf" >/dev/null 2>&1
+status=0
+setsid "$BOOK_PROGRAM" --book "$WORK/b/data.vlt" sync "http://127.0.0.1:$OTHER/u/book/" --user ana \
+    </dev/null >"$WORK/out" 2>&1 || status=$?
+[ $status -eq 1 ] && grep -q "password-stdin" "$WORK/out" || fail "another port: $(cat "$WORK/out")"
+grep -q "auth=yes" "$WORK/other.log" && fail "another port of the same host received the password"
 setsid "$BOOK_PROGRAM" --book "$WORK/b/data.vlt" sync "http://127.0.0.1:$PORT/u/book/" --user ana \
     </dev/null >"$WORK/out" 2>&1 || fail "the password was not taken from the store: $(cat "$WORK/out")"
 grep -q "auth=yes" "$WORK/requests.log" || fail "no password was sent"
+[ "$(secret-tool lookup server Contavio user "carddav:ana@http://127.0.0.1:$PORT")" = clave ] &&
+    [ -z "$(secret-tool lookup server Contavio user "carddav:ana@127.0.0.1")" ] ||
+    fail "the password did not move to the key of its origin"
 # Another user's key is not this one's: without a terminal, said and stopped.
 status=0
 setsid "$BOOK_PROGRAM" --book "$WORK/b/data.vlt" sync "http://127.0.0.1:$PORT/u/book/" --user otra \
