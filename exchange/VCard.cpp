@@ -66,8 +66,15 @@ VCardParam parseParam(std::string_view text) {
             upper == "QUOTED-PRINTABLE" || upper == "BASE64" || upper == "7BIT" || upper == "8BIT";
         return {encoding ? "ENCODING" : "TYPE", lenientUtf8(text)};
     }
-    return {lenientUtf8(upperAscii(trimBlanks(text.substr(0, eq)))),
-            lenientUtf8(trimBlanks(text.substr(eq + 1)))};
+    const std::string_view name = trimBlanks(text.substr(0, eq));
+    VCardParam param{lenientUtf8(upperAscii(name)), lenientUtf8(trimBlanks(text.substr(eq + 1)))};
+    if (name != param.name) param.spelled = lenientUtf8(name);
+    return param;
+}
+
+// The name to write: as it was read, when that still names the same.
+const std::string& spelledName(const std::string& name, const std::string& spelled) {
+    return !spelled.empty() && upperAscii(spelled) == name ? spelled : name;
 }
 
 // A content line before its value is decoded: name, group and parameters in
@@ -91,6 +98,7 @@ bool splitLine(std::string_view line, RawProperty& out) {
     }
     if (name.empty()) return false;
     p.name = lenientUtf8(upperAscii(name));
+    if (name != p.name) p.spelled = lenientUtf8(name);
     for (size_t i = 1; i < head.size(); ++i) {
         const std::string_view param = trimBlanks(head[i]);
         if (!param.empty()) p.params.push_back(parseParam(param));
@@ -489,10 +497,10 @@ std::string writeVCard(const VCard& card, VCardVersion version) {
                                                : escapeLineBreaks(p.value);
         line.clear();
         if (!p.group.empty()) line += p.group + '.';
-        line += p.name;
+        line += spelledName(p.name, p.spelled);
         for (const VCardParam& q : params) {
             line += ';';
-            line += q.name;
+            line += spelledName(q.name, q.spelled);
             line += '=';
             line += q.value;
         }

@@ -25,8 +25,9 @@ namespace contavio {
 enum class VCardVersion { V21, V30, V40 };
 
 struct VCardParam {
-    std::string name;   // upper case; a bare 2.1 parameter "WORK" is TYPE=WORK
-    std::string value;  // as written, double quotes included
+    std::string name;          // upper case; a bare 2.1 parameter "WORK" is TYPE=WORK
+    std::string value;         // as written, double quotes included
+    std::string spelled = {};  // the name as written, when not in upper case
 };
 
 struct VCardProperty {
@@ -34,6 +35,9 @@ struct VCardProperty {
     std::string name;                // upper case: "TEL", "X-ABLABEL"
     std::vector<VCardParam> params;  // in the order written
     std::string value;               // see the top of this file
+    // The name as written, when not in upper case ("X-ABLabel"): the writer
+    // keeps it, as another program may look for it so.
+    std::string spelled = {};
 };
 
 struct VCard {

@@ -456,7 +456,7 @@ TEST(VCardApply, ChangesOnlyWhatDiffers) {
         "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:abc\r\nN:Ruiz;Ana;;Dra.;\r\nFN:Dra. Ana Ruiz\r\n"
         "ORG:Acme\r\nPHOTO;ENCODING=b;TYPE=JPEG:QUJD\r\nitem1.TEL;TYPE=CELL:600\r\n"
         "item1.X-ABLabel:m\xC3\xB3vil\r\nTEL;TYPE=WORK:910\r\nADR:;;Calle 1;Madrid;;;\r\n"
-        "ADR;TYPE=WORK:;;Calle 2;Madrid;;;\r\nBDAY:1985-03-12\r\nNOTE:a\r\nX-FOO:bar\r\n"
+        "ADR;type=WORK:;;Calle 2;Madrid;;;\r\nBDAY:1985-03-12\r\nNOTE:a\r\nX-FOO:bar\r\n"
         "END:VCARD\r\n";
     const VCard card = parseVCards(text).at(0);
     const ContactData read = contactFromCard(card).contact;
@@ -476,8 +476,8 @@ TEST(VCardApply, ChangesOnlyWhatDiffers) {
     const std::string expected =
         "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:abc\r\nN:Ruiz;Ana;;Dra.;\r\nFN:Dra. Ana Ruiz\r\n"
         "ORG:Acme\r\nPHOTO;ENCODING=b;TYPE=JPEG:QUJD\r\nTEL:911\r\nitem1.TEL;TYPE=CELL:600\r\n"
-        "item1.X-ABLABEL:m\xC3\xB3vil\r\nADR:;;Calle 1;Madrid;;;\r\n"
-        "ADR;TYPE=WORK:;;Calle 2;Madrid;;;\r\nBDAY:1985-04-12\r\nNOTE:b\r\nX-FOO:bar\r\n"
+        "item1.X-ABLabel:m\xC3\xB3vil\r\nADR:;;Calle 1;Madrid;;;\r\n"
+        "ADR;type=WORK:;;Calle 2;Madrid;;;\r\nBDAY:1985-04-12\r\nNOTE:b\r\nX-FOO:bar\r\n"
         "END:VCARD\r\n";
     EXPECT_EQ(out, expected);
 

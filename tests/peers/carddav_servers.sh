@@ -137,6 +137,9 @@ sync_as t clave "$TLS" >"$WORK/out" 2>&1 || status=$?
     fail "untrusted certificate: $(cat "$WORK/out")"
 sync_as t clave "$TLS" --trust-certificate "$FINGERPRINT" >"$WORK/out" 2>&1 ||
     fail "trusted certificate: $(cat "$WORK/out")"
+grep -q "Empty filename" "$WORK/out" && fail "trusted certificate: Qt's warning: $(cat "$WORK/out")"
+[ "$(stat -c %a "$WORK"/t/.contavio-server-*-certificado)" = 600 ] ||
+    fail "the trusted certificate's file is readable by others"
 sync_as t clave "$TLS" >"$WORK/out" 2>&1 || fail "the trust was not kept: $(cat "$WORK/out")"
 # The card deleted on the server comes back from this book, which never synced.
 [ "$(count t)" -eq 403 ] || fail "over https: $(count t) contacts"
