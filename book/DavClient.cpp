@@ -2,16 +2,9 @@
 
 #include <libpsl.h>
 
-#include <QCryptographicHash>
 #include <QElapsedTimer>
-#include <QEventLoop>
-#include <QHostAddress>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QSslCertificate>
-#include <QSslError>
 #include <QThread>
-#include <QTimer>
+#include <algorithm>
 #include <cctype>
 
 #include "book/Ansi.h"
@@ -68,36 +61,6 @@ bool needsOAuth(const QUrl& url) {
     return false;
 }
 
-// A failure of the connection, in words, naming the server.
-QString networkFailure(QNetworkReply::NetworkError error, const QString& host) {
-    switch (error) {
-        case QNetworkReply::RemoteHostClosedError:
-            return ui(text::kDavNetClosed).arg(host);
-        case QNetworkReply::SslHandshakeFailedError:
-            return ui(text::kDavNetTls).arg(host);
-        case QNetworkReply::TemporaryNetworkFailureError:
-        case QNetworkReply::NetworkSessionFailedError:
-        case QNetworkReply::BackgroundRequestNotAllowedError:
-            return ui(text::kDavNetUnreachable).arg(host);
-        case QNetworkReply::ProxyConnectionRefusedError:
-        case QNetworkReply::ProxyConnectionClosedError:
-        case QNetworkReply::ProxyNotFoundError:
-        case QNetworkReply::ProxyTimeoutError:
-        case QNetworkReply::ProxyAuthenticationRequiredError:
-            return ui(text::kDavNetProxy).arg(host);
-        case QNetworkReply::ProtocolFailure:
-        case QNetworkReply::ProtocolUnknownError:
-        case QNetworkReply::ProtocolInvalidOperationError:
-            return ui(text::kDavNetProtocol).arg(host);
-        default:
-            return ui(text::kDavNetOther).arg(host).arg(int(error));
-    }
-}
-
-// How much of an answer waits in the network layer before it is read: the
-// layer reads no more from the socket until this is taken.
-constexpr qint64 kReadBuffer = 64 * 1024;
-
 }  // namespace
 
 QString originOf(const QUrl& url) {
@@ -132,11 +95,16 @@ bool isThisMachine(const QString& host) {
 }
 
 DavClient::DavClient(const ServerTarget& target)
-    : target_(target),
-      limits_(limitsFromEnvironment()),
-      network_(std::make_unique<QNetworkAccessManager>()) {
-    network_->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
-    network_->setCookieJar(nullptr);
+    : target_(target), limits_(limitsFromEnvironment()) {
+    const auto trusts = [this](const QUrl& url, const QByteArray& sha256) {
+        return !target_.trustedSha256.isEmpty() &&
+               normalizedFingerprint(target_.trustedSha256) == sha256 &&
+               url.host().compare(target_.url.host(), Qt::CaseInsensitive) == 0;
+    };
+    const auto cancelled = [this] { return target_.cancelled && target_.cancelled->load(); };
+    http_ = std::make_unique<HttpConnection>(
+        HttpLimits{limits_.connectMs, limits_.idleMs, limits_.totalMs, limits_.maxBytes}, trusts,
+        cancelled);
     if (!target_.user.isEmpty()) confirmed_ = passwordHostsFor(target_.url, target_.user);
 }
 
@@ -243,154 +211,68 @@ void DavClient::throwIfCancelled() const {
 DavReply DavClient::sendOnce(const QByteArray& method, const QUrl& url, const QByteArray& body,
                              const DavHeaders& headers) {
     throwIfCancelled();
-    QNetworkRequest request(url);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::ManualRedirectPolicy);
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
-                         QNetworkRequest::AlwaysNetwork);
-    request.setHeader(QNetworkRequest::UserAgentHeader,
-                      QByteArrayLiteral("Contavio/" CONTAVIO_VERSION));
+    DavHeaders sent{{"User-Agent", QByteArrayLiteral("Contavio/" CONTAVIO_VERSION)}};
     if (mayAuthenticate(url)) {
         const QByteArray pair = (target_.user + QLatin1Char(':') + target_.password).toUtf8();
-        request.setRawHeader("Authorization", "Basic " + pair.toBase64());
+        sent.append(qMakePair(QByteArray("Authorization"), "Basic " + pair.toBase64()));
     }
-    for (const auto& [name, value] : headers) request.setRawHeader(name, value);
-    if (!body.isEmpty() && !request.hasRawHeader("Content-Type")) {
-        request.setRawHeader("Content-Type", "application/xml; charset=utf-8");
-    }
+    sent += headers;
+    const bool typed = std::any_of(headers.begin(), headers.end(), [](const auto& h) {
+        return h.first.compare("Content-Type", Qt::CaseInsensitive) == 0;
+    });
+    if (!body.isEmpty() && !typed)
+        sent.append(
+            qMakePair(QByteArray("Content-Type"), QByteArray("application/xml; charset=utf-8")));
     ++requests_;
-    QNetworkReply* reply = network_->sendCustomRequest(request, method, body);
-    // The answer is taken as it comes and counted: what waits in memory stays
-    // near the limit, however long the server goes on.
-    reply->setReadBufferSize(kReadBuffer);
-    QByteArray received;
-    QEventLoop loop;
-    QTimer idle, total, watch;
-    idle.setSingleShot(true);
-    total.setSingleShot(true);
-    bool timedOut = false, tooBig = false, cancelled = false;
-    QByteArray untrusted;
-    const auto giveUp = [&](bool* flag) {
-        *flag = true;
-        reply->abort();
-    };
-    QObject::connect(&idle, &QTimer::timeout, &loop, [&] { giveUp(&timedOut); });
-    QObject::connect(&total, &QTimer::timeout, &loop, [&] { giveUp(&timedOut); });
-    // The flag is set on another thread, which cannot touch this one's reply.
-    QObject::connect(&watch, &QTimer::timeout, &loop, [&] {
-        if (target_.cancelled && target_.cancelled->load() && !cancelled) giveUp(&cancelled);
-    });
-    if (target_.cancelled) watch.start(kCancelPollMs);
-    const auto alive = [&] { idle.start(limits_.idleMs); };
-    QObject::connect(reply, &QNetworkReply::uploadProgress, &loop, alive);
-    QObject::connect(reply, &QNetworkReply::metaDataChanged, &loop, [&] {
-        alive();
-        bool said = false;
-        const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&said);
-        if (said && length > limits_.maxBytes) giveUp(&tooBig);
-    });
-    // Read straight into the answer, which grows by doubling up to the limit
-    // and no further.
-    const auto take = [&] {
-        while (!tooBig && reply->isOpen() && reply->bytesAvailable() > 0) {
-            const qint64 size = received.size();
-            const qint64 want = reply->bytesAvailable();
-            if (size + want > limits_.maxBytes) {
-                giveUp(&tooBig);
-                return;
-            }
-            if (received.capacity() < size + want) {
-                received.reserve(
-                    std::min(limits_.maxBytes, std::max(size + want, 2 * received.capacity())));
-            }
-            received.resize(size + want);
-            const qint64 got = reply->read(received.data() + size, want);
-            received.resize(size + std::max<qint64>(got, 0));
-        }
-    };
-    QObject::connect(reply, &QNetworkReply::readyRead, &loop, [&] {
-        alive();
-        take();
-    });
-    QObject::connect(reply, &QNetworkReply::downloadProgress, &loop, alive);
-    QObject::connect(reply, &QNetworkReply::sslErrors, &loop, [&](const QList<QSslError>& errors) {
-        const QSslCertificate cert = reply->sslConfiguration().peerCertificate();
-        const QByteArray hex = cert.digest(QCryptographicHash::Sha256).toHex().toUpper();
-        const bool trusted = !target_.trustedSha256.isEmpty() &&
-                             normalizedFingerprint(target_.trustedSha256) == hex &&
-                             url.host().compare(target_.url.host(), Qt::CaseInsensitive) == 0;
-        if (trusted) {
-            reply->ignoreSslErrors(errors);
-        } else {
-            untrusted = hex;
-        }
-    });
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    idle.start(limits_.connectMs);
-    total.start(limits_.totalMs);
-    loop.exec();
-    idle.stop();
-    total.stop();
-    watch.stop();
+    const HttpOutcome outcome = http_->exchange(method, url, body, sent);
 
-    DavReply result;
-    result.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    result.url = url;
-    take();
-    result.body = std::move(received);
-    result.etag = reply->rawHeader("ETag");
-    if (reply->hasRawHeader("Location"))
-        result.location = QUrl(QString::fromUtf8(reply->rawHeader("Location")));
-    bool isNumber = false;
-    const int after = reply->rawHeader("Retry-After").trimmed().toInt(&isNumber);
-    if (isNumber) result.retryAfter = after;
-    bool declared = false;
-    const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&declared);
-    // A connection closed before the declared length is a body cut short,
-    // which the network layer may deliver as if whole.
-    const bool cut = declared && method != "HEAD" && length != result.body.size() && !timedOut &&
-                     !tooBig && !cancelled && untrusted.isEmpty();
-    const QNetworkReply::NetworkError error = reply->error();
-    // Out of its signals by now: deleted at once, not left to a loop that a
-    // command-line program never runs.
-    delete reply;
-
-    if (cancelled) throwIfCancelled();
+    using Failure = HttpOutcome::Failure;
     const QString host = hostOf(url);
-    if (!untrusted.isEmpty()) {
-        throw ServerError(u("Certificado no fiable: el de %1 no lo avala ninguna autoridad del "
-                            "sistema. Su huella SHA-256 es %2.")
-                              .arg(host, shownFingerprint(untrusted)),
-                          untrusted);
-    }
-    if (tooBig) {
-        throw ServerError(u("La respuesta de %1 es demasiado grande (más de %2 MB): se deja.")
-                              .arg(host)
-                              .arg(limits_.maxBytes / (1024 * 1024)));
-    }
-    if (timedOut) throw ServerError(u("El servidor %1 no responde a tiempo.").arg(host));
-    if (cut) {
-        throw ServerError(u("Se cortó la comunicación con el servidor %1: la respuesta llegó a "
-                            "medias.")
-                              .arg(host));
-    }
-    switch (error) {
-        case QNetworkReply::NoError:
+    switch (outcome.failure) {
+        case Failure::None:
             break;
-        case QNetworkReply::HostNotFoundError:
+        case Failure::Cancelled:
+            throwIfCancelled();
+            throw ServerError(u("Sincronización interrumpida: Contavio se cierra."));
+        case Failure::Untrusted:
+            throw ServerError(u("Certificado no fiable: el de %1 no lo avala ninguna autoridad del "
+                                "sistema. Su huella SHA-256 es %2.")
+                                  .arg(host, shownFingerprint(outcome.untrustedSha256)),
+                              outcome.untrustedSha256);
+        case Failure::TooBig:
+            throw ServerError(u("La respuesta de %1 es demasiado grande (más de %2 MB): se deja.")
+                                  .arg(host)
+                                  .arg(limits_.maxBytes / (1024 * 1024)));
+        case Failure::Timeout:
+            throw ServerError(u("El servidor %1 no responde a tiempo.").arg(host));
+        case Failure::Cut:
+            if (outcome.answer.status == 0) throw ServerError(ui(text::kDavNetClosed).arg(host));
+            throw ServerError(u("Se cortó la comunicación con el servidor %1: la respuesta llegó a "
+                                "medias.")
+                                  .arg(host));
+        case Failure::HostNotFound:
             throw ServerError(u("Servidor no encontrado: %1.").arg(host));
-        case QNetworkReply::ConnectionRefusedError:
+        case Failure::Refused:
             throw ServerError(
                 u("El servidor %1 no está al alcance (rechaza la conexión).").arg(host));
-        default:
-            // An error of the HTTP status is an answer; one of the
-            // connection (cut short, closed, reset) leaves the body half.
-            if (result.status == 0 || error < QNetworkReply::ContentAccessDenied ||
-                error == QNetworkReply::ProtocolFailure) {
-                throw ServerError(networkFailure(error, host));
-            }
-            break;
+        case Failure::Tls:
+            throw ServerError(ui(text::kDavNetTls).arg(host));
+        case Failure::Protocol:
+            throw ServerError(ui(text::kDavNetProtocol).arg(host));
+        case Failure::Network:
+            throw ServerError(ui(text::kDavNetUnreachable).arg(host));
     }
+    const HttpAnswer& answer = outcome.answer;
+    DavReply result;
+    result.status = answer.status;
+    result.url = url;
+    result.body = answer.body;
+    result.etag = answer.header("etag");
+    const QByteArray location = answer.header("location");
+    if (!location.isEmpty()) result.location = QUrl(QString::fromUtf8(location));
+    bool isNumber = false;
+    const int after = answer.header("retry-after").trimmed().toInt(&isNumber);
+    if (isNumber) result.retryAfter = after;
     return result;
 }
 

@@ -1,6 +1,6 @@
-// HTTP for the server sync: one connection to the server (one
-// QNetworkAccessManager), synchronous requests with an event loop of their
-// own, for the thread that made the client.
+// HTTP for the server sync: one connection to the server (HttpConnection),
+// synchronous requests with an event loop of their own, for the thread that
+// made the client.
 //
 // - Redirects are followed (at most kMaxRedirects), to http(s):// only. The
 //   password (Basic) goes to the scheme, host and port the user gave, and
@@ -16,7 +16,7 @@
 //   user trusts for that host.
 // - Limits: connecting, silence in the middle of a transfer, a whole
 //   exchange, and the size of a response, counted as it is read, with at
-//   most kReadBuffer waiting in the network layer (DavLimits; the environment
+//   most kSocketBuffer waiting in the socket (DavLimits; the environment
 //   variable CONTAVIO_DAV_LIMITS="connect,idle,total,bytes" in ms and bytes
 //   overrides them, for tests).
 // - 429 and 503 with a Retry-After of at most kLongestWait are waited for
@@ -32,9 +32,8 @@
 #include <QUrl>
 #include <memory>
 
+#include "book/DavHttp.h"
 #include "book/ServerSync.h"
-
-class QNetworkAccessManager;
 
 namespace contavio {
 
@@ -83,7 +82,7 @@ class DavClient {
     ServerTarget target_;
     QStringList confirmed_;  // origins the user let the password go to
     DavLimits limits_;
-    std::unique_ptr<QNetworkAccessManager> network_;
+    std::unique_ptr<HttpConnection> http_;
     int requests_ = 0;
 };
 

@@ -89,6 +89,22 @@ for row in "${ACCIDENTS[@]}"; do
     [ "$(server_count)" -eq 3 ] || fail "$fault on $kind: the server has $(server_count) cards, not 3"
     echo "ok: $fault on $kind"
 done
+# An endless answer in chunks, with the network and the sync on one core:
+# what waits in memory stays near the limit (64 MB here), in each of three
+# runs. The peak is the process's largest resident size.
+new_book m
+peak=0
+for run in 1 2 3; do
+    control "endless MULTIGET"
+    this=$(echo clave | CONTAVIO_DAV_LIMITS=20000,20000,20000,67108864 /usr/bin/python3 -c '
+import resource, subprocess, sys
+subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss // 1024)' \
+        taskset -c 0 "$BOOK_PROGRAM" --book "$WORK/m/data.vlt" sync "$URL" --user ana --password-stdin)
+    [ "$this" -gt "$peak" ] && peak=$this
+done
+echo "endless answer, 64 MB limit: peak $peak MB"
+[ "$peak" -lt 128 ] || fail "an endless answer took $peak MB against a limit of 64 MB"
 # A redirect to another host never carries the password.
 grep -q "auth=yes" "$WORK/other.log" && fail "the other host received the password"
 grep -q "PROPFIND" "$WORK/other.log" || fail "the redirect was not followed"
