@@ -144,8 +144,6 @@ std::string storeContact(TConjuntos& sets, int32_t slot, const ContactData& cont
 namespace {
 
 // How many marks a card may try before it is merged after all.
-constexpr int kMostMarks = 100;
-
 bool sharesAnAddress(const std::vector<std::string>& a, const std::vector<std::string>& b) {
     for (const std::string& x : a) {
         for (const std::string& y : b) {
@@ -198,25 +196,46 @@ void importCards(TConjuntos& sets, int32_t slot, std::span<const CardImport> car
                            : cp1252ToUtf8(card.contact.firstNames + " " + card.contact.surnames),
             transliterated};
         ContactData incoming = card.contact;
-        for (int mark = 1;; ++mark) {
+        const auto marked = [&](int mark) {
+            ContactData c = card.contact;
             if (mark > 1) {
-                incoming.surnames = card.contact.surnames +
-                                    (card.contact.surnames.empty() ? "(" : " (") +
-                                    std::to_string(mark) + ")";
+                c.surnames = card.contact.surnames + (card.contact.surnames.empty() ? "(" : " (") +
+                             std::to_string(mark) + ")";
             }
-            const bool lastTry = mark == kMostMarks;
-            // The key the contact gets once stored, "n/a" for an empty name included.
-            std::string key =
-                contactKey(orNotAvailable(incoming.firstNames), orNotAvailable(incoming.surnames));
+            return c;
+        };
+        // The key the contact gets once stored, "n/a" for an empty name included.
+        const auto keyOf = [](const ContactData& c) {
+            return contactKey(orNotAvailable(c.firstNames), orNotAvailable(c.surnames));
+        };
+        // Every mark before the first free one is a card of this import,
+        // which a nameless card never takes in, nor a transliterated one of
+        // another written name.
+        const std::string base = keyOf(card.contact);
+        int start = 1;
+        if (const auto free = report.firstFreeMark.find(base);
+            free != report.firstFreeMark.end() && (card.nameless || transliterated)) {
+            start = free->second;
+            const auto same = report.markOfWritten.find(base + '\n' + mine.written);
+            if (transliterated && same != report.markOfWritten.end()) start = same->second;
+        }
+        for (int mark = start;; ++mark) {
+            incoming = marked(mark);
+            std::string key = keyOf(incoming);
             const auto taken = report.taken.find(key);
             const bool takenHere = taken != report.taken.end();
-            if (takenHere && !lastTry &&
-                (card.nameless || ((transliterated || taken->second.transliterated) &&
-                                   taken->second.written != mine.written))) {
+            if (takenHere && (card.nameless || ((transliterated || taken->second.transliterated) &&
+                                                taken->second.written != mine.written))) {
                 continue;
             }
             ContactData stored;
-            bool found = readContact(sets, slot, key, stored, order);
+            const auto pending = report.merging.find(key);
+            bool found = pending != report.merging.end();
+            if (found) {
+                stored = pending->second;
+            } else {
+                found = readContact(sets, slot, key, stored, order);
+            }
             if (!found && !takenHere) {
                 const std::string blanks = keyWithBlanks(sets, slot, report, key);
                 if (!blanks.empty()) {
@@ -224,9 +243,15 @@ void importCards(TConjuntos& sets, int32_t slot, std::span<const CardImport> car
                     found = readContact(sets, slot, key, stored, order);
                 }
             }
+            const auto take = [&] {
+                report.taken.emplace(key, mine);
+                if (transliterated) report.markOfWritten.emplace(base + '\n' + mine.written, mark);
+                int& free = report.firstFreeMark.try_emplace(base, 1).first->second;
+                while (report.taken.count(keyOf(marked(free)))) ++free;
+            };
             if (!found) {
                 storeContact(sets, slot, incoming, order);
-                report.taken.emplace(key, mine);
+                take();
                 ++report.added;
             } else {
                 const MergeResult merged = mergeContact(stored, incoming, rule);
@@ -237,15 +262,15 @@ void importCards(TConjuntos& sets, int32_t slot, std::span<const CardImport> car
                                    (merged.changed || !merged.warnings.empty()) &&
                                    !sharesAnAddress(stored.phones, incoming.phones) &&
                                    !sharesAnAddress(stored.emails, incoming.emails);
-                if (apart && !lastTry) continue;
+                if (apart) continue;
                 for (const std::string& warning : merged.warnings)
                     report.warnings.push_back(who + ": " + warning);
                 if (takenHere || merged.changed) {
                     report.mergedNames.push_back(stored.firstNames + " " + stored.surnames);
                 }
-                report.taken.emplace(key, mine);
+                take();
                 if (merged.changed) {
-                    storeContact(sets, slot, merged.contact, order);
+                    report.merging[key] = merged.contact;
                     ++report.merged;
                 } else {
                     ++report.unchanged;
@@ -261,6 +286,8 @@ void importCards(TConjuntos& sets, int32_t slot, std::span<const CardImport> car
             break;
         }
     }
+    for (const auto& [key, contact] : report.merging) storeContact(sets, slot, contact, order);
+    report.merging.clear();
 }
 
 }  // namespace contavio

@@ -70,6 +70,15 @@ struct ImportReport {
         bool transliterated = false;
     };
     std::unordered_map<std::string, Taken> taken;
+    // By the key of a card's own names: the first mark "(N)" that this
+    // import has not taken yet, for a card that never takes in another, and
+    // the mark that took each written name, so that many cards of one name
+    // find their place at once.
+    std::unordered_map<std::string, int> firstFreeMark;
+    std::unordered_map<std::string, int> markOfWritten;
+    // Contacts that took in a card of this call, stored once at its end: a
+    // contact that takes in thousands of cards is not stored each time.
+    std::unordered_map<std::string, ContactData> merging;
     // Stored keys whose names have blanks at their ends, by the key of the
     // names without them; made at the first card whose key is not stored.
     std::optional<std::unordered_map<std::string, std::string>> trimmedKeys;

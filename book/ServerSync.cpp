@@ -43,32 +43,47 @@ QUrl lastAddressBook(const std::string& statePath, const ServerTarget& target) {
     return sameServer ? url : QUrl();
 }
 
+// The book a state belongs to: its "libro" line, or "data.vlt".
+std::string bookOfState(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    file.readLine();
+    file.readLine();
+    const QByteArray line = file.readLine().trimmed();
+    if (!line.startsWith("libro ")) return "data.vlt";
+    return QByteArray::fromPercentEncoding(line.mid(6)).toStdString();
+}
+
 // The states of this book's server syncs, but the one at statePath: every
-// ".contavio-server-<hash>", newest first.
-QFileInfoList otherServerStates(const std::string& bookFolder, const std::string& statePath) {
+// ".contavio-server-<hash>" of the book, newest first. Another book beside
+// it has states of its own.
+QFileInfoList otherServerStates(const std::string& bookFolder, const std::string& statePath,
+                                const std::string& bookName) {
     static const QRegularExpression kStateName(QStringLiteral("^\\.contavio-server-[0-9a-f]{16}$"));
     QFileInfoList others;
     const QDir folder(QString::fromStdString(bookFolder));
     for (const QFileInfo& file : folder.entryInfoList({QStringLiteral(".contavio-server-*")},
                                                       QDir::Files | QDir::Hidden, QDir::Time)) {
         if (kStateName.match(file.fileName()).hasMatch() &&
-            file.absoluteFilePath() != QString::fromStdString(statePath)) {
+            file.absoluteFilePath() != QString::fromStdString(statePath) &&
+            bookOfState(file.absoluteFilePath()) == bookName) {
             others.push_back(file);
         }
     }
     return others;
 }
 
+bool sameAddressBook(const QUrl& a, const QUrl& b) {
+    return a.adjusted(QUrl::StripTrailingSlash) == b.adjusted(QUrl::StripTrailingSlash);
+}
+
 // The address book of another account or URL that this book was last synced
 // with, when it is not the one found now; "" when none.
 std::string formerPlace(const std::string& bookFolder, const std::string& statePath,
-                        const QUrl& found) {
-    const auto same = [](const QUrl& a, const QUrl& b) {
-        return a.adjusted(QUrl::StripTrailingSlash) == b.adjusted(QUrl::StripTrailingSlash);
-    };
-    for (const QFileInfo& file : otherServerStates(bookFolder, statePath)) {
+                        const std::string& bookName, const QUrl& found) {
+    for (const QFileInfo& file : otherServerStates(bookFolder, statePath, bookName)) {
         const QUrl last = placeInState(file.absoluteFilePath().toStdString());
-        if (last.isValid() && !same(last, found))
+        if (last.isValid() && !sameAddressBook(last, found))
             return last.toString(QUrl::FullyEncoded).toStdString();
     }
     return {};
@@ -137,7 +152,14 @@ BookChanges ServerSync::run(const BookContacts& book, SyncReport& report) {
     s.engine.reset();
     s.store.reset();
     s.client = std::make_unique<DavClient>(s.target);
-    s.options.statePath = serverStatePath(s.bookFolder, s.target);
+    s.options.statePath = serverStatePath(s.bookFolder, s.target, s.options.bookName);
+    // The states of this address book under another spelling of the account
+    // or another address of the server: one whose cards these are goes on.
+    s.options.otherStates.clear();
+    for (const QFileInfo& file :
+         otherServerStates(s.bookFolder, s.options.statePath, s.options.bookName)) {
+        s.options.otherStates.push_back(file.absoluteFilePath().toStdString());
+    }
     s.options.keptRoot = syncPlaces(s.bookFolder, s.bookFolder).kept;
     s.addressBook = lastAddressBook(s.options.statePath, s.target);
     if (!s.addressBook.isValid()) {
@@ -146,9 +168,10 @@ BookChanges ServerSync::run(const BookContacts& book, SyncReport& report) {
         s.addressBook = found.addressBookUrl;
     }
     s.options.place = s.addressBook.toString(QUrl::FullyEncoded).toStdString();
-    s.options.formerPlace = QFileInfo::exists(QString::fromStdString(s.options.statePath))
-                                ? std::string()
-                                : formerPlace(s.bookFolder, s.options.statePath, s.addressBook);
+    s.options.formerPlace =
+        QFileInfo::exists(QString::fromStdString(s.options.statePath))
+            ? std::string()
+            : formerPlace(s.bookFolder, s.options.statePath, s.options.bookName, s.addressBook);
     s.store = std::make_unique<DavStore>(*s.client, s.addressBook);
     s.engine = std::make_unique<SyncEngine>(*s.store, s.options);
     try {
@@ -177,11 +200,16 @@ void ServerSync::commit() {
     // The state holds the server's address and the user's cards.
     ::chmod(impl_->options.statePath.c_str(), 0600);
     // The book is now in step with this address book alone: a state of
-    // another account or URL would pair contacts with cards of another time.
+    // another address book would pair contacts with cards of another time.
+    // The states of this one under another spelling of the account (the
+    // window's, the command line's) stay.
     if (!impl_->synced) return;
     impl_->synced = false;
-    for (const QFileInfo& file : otherServerStates(impl_->bookFolder, impl_->options.statePath)) {
-        QFile::remove(file.absoluteFilePath());
+    for (const QFileInfo& file :
+         otherServerStates(impl_->bookFolder, impl_->options.statePath, impl_->options.bookName)) {
+        const QUrl last = placeInState(file.absoluteFilePath().toStdString());
+        if (!last.isValid() || !sameAddressBook(last, impl_->addressBook))
+            QFile::remove(file.absoluteFilePath());
     }
 }
 
@@ -189,10 +217,12 @@ QUrl ServerSync::addressBookUrl() const { return impl_->addressBook; }
 
 int ServerSync::requests() const { return impl_->client ? impl_->client->requests() : 0; }
 
-std::string serverStatePath(const std::string& bookFolder, const ServerTarget& target) {
+std::string serverStatePath(const std::string& bookFolder, const ServerTarget& target,
+                            const std::string& bookName) {
     QUrl url = target.url.adjusted(QUrl::RemoveUserInfo | QUrl::StripTrailingSlash);
-    const QByteArray who = url.toString(QUrl::FullyEncoded).toUtf8() + '\n' + target.user.toUtf8() +
-                           '\n' + target.addressBook.toUtf8();
+    QByteArray who = url.toString(QUrl::FullyEncoded).toUtf8() + '\n' + target.user.toUtf8() +
+                     '\n' + target.addressBook.toUtf8();
+    if (bookName != "data.vlt") who += '\n' + QByteArray::fromStdString(bookName);
     const QByteArray hash = QCryptographicHash::hash(who, QCryptographicHash::Sha256).toHex();
     return bookFolder + "/.contavio-server-" + hash.left(16).toStdString();
 }

@@ -91,8 +91,10 @@ class ServerSync {
 };
 
 // The state file beside the book for this server and user (like the folder
-// sync's), mode 0600: ".contavio-server-<hash of the address and the user>".
-std::string serverStatePath(const std::string& bookFolder, const ServerTarget& target);
+// sync's), mode 0600: ".contavio-server-<hash of the address and the user>",
+// and of the book's file name for a book not named "data.vlt".
+std::string serverStatePath(const std::string& bookFolder, const ServerTarget& target,
+                            const std::string& bookName = "data.vlt");
 
 // The certificate the user chose to trust for this server, kept beside its
 // state (mode 0600) with the host it was trusted for: empty when none, or

@@ -76,6 +76,20 @@ int syncBook(BookFiles& files, TConjuntos& sets, const SaveBook& save, const Syn
              Syncer& syncer, const std::string& keptFolder) {
     SyncReport report;
     const BookChanges changes = syncer.run(bookContacts(sets), report);
+    if (args.options.dryRun) {
+        // What the sync would do, refused or not: the refusal is said last.
+        for (const std::string& note : report.notes) tellBook(note);
+        for (const std::string& action : report.actions) printBookLine(action);
+        if (report.refused) {
+            tell(utf8("Sin --force-delete, la sincronización se detendría sin cambiar nada (%1).")
+                     .arg(report.otherPlace.empty()
+                              ? utf8("borraría demasiado de un lado")
+                              : utf8("esta agenda se sincronizó con otro lugar, %1")
+                                    .arg(QString::fromLocal8Bit(report.otherPlace))));
+        }
+        printLine(utf8("simulación, no se cambió nada; ") + summary(report, syncer.side));
+        return kDone;
+    }
     if (report.refused && !report.otherPlace.empty()) {
         tell(utf8("La sincronización se detuvo sin cambiar nada: esta agenda se sincronizó con "
                   "otro lugar (%1), y sincronizarla con este mezclaría los dos; haría: %2")
@@ -88,19 +102,15 @@ int syncBook(BookFiles& files, TConjuntos& sets, const SaveBook& save, const Syn
     if (report.refused) {
         for (const std::string& note : report.notes) tellBook(note);
         tell(
-            utf8("La sincronización se detuvo sin cambiar nada: un lado está vacío, o "
-                 "borraría más de la mitad de un lado. Borraría:"));
+            utf8("La sincronización se detuvo sin cambiar nada: un lado está vacío o lo "
+                 "sustituyen tarjetas o contactos que nunca se sincronizaron, o perdería la "
+                 "mitad de lo que tenía o más (en esta sincronización o en las hechas desde la "
+                 "última confirmación). Borraría:"));
         tellDeletions(report);
         tell(utf8("Si es lo que quiere, repita con --force-delete (lo borrado se guarda en "
                   "%1); --dry-run muestra todo lo que haría.")
                  .arg(QString::fromStdString(keptFolder)));
         return kFailed;
-    }
-    if (args.options.dryRun) {
-        for (const std::string& note : report.notes) tellBook(note);
-        for (const std::string& action : report.actions) printBookLine(action);
-        printLine(utf8("simulación, no se cambió nada; ") + summary(report, syncer.side));
-        return kDone;
     }
     if (!changes.empty()) {
         applyBookChanges(sets, changes);
@@ -254,6 +264,8 @@ int runSync(const BookPlace& place, const Arguments& arguments, const OpenForWri
     if (!sets) return kFailed;
     if (!files.exists()) return noBook();
     args.options.stored = storedForm();
+    args.options.bookName =
+        QFileInfo(QString::fromStdString(files.dataFile())).fileName().toStdString();
 
     try {
         if (!server) {

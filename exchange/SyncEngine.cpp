@@ -105,12 +105,10 @@ BookChanges SyncEngine::attemptRun(const BookContacts& book, SyncReport& report)
         }
     }
     // The pairs of another store say nothing of this one.
-    const std::string lastPlace = text ? parsedPlace : options_.formerPlace;
-    const bool moved = !lastPlace.empty() && lastPlace != options_.place;
-    if (moved) {
+    std::string lastPlace = text ? parsedPlace : options_.formerPlace;
+    if (!lastPlace.empty() && lastPlace != options_.place) {
         entries.clear();
         cursor.clear();
-        report.otherPlace = lastPlace;
     }
     std::map<std::string, std::string> known;
     for (const SyncEntry& e : entries) known.emplace(e.name, e.version);
@@ -118,8 +116,6 @@ BookChanges SyncEngine::attemptRun(const BookContacts& book, SyncReport& report)
 
     const StoreListing listing = store_.list();
     for (const std::string& name : listing.skipped) report.notes.push_back(name + ": " + kSkipped);
-    // A card whose version is the one last synced is the card the state
-    // holds: only the others are read.
     // No state for this place: a state of this book for another place
     // whose cards these are (a folder moved or renamed, an address book
     // reached by another address) goes on here.
@@ -130,8 +126,13 @@ BookChanges SyncEngine::attemptRun(const BookContacts& book, SyncReport& report)
             entries = std::move(found->entries);
             last.guard = found->guard;
             last.groups = std::move(found->groups);
+            lastPlace.clear();
         }
     }
+    const bool moved = !lastPlace.empty() && lastPlace != options_.place;
+    if (moved) report.otherPlace = lastPlace;
+    // A card whose version is the one last synced is the card the state
+    // holds: only the others are read.
     std::map<std::string, const SyncEntry*> byName;
     for (const SyncEntry& e : entries) byName.emplace(e.name, &e);
     std::map<std::string, PassCard> cards;
@@ -186,7 +187,7 @@ std::optional<SyncState> SyncEngine::adoptable(const StoreListing& listing) {
     for (const std::string& path : options_.otherStates) {
         const std::optional<std::string> text = readText(path);
         std::optional<SyncState> state = text ? parseState(*text) : std::nullopt;
-        if (!state || state->entries.empty() || state->place == options_.place) continue;
+        if (!state || state->entries.empty()) continue;
         const std::string book = state->book.empty() ? "data.vlt" : state->book;
         if (book != options_.bookName) continue;  // another book's
         size_t same = 0;
@@ -210,9 +211,12 @@ void SyncEngine::commit() {
         writeFileIn(folder, name, nextState_);
         syncFolder(folder);
     }
-    // The state carried on here no longer stands for a folder that is gone.
-    if (!adopted_.empty() && ::access(adoptedPlace_.c_str(), F_OK) != 0 &&
-        ::unlink(adopted_.c_str()) != 0 && errno != ENOENT) {
+    // The state carried on here no longer stands for a folder that is gone
+    // (that of an address book stays: another spelling of the account may
+    // use it).
+    if (!adopted_.empty() && adoptedPlace_.starts_with('/') &&
+        ::access(adoptedPlace_.c_str(), F_OK) != 0 && ::unlink(adopted_.c_str()) != 0 &&
+        errno != ENOENT) {
         failOn("borrar", adopted_);
     }
     // The first version's state has moved beside the book.

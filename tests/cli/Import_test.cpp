@@ -73,6 +73,17 @@ TEST_F(ImportTest, TheReportNamesWhatHappenedAndTheStatusTellsADamagedCard) {
     EXPECT_TRUE(import("android_nameless_notes.vcf").out.contains(QString::fromUtf8("añadidos 2")));
     EXPECT_TRUE(import("android_nameless_notes.vcf").out.contains("sin cambios 2"));
     EXPECT_EQ(listed().size(), 6);
+
+    // However many cards say nothing but a note, each is a contact of its own.
+    std::string many;
+    for (int i = 0; i < 150; ++i)
+        many +=
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nNOTE:Nota " + std::to_string(i) + "\r\nEND:VCARD\r\n";
+    write("many.vcf", many);
+    EXPECT_TRUE(
+        run({"import", QString::fromStdString(file("many.vcf"))})
+            .out.startsWith(QString::fromUtf8("añadidos 150, combinados 0, sin cambios 0")));
+    EXPECT_EQ(listed().size(), 156);
 }
 
 TEST_F(ImportTest, AnImportThatChangesNothingWritesNothing) {
