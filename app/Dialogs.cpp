@@ -52,9 +52,20 @@ FileChooser& chooserStorage() {
     return chooser;
 }
 
+// The boxes and dialogs open now, one inside another.
+int gWaiting = 0;
+
+struct Waiting {
+    Waiting() { ++gWaiting; }
+    ~Waiting() { --gWaiting; }
+    Waiting(const Waiting&) = delete;
+    Waiting& operator=(const Waiting&) = delete;
+};
+
 }  // namespace
 
 QStringList chooseFiles(const FileRequest& request) {
+    const Waiting waiting;
     if (chooserStorage()) return chooserStorage()(request);
     QWidget* parent = QApplication::activeWindow();
     if (request.save) {
@@ -72,6 +83,7 @@ QString applicationTitle() { return titleStorage(); }
 void setApplicationTitle(const QString& title) { titleStorage() = title; }
 
 int presentMessage(const MessageRequest& request) {
+    const Waiting waiting;
     if (presenterStorage()) {
         return presenterStorage()(request);
     }
@@ -81,6 +93,8 @@ int presentMessage(const MessageRequest& request) {
 void setMessagePresenter(MessagePresenter presenter) { presenterStorage() = std::move(presenter); }
 
 void showMessageBox(const QString& text) { presentMessage({text, {}}); }
+
+bool waitingForUser() { return gWaiting > 0 || QApplication::activeModalWidget() != nullptr; }
 
 void reportError(const std::exception& error) noexcept {
     try {

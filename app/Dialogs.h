@@ -44,6 +44,9 @@ void setFileChooser(FileChooser chooser);
 // A plain message with one OK button.
 void showMessageBox(const QString& text);
 
+// Whether a message box or a file dialog is waiting for the user now.
+bool waitingForUser();
+
 // Shows a run-time error that escaped an event; never throws.
 void reportError(const std::exception& error) noexcept;
 void reportUnknownError() noexcept;

@@ -65,6 +65,13 @@ class TForm1 : public QMainWindow {
     // read and wrote nothing, and is not to be shown.
     bool bookBusy() const { return bookBusy_; }
 
+    // A termination signal: closes the window as "Salir" does, but without a
+    // sync and without a question. While a question waits for the user, or
+    // once close-down is under way, nobody is there to answer or wait: the
+    // book is saved at once (in a new file when it cannot be saved in its
+    // own) and the process ends.
+    void closeOnSignal();
+
   protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -103,12 +110,22 @@ class TForm1 : public QMainWindow {
     void loadContacts();
     void createContactSet();
     bool saveContacts();
+    // One save with no question: when the book's file cannot be written, the
+    // contacts go to a new file beside it or in the home folder. What it did
+    // goes to standard error. False when nothing could be written.
+    bool saveWithoutAsking();
+    [[noreturn]] void saveAndEnd();
     bool contactSetReady() const;
     // The CardDAV account's sync (MainServer.cpp): after start-up, on
-    // "Sincronizar ahora", and before the save at close within a few seconds.
+    // "Sincronizar ahora", and at close, after the save, within a few
+    // seconds; what it brings is saved too. False when that second save
+    // failed and the user chose to leave without it.
     void syncAfterStartUp();
-    void syncBeforeSave();
+    bool syncAtClose();
     void commitServerSync();
+    // The line below the window that says how the sync goes; none until
+    // there is an account.
+    void showSyncStatus(const QString& line, const QString& detail);
 
     // The first editor field holding text the book cannot keep, told to the
     // user; false when every field can be kept.
@@ -167,6 +184,8 @@ class TForm1 : public QMainWindow {
     bool painted_ = false;
     bool closedDown_ = false;
     bool closingDown_ = false;
+    bool signalled_ = false;  // a termination signal closes the window
+    QLabel* syncStatus_ = nullptr;
 
     // The book's files and their lock; none before start-up.
     std::unique_ptr<BookFiles> book_;

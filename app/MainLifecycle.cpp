@@ -1,14 +1,16 @@
 // The book in the main window: start-up reads it (or starts a new one)
 // under its lock, close-down saves it, retrying until it is saved or the
 // user chooses to leave, and the window's own opening and closing around
-// them.
+// them. A termination signal saves without asking anybody.
 #if __has_include(<malloc.h>)
 #include <malloc.h>
 #endif
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
 #include <QTimer>
+#include <cstdio>
 
 #include "Application.h"
 #include "BusyNotice.h"
@@ -19,10 +21,21 @@
 #include "ServerSyncRunner.h"
 #include "book/Ansi.h"
 #include "book/BookFiles.h"
+#include "book/BookSync.h"
 #include "book/ContactProto.h"
 #include "book/Texts.h"
+#include "persistence/FileAside.h"
 
 namespace contavio {
+
+namespace {
+
+// What a close-down without a window to show it in has to say.
+void tellOnTerminal(const QString& text) {
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+}
+
+}  // namespace
 
 TForm1::~TForm1() {
     if (!closedDown_) {
@@ -33,6 +46,10 @@ TForm1::~TForm1() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+    if (closingDown_ && !closedDown_) {
+        event->ignore();  // close-down is under way (its sync, its question)
+        return;
+    }
     handle(&TForm1::FormClose);
     closedDown_ = true;  // the program ends even if close-down failed
     if (credits_ != nullptr) {
@@ -102,6 +119,8 @@ void TForm1::FormCreate() {
     gConjuntos = std::make_unique<TConjuntos>(1);
     loadContacts();
     serverSync_ = new ServerSyncRunner([this] { refreshResults(); }, this);
+    connect(serverSync_, &ServerSyncRunner::status, this,
+            [this](const QString& line, const QString& detail) { showSyncStatus(line, detail); });
 }
 
 void TForm1::loadContacts() {
@@ -133,9 +152,18 @@ void TForm1::FormClose() {
         return;  // a signal while the save shows its note closes nothing twice
     }
     closingDown_ = true;
-    syncBeforeSave();
+    if (serverSync_ != nullptr) serverSync_->closeDown();
+    // The book is saved before the server is asked: a close-down cut short
+    // (log-out, a second signal) finds the session's edits on the disk.
     const bool ready = contactSetReady();
-    const bool saved = ready ? saveContacts() : true;
+    bool saved = true;
+    if (ready && signalled_) {
+        if (serverSync_ != nullptr) serverSync_->stopTaking();
+        saved = saveWithoutAsking();
+    } else if (ready) {
+        saved = saveContacts() && syncAtClose();
+    }
+    if (serverSync_ != nullptr) serverSync_->stopTaking();
     if (ready && saved) commitServerSync();
     // Freeing a large book takes a moment: not with a frozen window on screen.
     hide();
@@ -183,6 +211,57 @@ bool TForm1::saveContacts() {
             return false;
         }
     }
+}
+
+bool TForm1::saveWithoutAsking() {
+    QString reason;
+    try {
+        const QString said = book_->save(*gConjuntos, kContactSlot);
+        if (!said.isEmpty()) tellOnTerminal(said);
+        return true;
+    } catch (const std::exception& error) {
+        reason = fromErrorText(error.what());
+    } catch (...) {
+        reason = ui(text::kUnknownError);
+    }
+    const QString failed = QString::fromLocal8Bit(book_->saveTarget());
+    tellOnTerminal(ui(text::kSaveFailed) + failed + QStringLiteral(": ") + reason);
+    const QString folders[] = {QString::fromLocal8Bit(bookFolderOf(book_->dataFile())),
+                               QDir::homePath()};
+    for (const QString& folder : folders) {
+        const std::string target = freshName(
+            QDir(folder).filePath(QStringLiteral("data.vlt.new")).toLocal8Bit().toStdString());
+        try {
+            gConjuntos->saveCrypt(target, kContactSlot, kCipherKey);
+            tellOnTerminal(
+                ui(text::kSavedAsideOnSignal).arg(QString::fromLocal8Bit(target), failed));
+            return true;
+        } catch (...) {
+            // The next place, then.
+        }
+    }
+    tellOnTerminal(ui(text::kNotSavedOnSignal));
+    return false;
+}
+
+void TForm1::closeOnSignal() {
+    if (closedDown_) return;
+    if (closingDown_ || waitingForUser()) saveAndEnd();
+    signalled_ = true;
+    close();
+}
+
+void TForm1::saveAndEnd() {
+    // The sync under way is left to the server's next one, and the event
+    // handler that waits on the question never goes on.
+    if (serverSync_ != nullptr) serverSync_->stopTaking();
+    const bool saved = !contactSetReady() || saveWithoutAsking();
+    if (saved && serverSync_ != nullptr) {
+        const QString unsaved = serverSync_->commitAfterSave();
+        if (!unsaved.isEmpty()) tellOnTerminal(unsaved);
+    }
+    if (book_) book_->unlock();
+    endProcess(saved ? 0 : 1);
 }
 
 }  // namespace contavio

@@ -1,7 +1,12 @@
 // The main window and the CardDAV account: "Programa" > "Cuenta CardDAV..."
-// and "Sincronizar ahora", the sync after start-up and the one before the
-// save at close. The sync itself runs in ServerSyncRunner.
+// and "Sincronizar ahora", the sync after start-up and the one after the
+// save at close, and the line below the window that says how they go. The
+// sync itself runs in ServerSyncRunner.
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <cstdio>
 
 #include "AccountDialog.h"
 #include "Dialogs.h"
@@ -16,7 +21,7 @@ namespace contavio {
 
 namespace {
 
-// How long close-down waits for the server before it saves: a server out of
+// How long close-down waits for the server after the save: a server out of
 // reach delays the end of the program by no more than this.
 constexpr int kCloseSyncMsecs = 6000;
 
@@ -57,10 +62,15 @@ void TForm1::syncAfterStartUp() {
                        ServerSyncRunner::Mode::Background);
 }
 
-void TForm1::syncBeforeSave() {
-    if (serverSync_ == nullptr || gConjuntos == nullptr || !book_) return;
+bool TForm1::syncAtClose() {
+    if (serverSync_ == nullptr || gConjuntos == nullptr || !book_) return true;
     const ServerAccount account = loadServerAccount();
-    if (!account.isSet()) return;
+    if (!account.isSet()) return true;
+    // The window waits with the user: nothing more is typed into the book
+    // the sync is working on.
+    centralWidget()->setEnabled(false);
+    menuBar()->setEnabled(false);
+    const int taken = serverSync_->changesTaken();
     QElapsedTimer clock;
     clock.start();
     // A sync still running (the one after start-up, or one asked for) is
@@ -73,10 +83,28 @@ void TForm1::syncBeforeSave() {
         }
     }
     serverSync_->stopTaking();  // the save must not meet a late answer
+    // Nobody is left to read a message: said where a terminal or the
+    // session's log keeps it, and the next sync catches up.
+    if (!serverSync_->failure().isEmpty())
+        std::fprintf(stderr, "%s\n",
+                     (ui(text::kSyncFailed) + serverSync_->failure()).toLocal8Bit().constData());
+    return serverSync_->changesTaken() == taken || saveContacts();
 }
 
 void TForm1::commitServerSync() {
-    if (serverSync_ != nullptr) serverSync_->commitAfterSave();
+    if (serverSync_ == nullptr) return;
+    const QString unsaved = serverSync_->commitAfterSave();
+    if (!unsaved.isEmpty()) std::fprintf(stderr, "%s\n", unsaved.toLocal8Bit().constData());
+}
+
+void TForm1::showSyncStatus(const QString& line, const QString& detail) {
+    if (syncStatus_ == nullptr) {
+        syncStatus_ = new QLabel(this);
+        syncStatus_->setObjectName(QStringLiteral("SyncStatus"));
+        statusBar()->addWidget(syncStatus_, 1);
+    }
+    syncStatus_->setText(line);
+    syncStatus_->setToolTip(detail == line ? QString() : detail);
 }
 
 }  // namespace contavio

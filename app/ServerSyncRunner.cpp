@@ -2,6 +2,7 @@
 
 #include <QEventLoop>
 #include <QThread>
+#include <QTime>
 #include <QTimer>
 #include <atomic>
 #include <condition_variable>
@@ -168,8 +169,15 @@ bool ServerSyncRunner::start(const ServerAccount& account, const std::string& bo
                                                                          : secret.error;
         }
     }
-    if (!gConjuntos) {  // the book closed meanwhile
+    if (!gConjuntos || stopped_) {  // the book closed meanwhile
         job_.reset();
+        return false;
+    }
+    if (!job->error.isEmpty() && mode != Mode::Asked) {
+        // Nothing to show the server, and nobody who asked: said, not run.
+        job_.reset();
+        failure_ = job->error;
+        tell(ui(text::kSyncNotRun) + job->error);
         return false;
     }
     job->bookFolder = bookFolder;
@@ -177,6 +185,7 @@ bool ServerSyncRunner::start(const ServerAccount& account, const std::string& bo
     job->snapshot = bookContacts(*gConjuntos, kShown);
     job->thread = QThread::create([this, job] { job->work(this, job); });
     job->thread->start();
+    tell(ui(text::kSyncRunning));
     return true;
 }
 
@@ -189,12 +198,16 @@ bool ServerSyncRunner::wait(int msecs) {
     return !job_;
 }
 
-void ServerSyncRunner::commitAfterSave() {
-    if (!committable_) return;
+QString ServerSyncRunner::commitAfterSave() {
+    if (!committable_) return {};
     const std::shared_ptr<Job> job = std::move(committable_);
     job->finish(Job::After::Commit);
-    if (!job->commitError.isEmpty())
-        showMessageBox(ui(text::kSyncStateNotSaved) + job->commitError);
+    if (job->commitError.isEmpty()) return {};
+    return ui(text::kSyncStateNotSaved) + job->commitError;
+}
+
+void ServerSyncRunner::tell(const QString& text) {
+    emit status(text.section(QLatin1Char('\n'), 0, 0), text);
 }
 
 void ServerSyncRunner::take(const std::shared_ptr<Job>& job) {
@@ -206,6 +219,7 @@ void ServerSyncRunner::take(const std::shared_ptr<Job>& job) {
     }
     QString message;
     bool whole = false;
+    failure_ = job->error;
     if (!job->error.isEmpty()) {
         message = ui(text::kSyncFailed) + job->error;
         if (!job->untrustedSha256.isEmpty()) message += ui(text::kSyncUntrustedAdvice);
@@ -240,6 +254,7 @@ void ServerSyncRunner::take(const std::shared_ptr<Job>& job) {
             storeContact(*gConjuntos, kContactSlot, contact, kShown);
             changed = true;
         }
+        if (changed) ++changesTaken_;
         if (changed && refresh_) refresh_();
         if (job->mode == Mode::Asked) {
             message = ui(text::kSyncDone) + summaryOf(job->report) + linesOf(job->report.notes);
@@ -257,8 +272,11 @@ void ServerSyncRunner::take(const std::shared_ptr<Job>& job) {
     } else {
         job->finish(Job::After::Drop);
     }
+    tell(message.isEmpty()
+             ? ui(text::kSyncUpToDate).arg(QTime::currentTime().toString(QStringLiteral("HH:mm")))
+             : message);
     emit finished();
-    if (!message.isEmpty()) showMessageBox(message);
+    if (job->mode == Mode::Asked && !closing_ && !message.isEmpty()) showMessageBox(message);
 }
 
 }  // namespace contavio

@@ -8,6 +8,9 @@
 //
 // Order, as the sync engine requires: run, the book takes the changes, the
 // book is saved (close-down), then commitAfterSave() writes the sync state.
+//
+// Only a sync the user asked for answers in a message box; the others tell
+// what they did in status(), which never waits for anybody.
 #pragma once
 
 #include <QObject>
@@ -34,38 +37,54 @@ class ServerSyncRunner : public QObject {
     void setSessionPassword(const QString& password) { sessionPassword_ = password; }
 
     enum class Mode {
-        Background,  // after start-up: only failures and refusals are told
-        Asked,       // "Sincronizar ahora": the outcome is told
-        Closing,     // before the save at close: failures are told briefly
+        Background,  // after start-up: the outcome goes to status()
+        Asked,       // "Sincronizar ahora": the outcome is told in a message box
+        Closing,     // at close, after the save: the outcome goes to status()
     };
     // Starts a sync of the book in bookFolder with the account, unless one
     // runs (then false). The book's lock is held by the window throughout.
+    // Without a password (none typed, none in the secret store) only an asked
+    // sync goes on, to say so; the others do not run, and say why in status().
     bool start(const ServerAccount& account, const std::string& bookFolder, Mode mode);
     bool running() const { return job_ != nullptr; }
     // Waits until the running sync ends or msecs pass, keeping events going;
     // a sync that ends is taken into the book. True when none runs now.
     bool wait(int msecs);
+    // Close-down has begun: from now on an asked sync's outcome goes to
+    // status() too, as nobody is there to read a message box.
+    void closeDown() { closing_ = true; }
     // Close-down stops waiting: a sync still running is cancelled (its
     // request under way aborted), and neither its changes nor anything it
     // says reach the book being saved. No sync starts after this.
     void stopTaking();
     // After the book was saved: writes the state of the last sync that the
-    // book took in full.
-    void commitAfterSave();
+    // book took in full. Returns what went wrong, or an empty text.
+    QString commitAfterSave();
+    // How many times a sync changed the book's contacts so far.
+    int changesTaken() const { return changesTaken_; }
+    // Why the last sync that ended or did not run failed, or an empty text.
+    const QString& failure() const { return failure_; }
 
   signals:
     // A sync ended and its outcome was taken and told.
     void finished();
+    // A line on the sync for the window's status: running, done, or what
+    // went wrong (one line; the whole text in detail).
+    void status(const QString& line, const QString& detail);
 
   private:
     struct Job;
     void take(const std::shared_ptr<Job>& job);
+    void tell(const QString& text);
 
     std::function<void()> refresh_;
     QString sessionPassword_;
     std::shared_ptr<Job> job_;          // the running sync, or none
     std::shared_ptr<Job> committable_;  // the last sync taken in full, awaiting the save
     bool stopped_ = false;
+    bool closing_ = false;
+    int changesTaken_ = 0;
+    QString failure_;
 };
 
 }  // namespace contavio

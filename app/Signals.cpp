@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "Dialogs.h"
+#include "Main.h"
 
 namespace contavio {
 
@@ -73,8 +74,18 @@ void TerminationWatcher::watch(QWidget* window) {
     window_ = window;
     if (pending_) {
         pending_ = false;
-        runGuarded([this] { window_->close(); });
+        closeWindow();
     }
+}
+
+void TerminationWatcher::closeWindow() {
+    runGuarded([this] {
+        if (auto* form = qobject_cast<TForm1*>(window_.data())) {
+            form->closeOnSignal();
+        } else {
+            window_->close();
+        }
+    });
 }
 
 void TerminationWatcher::onSignal() {
@@ -88,7 +99,7 @@ void TerminationWatcher::onSignal() {
         if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
         return;
     }
-    runGuarded([this] { window_->close(); });
+    closeWindow();
 }
 
 }  // namespace contavio

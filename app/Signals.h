@@ -1,6 +1,7 @@
-// SIGTERM, SIGINT and SIGHUP close the main window, which runs the same
-// close-down as the menu's "Salir": the contacts are saved before the
-// program ends. The handler only writes to a pipe; the event loop reads it.
+// SIGTERM, SIGINT and SIGHUP close the main window, which saves the contacts
+// before the program ends, without a sync and without a question; with a
+// question open, or a close-down under way, the main window saves at once and
+// ends the process. The handler only writes to a pipe; the event loop reads it.
 #pragma once
 
 #include <QObject>
@@ -30,6 +31,7 @@ class TerminationWatcher : public QObject {
 
   private:
     void onSignal();
+    void closeWindow();
 
     QPointer<QWidget> window_;
     QSocketNotifier* notifier_ = nullptr;

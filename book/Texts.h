@@ -337,6 +337,16 @@ inline constexpr char kHardLinked[] =
     "copia en su lugar).";
 inline constexpr char kHardLinkedThenNewFile[] = " Luego ponga el archivo nuevo en su lugar.";
 
+// The window's line about the account's sync, and the save a termination
+// signal makes without asking.
+inline constexpr char kSyncRunning[] = "Sincronizando con el servidor...";
+inline constexpr char kSyncUpToDate[] = "Sincronizado con el servidor a las %1.";
+inline constexpr char kSyncNotRun[] = "No se sincroniz\xF3: ";
+inline constexpr char kSavedAsideOnSignal[] =
+    "Los contactos de esta sesi\xF3n se guardaron en %1, porque no se pudieron guardar en %2.";
+inline constexpr char kNotSavedOnSignal[] =
+    "No se pudieron guardar los contactos de esta sesi\xF3n en ning\xFAn archivo.";
+
 // The server sync: what servers as they are, and the network, make it say.
 inline constexpr char kDavGoogle[] =
     "Google no deja entrar en sus contactos con una contrase\xF1"

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QRegularExpression>
 #include <QTest>
@@ -427,17 +428,75 @@ TEST_F(FaultsTest, LegacyFileThatAppearsWhileRunningIsNotDeleted) {
 
 // --- Termination signals -------------------------------------------------
 
+// How long a signal may take to end the program with a small book (the
+// README's bound); a question left open waits longer than this.
+constexpr int kSignalMsecs = 5000;
+
+// The file that holds the session's contacts: "data.vlt", or the new file
+// beside it where "data.vlt" could not be written.
+Book savedBook() {
+    const std::vector<std::string> aside = filesStartingWith("data.vlt.new-");
+    if (aside.size() == 1u) return readBook(aside[0]);
+    return std::filesystem::is_regular_file("data.vlt") ? readBook("data.vlt") : Book{};
+}
+
 class SignalTest : public GuiTest, public ::testing::WithParamInterface<int> {};
 
+// Nobody is asked anything: a book that cannot be written goes to a new file.
 TEST_P(SignalTest, TerminationSignalClosesTheWindowAndSavesTheContacts) {
-    start();
-    addContact("Ana", "Ruiz", "Centro");
-    TerminationWatcher watcher(&form());
-    ASSERT_EQ(::kill(::getpid(), GetParam()), 0);
-    EXPECT_TRUE(QTest::qWaitFor([this] { return form().closedDown(); }));
-    EXPECT_FALSE(form().isVisible());
-    const Book book = readBook("data.vlt");
-    EXPECT_TRUE(book.contacts.count("AnaRuiz"));
+    for (const bool writable : {true, false}) {
+        SCOPED_TRACE(writable ? "data.vlt writable" : "data.vlt a folder");
+        std::filesystem::remove_all("data.vlt");
+        start();
+        addContact("Ana", "Ruiz", "Centro");
+        if (!writable) std::filesystem::create_directory("data.vlt");
+        TerminationWatcher watcher(&form());
+        ASSERT_EQ(::kill(::getpid(), GetParam()), 0);
+        EXPECT_TRUE(QTest::qWaitFor([this] { return form().closedDown(); }));
+        EXPECT_FALSE(form().isVisible());
+        EXPECT_TRUE(questions().empty());
+        EXPECT_TRUE(savedBook().contacts.count("AnaRuiz"));
+    }
+}
+
+// A question left open (a message box, the failed save's "Reintentar") is
+// never answered: the book is saved at once and the process ends.
+TEST_F(FaultsTest, SignalWhileAQuestionWaitsSavesTheBookAndEndsTheProgram) {
+    const struct {
+        const char* what;
+        int signal;
+        const char* action;
+        bool writable;
+    } rows[] = {
+        {"a message box", SIGHUP, "Sincronizar1", true},
+        {"Reintentar after Salir", SIGTERM, "Salir1", false},
+        {"Reintentar after Salir", SIGINT, "Salir1", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.what) + " " + sigabbrev_np(row.signal));
+        std::filesystem::remove_all("data.vlt");
+        for (const std::string& name : filesStartingWith("data.vlt.new-"))
+            std::filesystem::remove(name);
+        start();
+        addContact("Ana", "Ruiz", "Centro");
+        if (!row.writable) std::filesystem::create_directory("data.vlt");
+        TerminationWatcher watcher(&form());
+        readyToFork();
+        QElapsedTimer clock;
+        clock.start();
+        EXPECT_EXIT(
+            {
+                setMessagePresenter([&row](const MessageRequest& request) {
+                    ::kill(::getpid(), row.signal);
+                    QTest::qWait(2 * kSignalMsecs);  // the user is away
+                    return static_cast<int>(request.choices.size()) - 1;
+                });
+                menu(row.action);
+            },
+            ::testing::ExitedWithCode(0), "");
+        EXPECT_LT(clock.elapsed(), kSignalMsecs);
+        EXPECT_TRUE(savedBook().contacts.count("AnaRuiz"));
+    }
 }
 
 TEST_F(GuiTest, SignalWhileTheWindowIsMadeClosesItOnceWatched) {

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTest>
+#include <QThreadPool>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -179,6 +180,8 @@ void GuiTest::addContact(const QString& firstNames, const QString& surnames, con
 }
 
 QString GuiTest::path(const char* name) const { return dir_.filePath(QString::fromLatin1(name)); }
+
+void GuiTest::readyToFork() { QThreadPool::globalInstance()->waitForDone(); }
 
 void writeBytes(const std::string& file, const std::string& bytes) {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);

@@ -133,6 +133,10 @@ class GuiTest : public ::testing::Test {
 
     QString path(const char* name) const;
 
+    // Before a death test forks: the threads Qt keeps for painting end, so
+    // that the child, which has none of them, paints without them.
+    static void readyToFork();
+
   private:
     QTemporaryDir dir_;
     QString previousFolder_;

@@ -2,6 +2,8 @@
 // with a user in an htpasswd file and one address book, ended by its process
 // id. "Cuenta CardDAV..." probes it, "Sincronizar ahora" brings its cards in
 // and sends the window's contacts, and close-down sends what was added last.
+// A sync nobody asked for never waits on a message box, and a termination
+// signal saves the book and ends the program whatever a sync is doing.
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -9,16 +11,21 @@
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTest>
+#include <QTimer>
 #include <csignal>
 
 #include "GuiTest.h"
 #include "app/AccountDialog.h"
+#include "app/Signals.h"
 #include "book/ServerAccount.h"
 
 namespace contavio::testing {
 namespace {
 
 constexpr int kWaitMsecs = 20000;
+// How long a signal may take to end the program with a small book (the
+// README's bound): less than close-down's wait for the server.
+constexpr int kSignalMsecs = 5000;
 
 // A command line's words, split at blanks.
 QStringList words(const QString& line) { return line.split(QLatin1Char(' ')); }
@@ -78,6 +85,14 @@ class ServerSyncTest : public GuiTest {
     }
 
     QString book() const { return base_ + QStringLiteral("ana/contactos/"); }
+
+    // The line below the window once no sync runs; empty while one does.
+    QString settledStatus() {
+        const auto* status = form().findChild<QLabel*>(QStringLiteral("SyncStatus"));
+        if (status == nullptr || status->text().startsWith(QStringLiteral("Sincronizando")))
+            return {};
+        return status->text();
+    }
 
     // curl as ana; the body, or a null text when curl failed.
     QByteArray curl(const QStringList& args) {
@@ -229,7 +244,7 @@ TEST_F(ServerSyncTest, AContactChangedWhileTheSyncRunsKeepsTheUsersVersion) {
 // A server killed refuses the connection; one stopped (SIGSTOP) takes it and
 // never answers, and the sync in flight is cancelled instead of waiting out
 // the silence time-out (30 s).
-TEST_F(ServerSyncTest, CloseDownWithTheServerGoneSavesTheBookWithinSeconds) {
+TEST_F(ServerSyncTest, CloseDownWithTheServerGoneSavesTheBookFirstAndAsksNothing) {
     const struct {
         const char* what;
         bool stop;
@@ -247,17 +262,99 @@ TEST_F(ServerSyncTest, CloseDownWithTheServerGoneSavesTheBookWithinSeconds) {
             server_.waitForFinished();
         }
         forgetMessages();
+        const std::string key = std::string(row.name) + "Fuera";
+        // While the sync at close still waits for the server, the book is saved.
+        bool savedFirst = false;
+        QTimer probe;
+        probe.setSingleShot(true);
+        QObject::connect(&probe, &QTimer::timeout, [&] {
+            savedFirst = fileExists("data.vlt") && readBook("data.vlt").contacts.count(key);
+        });
+        if (row.stop) probe.start(1000);
         QElapsedTimer clock;
         clock.start();
         quit();
         EXPECT_LT(clock.elapsed(), 9000);
-        EXPECT_TRUE(readBook("data.vlt").contacts.count(std::string(row.name) + "Fuera"));
-        if (!row.stop) {
-            ASSERT_EQ(messages().size(), 1);
-            EXPECT_TRUE(
-                messages()[0].startsWith(QStringLiteral("No se pudo sincronizar con el servidor")))
-                << messages()[0].toStdString();
+        EXPECT_TRUE(readBook("data.vlt").contacts.count(key));
+        EXPECT_TRUE(savedFirst || !row.stop);
+        EXPECT_TRUE(messages().isEmpty()) << messages().join(QStringLiteral(" | ")).toStdString();
+    }
+}
+
+// After start-up, without a password or without the server, the window says
+// so on its status line only, at this start and the next; a signal then
+// saves the session's edits and ends the program.
+TEST_F(ServerSyncTest, SyncAfterStartUpNeverWaitsOnTheUser) {
+    const struct {
+        const char* what;
+        bool passwordKept;  // needs a secret store (tests/peers/window_session.sh)
+        const char* said;
+    } rows[] = {
+        {"no password: no secret store, or none kept in it", false, "No se sincroniz\xF3: "},
+        {"the server down", true, "No se pudo sincronizar con el servidor: "},
+    };
+    ServerAccount account;
+    account.server = QUrl(base_);
+    account.user = QStringLiteral("ana");
+    ASSERT_EQ(saveServerAccount(account), QString());
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        if (row.passwordKept) {
+            if (qEnvironmentVariableIsEmpty("CONTAVIO_SECRET_STORE_TEST")) continue;
+            ASSERT_EQ(storePassword(account, QStringLiteral("clave")).status,
+                      SecretResult::Status::Ok);
+            server_.kill();
+            server_.waitForFinished();
         }
+        for (const char* name : {"Ines", "Julia"}) {  // this start and the next
+            TerminationWatcher watcher;
+            start();
+            forgetMessages();  // the first start's "No se pudo abrir: data.vlt"
+            watcher.watch(&form());
+            addContact(q(name), QStringLiteral("Arranque"));
+            EXPECT_TRUE(QTest::qWaitFor(
+                [&] { return !messages().isEmpty() || !settledStatus().isEmpty(); }, kWaitMsecs));
+            EXPECT_TRUE(messages().isEmpty())
+                << messages().join(QStringLiteral(" | ")).toStdString();
+            EXPECT_TRUE(settledStatus().startsWith(q(row.said))) << settledStatus().toStdString();
+            ASSERT_EQ(::kill(::getpid(), SIGTERM), 0);
+            EXPECT_TRUE(QTest::qWaitFor([this] { return form().closedDown(); }, kSignalMsecs));
+            EXPECT_TRUE(readBook("data.vlt").contacts.count(std::string(name) + "Arranque"));
+        }
+    }
+}
+
+// A signal while a sync waits for a server that never answers: the asked
+// sync, and the one at close (once the book is saved, the process ends).
+TEST_F(ServerSyncTest, SignalDuringASyncSavesTheBookAndEndsAtOnce) {
+    for (const bool atClose : {false, true}) {
+        SCOPED_TRACE(atClose ? "the sync at close" : "a sync asked for");
+        start();
+        keepAccount();
+        addContact(QStringLiteral("Gala"), QStringLiteral("Senal"));
+        ::kill(static_cast<pid_t>(server_.processId()), SIGSTOP);
+        TerminationWatcher watcher(&form());
+        forgetMessages();
+        QElapsedTimer clock;
+        clock.start();
+        if (atClose) {
+            readyToFork();
+            EXPECT_EXIT(
+                {
+                    QTimer::singleShot(500, [] { ::kill(::getpid(), SIGTERM); });
+                    menu("Salir1");
+                },
+                ::testing::ExitedWithCode(0), "");
+        } else {
+            menu("Sincronizar1");
+            ASSERT_EQ(::kill(::getpid(), SIGTERM), 0);
+            EXPECT_TRUE(QTest::qWaitFor([this] { return form().closedDown(); }, kSignalMsecs));
+            EXPECT_TRUE(messages().isEmpty())
+                << messages().join(QStringLiteral(" | ")).toStdString();
+        }
+        EXPECT_LT(clock.elapsed(), kSignalMsecs);
+        EXPECT_TRUE(readBook("data.vlt").contacts.count("GalaSenal"));
+        ::kill(static_cast<pid_t>(server_.processId()), SIGCONT);
     }
 }
 
