@@ -18,12 +18,22 @@ bool isStrong(const std::string& etag) {
     return !etag.empty() && etag.rfind("W/", 0) != 0 && etag[0] != '~';
 }
 
-// The version of a card known by its content alone: line ends are no
-// content, as XML turns CR LF into LF.
+// The version of a card known by its content alone: line ends and folding
+// are no content, as XML turns CR LF into LF, and neither are REV and PRODID,
+// which a server may add to a card it stores (DAViCal adds REV).
 std::string contentVersion(const std::string& bytes) {
     QByteArray text = QByteArray::fromStdString(bytes);
-    text.replace('\r', QByteArray());
-    return "~" + QCryptographicHash::hash(text, QCryptographicHash::Sha256)
+    text.replace('\r', QByteArray()).replace("\n ", QByteArray()).replace("\n\t", QByteArray());
+    QByteArray kept;
+    for (const QByteArray& line : text.split('\n')) {
+        QByteArray name = line.toUpper();
+        for (const char end : {':', ';'}) {
+            if (const qsizetype at = name.indexOf(end); at >= 0) name.truncate(at);
+        }
+        name = name.mid(name.lastIndexOf('.') + 1);
+        if (name != "REV" && name != "PRODID") kept += line + '\n';
+    }
+    return "~" + QCryptographicHash::hash(kept, QCryptographicHash::Sha256)
                      .toHex()
                      .left(32)
                      .toStdString();
@@ -171,7 +181,9 @@ StoreListing DavStore::list() {
     std::vector<std::string> unknown;
     for (const auto& [name, etag] : fresh) {
         if (isStrong(etag)) {
-            listing.items[name] = versionOf(name, etag, nullptr);
+            const auto read = fetched_.find(name);
+            listing.items[name] =
+                versionOf(name, etag, read == fetched_.end() ? nullptr : &read->second);
         } else {
             unknown.push_back(name);
         }
