@@ -150,14 +150,15 @@ const char* usageOf(const std::string& command) {
                "     contavio-book [--book RUTA] sync [--dry-run] [--force-delete] URL\n"
                "         [--user NOMBRE] [--password-stdin] [--address-book NOMBRE]\n"
                "         [--trust-certificate SHA256] [--allow-http]\n"
+               "         [--send-password-to ORIGEN]\n"
                "Sincroniza la agenda con CARPETA, una carpeta de vCards (un .vcf por contacto)\n"
                "que vdirsyncer mantiene al día con un servidor CardDAV, o directamente con el\n"
                "servidor CardDAV de URL (http:// o https://: la libreta, el usuario o solo el\n"
-               "servidor). Lo cambiado de un lado\n"
-               "pasa al otro, campo por campo; un campo cambiado en los dos lados conserva el\n"
-               "de la agenda y el otro se añade a las notas. Si un lado está vacío, se\n"
-               "borraría más de la mitad de un lado, o la agenda se sincronizó antes con\n"
-               "otra libreta del servidor, no cambia nada salvo con --force-delete.\n"
+               "servidor). Lo cambiado de un lado pasa al otro, campo por campo; un campo\n"
+               "cambiado en los dos lados conserva el de la agenda y el otro se añade a las\n"
+               "notas. Si un lado está vacío, se borraría más de la mitad de un lado, o la\n"
+               "agenda se sincronizó antes con otra libreta del servidor, no cambia nada\n"
+               "salvo con --force-delete.\n"
                "--dry-run muestra lo que haría sin cambiar nada. Lo borrado o cambiado se\n"
                "guarda antes en contavio-sync-kept, junto a la agenda.\n"
                "La contraseña se lee de la entrada con --password-stdin; si no, del almacén de\n"
@@ -165,7 +166,9 @@ const char* usageOf(const std::string& command) {
                "ni de la línea de órdenes. Con varias libretas, --address-book elige una.\n"
                "--trust-certificate acepta ese certificado (por su huella SHA-256) para ese\n"
                "servidor y lo recuerda. --allow-http envía la contraseña sin cifrar a otra\n"
-               "máquina.";
+               "máquina. La contraseña va solo al servidor de URL y, por https://, a los de su\n"
+               "mismo dominio; --send-password-to https://SERVIDOR:PUERTO la envía también a\n"
+               "ese otro, al que el servidor remite, y lo recuerda para la cuenta.";
     }
     if (command == "restore") {
         return "uso: contavio-book [--book RUTA] restore CARPETA_GUARDADA [CARPETA]\n"
