@@ -192,9 +192,11 @@ TEST_F(ServerSyncTest, SyncNowBringsTheServersCardsAndSendsTheWindowsContacts) {
     addContact(QStringLiteral("Ana"), QStringLiteral("Ventana"));
     forgetMessages();
     menu("Sincronizar1");
+    EXPECT_EQ(label("SyncStatus")->text(), QStringLiteral("Sincronizando con el servidor..."));
     QTRY_VERIFY_WITH_TIMEOUT(!messages().isEmpty(), kWaitMsecs);
     EXPECT_TRUE(messages().first().startsWith(q("Sincronizaci\xF3n terminada")))
         << messages().first().toStdString();
+    EXPECT_EQ(label("SyncStatus")->text(), messages().first().section(QLatin1Char('\n'), 0, 0));
 
     Contact berta;
     ASSERT_TRUE(storedContact("BertaServidor", berta));
