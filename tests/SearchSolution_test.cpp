@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "SmallStack.h"
@@ -489,6 +490,32 @@ TEST_F(SearchTest, FirstSearchReservesAFewTimesWhatItUses) {
     find("ana");
     ASSERT_NE(set->cache, nullptr);
     EXPECT_LE(set->cache->reservedBytes(), 4 * set->cache->usedBytes());
+}
+
+// The cache a search made serves the next one: insertions go into it, laid
+// out or not, and a search with no search fields, which finds nothing,
+// leaves it alone.
+TEST_F(SearchTest, TheCacheOutlastsInsertionsAndSearchesWithoutFields) {
+    const std::vector<std::pair<const char*, std::function<void()>>> steps = {
+        {"insertions",
+         [this] {
+             for (int i = 0; i < 500; ++i) add({"n" + std::to_string(i), "Eva", "Paz", ""});
+         }},
+        {"no search fields", [this] { find("ana", {}); }},
+    };
+    for (const bool settled : {false, true}) {
+        for (const auto& [name, step] : steps) {
+            SCOPED_TRACE(std::string(name) + (settled ? ", settled" : ""));
+            if (set != nullptr) destroyHashE(set);
+            make(101);
+            for (int i = 0; i < 300; ++i) add({"k" + std::to_string(i), "Ana", "Ruiz", "Sur"});
+            find("ana");
+            if (settled) settleSearchHashE(set);
+            const SearchCache* made = set->cache.get();
+            step();
+            EXPECT_EQ(set->cache.get(), made);
+        }
+    }
 }
 
 // A set that was never searched, with the same chains as `set`: each
