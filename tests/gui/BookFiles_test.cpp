@@ -45,6 +45,14 @@ TEST(BookFilesTest, ABookInAnotherFolderIsLockedReadKeptAsideAndSavedThere) {
     EXPECT_EQ(readBook(folder + "/data.vlt").contacts.count("AnaRuiz"), 1u);
     EXPECT_FALSE(std::filesystem::exists(folder + "/contact.txt"));
 
+    // A second name of the book is never split from it: the save goes aside.
+    std::filesystem::create_hard_link(folder + "/data.vlt", folder + "/otro-nombre.vlt");
+    const std::string linked = readBytes(folder + "/data.vlt");
+    EXPECT_TRUE(book.save(sets, kContactSlot).contains(q("enlace duro")));
+    EXPECT_TRUE(book.saveTarget().starts_with(folder + "/data.vlt.new-")) << book.saveTarget();
+    EXPECT_EQ(readBytes(folder + "/data.vlt"), linked);
+    EXPECT_EQ(readBook(book.saveTarget()).contacts.count("AnaRuiz"), 1u);
+
     book.unlock();
     BookFiles next(folder);
     EXPECT_EQ(next.lock(), BookLock::State::Held);
