@@ -71,6 +71,8 @@ class DavClient {
                   const DavHeaders& headers = {}, const QList<int>& answers = {});
 
     int requests() const { return requests_; }
+    // Adds the requests that other clients sent for this one.
+    void countRequests(int more) { requests_ += more; }
     const ServerTarget& target() const { return target_; }
 
   private:

@@ -3,6 +3,7 @@
 #include <QCryptographicHash>
 
 #include "book/Ansi.h"
+#include "book/DavWrites.h"
 #include "book/DavXml.h"
 #include "book/Texts.h"
 
@@ -148,6 +149,9 @@ StoreListing DavStore::list() {
     withheld_.clear();
     unsent_.clear();
     mentioned_.clear();
+    puts_.clear();
+    deletes_.clear();
+    queued_.clear();
     // kept: the state's versions of cards unchanged since; fresh: the ETags
     // the server lists now.
     std::map<std::string, std::string> kept, fresh;
@@ -410,6 +414,8 @@ std::optional<QByteArray> DavStore::precondition(const std::string& name,
     return QByteArray("*");
 }
 
+// Queued: flush() sends the writes several at once, then the deletes. The
+// version is the card's content; the ETag the server answers is kept for it.
 std::string DavStore::write(const std::string& name, std::string_view bytes,
                             const std::optional<std::string>& ifVersion) {
     DavHeaders headers{{"Content-Type", "text/vcard; charset=utf-8"}};
@@ -420,43 +426,59 @@ std::string DavStore::write(const std::string& name, std::string_view bytes,
     } else {
         headers.append(qMakePair(QByteArray("If-None-Match"), QByteArray("*")));
     }
-    const DavReply reply =
-        client_.send("PUT", urlOf(name), QByteArray(bytes.data(), qsizetype(bytes.size())), headers,
-                     {404, 409, 412});
-    if (reply.status == 412 || (reply.status == 404 && ifVersion)) {
-        throw StoreChanged("\xAB" + name + "\xBB cambi\xF3 en el servidor");
-    }
-    if (reply.status / 100 != 2) {
-        throw ServerError(u("El servidor no guardó la tarjeta %1 (respuesta %2).")
-                              .arg(QString::fromStdString(name))
-                              .arg(reply.status));
-    }
+    const std::string version = contentVersion(std::string(bytes));
+    puts_.push_back(
+        {"PUT", urlOf(name), QByteArray(bytes.data(), qsizetype(bytes.size())), headers, {}});
+    queued_.push_back({name, version, ifVersion.has_value()});
     etags_.erase(name);
     wrote_.insert(name);
-    const std::string etag = reply.etag.toStdString();
-    if (isStrong(etag)) return etag;
-    const std::string version = contentVersion(std::string(bytes));
-    unsent_[name] = version;
     return version;
 }
 
 void DavStore::remove(const std::string& name, const std::string& ifVersion) {
     const auto match = precondition(name, ifVersion);
     if (!match) return;  // gone already
-    const DavHeaders headers{{"If-Match", *match}};
-    const DavReply reply = client_.send("DELETE", urlOf(name), {}, headers, {404, 412});
+    deletes_.push_back({"DELETE", urlOf(name), {}, {{"If-Match", *match}}, {}});
     etags_.erase(name);
-    if (reply.status == 404) return;
-    if (reply.status == 412) throw StoreChanged("\xAB" + name + "\xBB cambi\xF3 en el servidor");
-    if (reply.status / 100 != 2) {
-        throw ServerError(u("El servidor no borró la tarjeta %1 (respuesta %2).")
-                              .arg(QString::fromStdString(name))
-                              .arg(reply.status));
-    }
 }
 
-// The ETags of the cards written without one: the next sync knows them by it.
+// The queued writes, then the deletes; then the ETags of the cards written
+// without one, which the next sync knows them by.
 void DavStore::flush() {
+    std::vector<DavWrite> puts = std::move(puts_), deletes = std::move(deletes_);
+    const std::vector<Queued> queued = std::move(queued_);
+    puts_.clear();
+    deletes_.clear();
+    queued_.clear();
+    sendAll(client_, puts, {404, 409, 412});
+    std::string changed;
+    for (size_t i = 0; i < puts.size(); ++i) {
+        const Queued& q = queued[i];
+        const DavReply& reply = puts[i].reply;
+        if (reply.status == 412 || (reply.status == 404 && q.existed)) {
+            changed = q.name;
+        } else if (reply.status / 100 != 2) {
+            throw ServerError(u("El servidor no guardó la tarjeta %1 (respuesta %2).")
+                                  .arg(QString::fromStdString(q.name))
+                                  .arg(reply.status));
+        } else if (isStrong(reply.etag.toStdString())) {
+            etags_[q.name] = {q.version, reply.etag.toStdString()};
+        } else {
+            unsent_[q.name] = q.version;
+        }
+    }
+    if (!changed.empty()) throw StoreChanged("\xAB" + changed + "\xBB cambi\xF3 en el servidor");
+    sendAll(client_, deletes, {404, 412});
+    for (const DavWrite& d : deletes) {
+        const int status = d.reply.status;
+        const std::string name = nameOf(d.url.toString(QUrl::FullyEncoded));
+        if (status == 412) throw StoreChanged("\xAB" + name + "\xBB cambi\xF3 en el servidor");
+        if (status != 404 && status / 100 != 2) {
+            throw ServerError(u("El servidor no borró la tarjeta %1 (respuesta %2).")
+                                  .arg(QString::fromStdString(name))
+                                  .arg(status));
+        }
+    }
     if (unsent_.empty()) return;
     std::vector<std::string> names;
     for (const auto& [name, version] : unsent_) names.push_back(name);

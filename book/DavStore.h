@@ -18,16 +18,18 @@
 // hash of it), compared with the state's. A content version is never sent
 // as If-Match: such a card is read again just before it is written, and
 // written only if it still reads the same (If-Match: *).
-// A write the server answers without an ETag returns the card's content
-// version; flush() asks the ETags of those cards (one multiget) and keeps,
-// for each one that reads as written, its content version and ETag in the
-// cursor, so that the next sync knows that card by its ETag.
+// write() and remove() are queued; flush() sends the writes, several at once
+// (DavWrites), then the deletes. A written card's version is its content; the
+// ETag the server answers is kept with it in the cursor, so that the next
+// sync knows that card by its ETag. For the cards written without one,
+// flush() asks their ETags (one multiget) and keeps each one that reads as
+// written.
 //
 // readMany(): addressbook-multiget in batches of kMultigetBatch. A card the
 // server lists but does not hand out (404 or 403 inside the multiget) reads
 // as no card, which the sync skips, keeping its pair; withheld() names it
-// with the reason. write(): PUT with If-Match, or If-None-Match: * for a new
-// item; remove(): DELETE with If-Match. 412 is StoreChanged.
+// with the reason. A write is a PUT with If-Match, or If-None-Match: * for a
+// new item; a delete, DELETE with If-Match. 412 is StoreChanged, from flush().
 #pragma once
 
 #include <QByteArray>
@@ -37,6 +39,7 @@
 #include <set>
 
 #include "book/DavClient.h"
+#include "book/DavWrites.h"
 #include "exchange/CardStore.h"
 
 namespace contavio {
@@ -113,6 +116,13 @@ class DavStore : public CardStore {
     std::set<std::string> mentioned_;    // by the last changes listed
     std::set<std::string> wroteBefore_;  // written by the last sync, after its token
     std::set<std::string> wrote_;        // written by this one
+    // What write() and remove() queued, for flush().
+    struct Queued {
+        std::string name, version;
+        bool existed = false;
+    };
+    std::vector<DavWrite> puts_, deletes_;
+    std::vector<Queued> queued_;
 };
 
 }  // namespace contavio
