@@ -105,8 +105,10 @@ print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss // 1024)' \
         taskset -c 0 "$BOOK_PROGRAM" --book "$WORK/m/data.vlt" sync "$URL" --user ana --password-stdin)
     [ "$this" -gt "$peak" ] && peak=$this
 done
-echo "endless answer, 64 MB limit: peak $peak MB"
-[ "$peak" -lt 128 ] || fail "an endless answer took $peak MB against a limit of 64 MB"
+if [ "$peak" -gt 0 ]; then
+    echo "endless answer, 64 MB limit: peak $peak MB"
+    [ "$peak" -lt 128 ] || fail "an endless answer took $peak MB against a limit of 64 MB"
+fi
 # A redirect to another host never carries the password.
 grep -q "auth=yes" "$WORK/other.log" && fail "the other host received the password"
 grep -q "PROPFIND" "$WORK/other.log" || fail "the redirect was not followed"
