@@ -51,7 +51,13 @@ struct ServerSyncRunner::Job {
     Mode mode = Mode::Background;
     BookContacts snapshot;
 
+    // The state a sync before left, its changes taken into the book but its
+    // commit waiting for the save: this sync goes on from it.
+    std::string pendingStatePath;
+    std::optional<std::string> pendingState;
+
     // Set by the worker before it posts the outcome.
+    std::string statePath, nextState;
     BookChanges changes;
     SyncReport report;
     QString error;
@@ -101,8 +107,12 @@ void ServerSyncRunner::Job::work(ServerSyncRunner* runner, const std::shared_ptr
             target.cancelled = cancelled;
             SyncOptions options;
             options.stored = storedForm(kShown);
+            options.pendingState = pendingState;
+            options.pendingStatePath = pendingStatePath;
             sync = std::make_unique<ServerSync>(target, bookFolder, options);
             changes = sync->run(snapshot, report);
+            statePath = sync->statePath();
+            nextState = sync->nextState();
             if (!account.trustedSha256.isEmpty() &&
                 readTrustedCertificate(bookFolder, target) != account.trustedSha256) {
                 try {
@@ -183,6 +193,10 @@ bool ServerSyncRunner::start(const ServerAccount& account, const std::string& bo
     job->bookFolder = bookFolder;
     job->mode = mode;
     job->snapshot = bookContacts(*gConjuntos, kShown);
+    if (committable_ && !committable_->nextState.empty()) {
+        job->pendingStatePath = committable_->statePath;
+        job->pendingState = committable_->nextState;
+    }
     job->thread = QThread::create([this, job] { job->work(this, job); });
     job->thread->start();
     tell(ui(text::kSyncRunning));

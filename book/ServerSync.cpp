@@ -213,6 +213,12 @@ void ServerSync::commit() {
     }
 }
 
+std::string ServerSync::statePath() const { return impl_->options.statePath; }
+
+std::string ServerSync::nextState() const {
+    return impl_->engine ? impl_->engine->nextState() : std::string();
+}
+
 QUrl ServerSync::addressBookUrl() const { return impl_->addressBook; }
 
 int ServerSync::requests() const { return impl_->client ? impl_->client->requests() : 0; }

@@ -80,6 +80,12 @@ class ServerSync {
     BookChanges run(const BookContacts& book, SyncReport& report);
     void commit();
 
+    // After run(): the state file of this sync, and the state commit()
+    // would write there ("" when it would write none), for a caller that
+    // commits later and syncs again before (SyncOptions::pendingState).
+    std::string statePath() const;
+    std::string nextState() const;
+
     // The address book used, once run() found it.
     QUrl addressBookUrl() const;
     // The requests sent to the server by the last run().

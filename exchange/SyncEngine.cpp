@@ -90,11 +90,16 @@ BookChanges SyncEngine::attemptRun(const BookContacts& book, SyncReport& report)
     std::vector<SyncEntry> entries;
     std::string cursor, parsedPlace;
     SyncState last;
-    oldState_.clear();
-    const std::optional<std::string> text = readText(options_.statePath);
+    // The file as it is, which commit() replaces when the next state differs;
+    // the last state is the one a run still to be committed left, if any.
+    const std::optional<std::string> onDisk = readText(options_.statePath);
+    oldState_ = onDisk.value_or("");
+    const bool pendingHere =
+        options_.pendingState && options_.pendingStatePath == options_.statePath;
+    const std::optional<std::string> text = pendingHere ? options_.pendingState : onDisk;
+    const std::string lastText = text.value_or("");
     if (text) {
-        oldState_ = *text;
-        if (std::optional<SyncState> state = parseState(oldState_)) {
+        if (std::optional<SyncState> state = parseState(*text)) {
             parsedPlace = std::move(state->place);
             entries = std::move(state->entries);
             cursor = std::move(state->cursor);
@@ -178,7 +183,7 @@ BookChanges SyncEngine::attemptRun(const BookContacts& book, SyncReport& report)
                          nextCursor != cursor || options_.forceDelete
                      ? stateText({options_.place, options_.bookName, nextCursor, pass.guard(),
                                   pass.groups(), pass.entries()})
-                     : oldState_;
+                     : lastText;
     pending_ = true;
     return changes;
 }

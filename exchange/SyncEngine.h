@@ -78,6 +78,12 @@ struct SyncOptions {
     // whose cards are those of this store (the same names and versions, for
     // most of its pairs) is carried on, and removed once its place is gone.
     std::vector<std::string> otherStates;
+    // The state left by a run of this book whose changes the book holds but
+    // whose commit waits for the book's save (a window that saves at
+    // close): the next run goes on from it, not from the file, when it is
+    // for the same statePath.
+    std::optional<std::string> pendingState;
+    std::string pendingStatePath;
     bool dryRun = false;
     bool forceDelete = false;
     std::time_t now = 0;  // the run's time (0: the clock's)
@@ -123,7 +129,12 @@ class SyncEngine {
     // run or a refusal.
     void commit();
 
+    // After run(): the state that commit() would write ("" after a dry run
+    // or a refusal).
+    const std::string& nextState() const { return pending_ ? nextState_ : kNoState; }
+
   private:
+    static inline const std::string kNoState;
     BookChanges attemptRun(const BookContacts& book, SyncReport& report);
     std::optional<SyncState> adoptable(const StoreListing& listing);
 

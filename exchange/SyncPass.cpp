@@ -245,8 +245,11 @@ void SyncPass::findRenames(std::vector<SyncEntry>& entries) const {
     for (const SyncEntry& e : entries) paired.insert(e.key);
     std::map<std::string, std::vector<std::string>> byItem;  // telephone, e-mail, rest -> keys
     const auto itemsOf = [](const ContactData& c) {
-        std::set<std::string> items{"=" + withoutNames(c)};
+        std::set<std::string> items;
         const ContactData n = normalizedContact(c, nullptr);
+        // Every other field equal, when there is one to compare.
+        if (!n.address.empty() || !n.web.empty() || !n.day.empty() || !n.notes.empty())
+            items.insert("=" + withoutNames(c));
         for (const std::string& p : n.phones) items.insert("t" + p);
         for (const std::string& m : n.emails) items.insert("m" + m);
         return items;
@@ -281,7 +284,9 @@ void SyncPass::unmark() {
     for (SyncEntry& e : next_) {
         if (!e.contact) continue;
         const std::optional<std::string> surnames = unmarkedSurnames(e.contact->surnames);
-        if (!surnames || owner_[e.key] != e.name) continue;
+        if (!surnames) continue;
+        if (auto owner = owner_.find(e.key); owner == owner_.end() || owner->second != e.name)
+            continue;
         ContactData plain = *e.contact;
         plain.surnames = *surnames;
         if (isEmptyText(plain.firstNames) && plain.surnames.empty()) continue;
@@ -454,10 +459,12 @@ void SyncPass::syncPair(SyncEntry&& e) {
         return;
     }
     std::optional<VCard> card;
+    bool parsed = false;
     if (!contact && cardChanged) {
         // A card saved again (a new REV or PRODID) that reads as it did is
         // no change: what counts is the contact it reads as.
         card = parseCard(e.name);
+        parsed = true;
         const std::vector<VCard> base = parseVCards(e.card.value_or(""));
         if (card && !base.empty() &&
             agree(contactFromCard(base.front()).contact, contactFromCard(*card).contact))
@@ -467,7 +474,7 @@ void SyncPass::syncPair(SyncEntry&& e) {
         writes_[e.name] = std::nullopt;
         return;
     }
-    if (!card) card = parseCard(e.name);
+    if (!parsed) card = parseCard(e.name);
     if (!card) {
         keepPair(std::move(e));  // kept paired as it was, until the card reads again
         return;

@@ -162,6 +162,22 @@ $before
 EOF2
 )"
 
+# 3d. A contact renamed in Contavio (stored under its new names, the old one
+#     deleted, as the window does) keeps the server's card: its photo, ORG
+#     and UID.
+printf 'BEGIN:VCARD\r\nVERSION:3.0\r\nUID:rosa-0001\r\nN:Vidal;Rosa;;;\r\nFN:Rosa Vidal\r\nTEL;TYPE=CELL:+34 650 000 077\r\nORG:Acme\r\nPHOTO;ENCODING=b;TYPE=JPEG:/9j/4AAQSkZJRgABAQ==\r\nEND:VCARD\r\n' >"$WORK/put.vcf"
+server_put rosa-0001 "$WORK/put.vcf" || fail "PUT of a card with a photo"
+round
+book delete 'Rosa' 'Vidal' >/dev/null || fail "contavio-book delete"
+printf 'BEGIN:VCARD\r\nVERSION:3.0\r\nN:Vidal Soler;Rosa;;;\r\nFN:Rosa Vidal Soler\r\nTEL:+34 650 000 077\r\nEND:VCARD\r\n' >"$WORK/rosa.vcf"
+book import "$WORK/rosa.vcf" >/dev/null
+round
+ROSA=$(server_get rosa-0001) || fail "the renamed contact's card went from the server"
+for kept in 'N:Vidal Soler;Rosa' 'PHOTO;' 'ORG:Acme' 'UID:rosa-0001' 'TEL;TYPE=CELL'; do
+    echo "$ROSA" | grep -q "$kept" || fail "the renamed card lost $kept: $ROSA"
+done
+[ "$(grep -l 'Vidal' "$VDIR"/*.vcf | wc -l)" -eq 1 ] || fail "the rename made a second card"
+
 # 4. Deletions travel both ways.
 curl -sf -u "$LOGIN" -X DELETE "${COLLECTION}pilar-0001.vcf" >/dev/null || fail "DELETE of a card"
 round
