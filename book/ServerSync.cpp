@@ -77,6 +77,13 @@ bool sameAddressBook(const QUrl& a, const QUrl& b) {
     return a.adjusted(QUrl::StripTrailingSlash) == b.adjusted(QUrl::StripTrailingSlash);
 }
 
+// The same address book, or one at the same path on another address of a
+// server (localhost for 127.0.0.1, a name for its address): its state stays.
+bool maybeSameAddressBook(const QUrl& a, const QUrl& b) {
+    return sameAddressBook(a, b) || a.adjusted(QUrl::StripTrailingSlash).path() ==
+                                        b.adjusted(QUrl::StripTrailingSlash).path();
+}
+
 // The address book of another account or URL that this book was last synced
 // with, when it is not the one found now; "" when none.
 std::string formerPlace(const std::string& bookFolder, const std::string& statePath,
@@ -202,13 +209,13 @@ void ServerSync::commit() {
     // The book is now in step with this address book alone: a state of
     // another address book would pair contacts with cards of another time.
     // The states of this one under another spelling of the account (the
-    // window's, the command line's) stay.
+    // window's, the command line's, another address of the server) stay.
     if (!impl_->synced) return;
     impl_->synced = false;
     for (const QFileInfo& file :
          otherServerStates(impl_->bookFolder, impl_->options.statePath, impl_->options.bookName)) {
         const QUrl last = placeInState(file.absoluteFilePath().toStdString());
-        if (!last.isValid() || !sameAddressBook(last, impl_->addressBook))
+        if (!last.isValid() || !maybeSameAddressBook(last, impl_->addressBook))
             QFile::remove(file.absoluteFilePath());
     }
 }

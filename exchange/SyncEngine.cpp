@@ -27,6 +27,16 @@ std::optional<std::string> readText(const std::string& path) {
     return readToEnd(fd, path);
 }
 
+// The path of an http(s) address after its host and port, or none.
+std::optional<std::string> pathOnServer(const std::string& place) {
+    const size_t scheme = place.find("://");
+    if (scheme == std::string::npos || !place.starts_with("http")) return std::nullopt;
+    const size_t path = place.find('/', scheme + 3);
+    std::string rest = path == std::string::npos ? "/" : place.substr(path);
+    if (rest.size() > 1 && rest.back() == '/') rest.pop_back();
+    return rest;
+}
+
 std::pair<std::string, std::string> splitPath(const std::string& path) {
     const size_t slash = path.rfind('/');
     if (slash == std::string::npos) return {".", path};
@@ -195,10 +205,16 @@ std::optional<SyncState> SyncEngine::adoptable(const StoreListing& listing) {
         if (!state || state->entries.empty()) continue;
         const std::string book = state->book.empty() ? "data.vlt" : state->book;
         if (book != options_.bookName) continue;  // another book's
+        // The same cards: the same names and versions; for an address book
+        // at the same path on another address of its server, the same names
+        // (a version a server has not told yet is known by content only).
+        const bool samePath = pathOnServer(state->place) && pathOnServer(options_.place) &&
+                              *pathOnServer(state->place) == *pathOnServer(options_.place);
         size_t same = 0;
         for (const SyncEntry& e : state->entries) {
             const auto it = listing.items.find(e.name);
-            same += it != listing.items.end() && !e.version.empty() && it->second == e.version;
+            same += it != listing.items.end() &&
+                    (samePath || (!e.version.empty() && it->second == e.version));
         }
         if (same * 2 <= state->entries.size()) continue;
         adopted_ = path;

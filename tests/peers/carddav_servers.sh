@@ -98,6 +98,25 @@ sync_as r clave "$ROOT" >"$WORK/out" 2>&1 || fail "deleted on the server: $(cat 
 [ "$(count r)" -eq 2 ] || fail "deleted on the server: $(count r) contacts"
 echo "ok: deletions both ways"
 
+# The same address book by another address: the state of the first goes on
+# (a card deleted on the server does not come back), and each spelling of
+# the account keeps its own state.
+OTHER="${ROOT}ana/otra/"
+mkcol ana:clave "$OTHER"
+{ card Olga Siete 7; card Pablo Ocho 8; card Quima Nueve 9; } >"$WORK/other.vcf"
+new_book u "$WORK/other.vcf"
+sync_as u clave "$OTHER" >"$WORK/out" 2>&1 || fail "another address, first: $(cat "$WORK/out")"
+gone=$(hrefs "$OTHER" | head -1)
+curl -sf -u ana:clave -X DELETE "http://127.0.0.1:$PORT$gone" >/dev/null
+sync_as u clave "http://localhost:$PORT/ana/otra/" >"$WORK/out" 2>&1 ||
+    fail "another address: $(cat "$WORK/out")"
+[ "$(count u)" -eq 2 ] || fail "another address: $(count u) contacts: $(cat "$WORK/out")"
+[ "$(hrefs "$OTHER" | wc -l)" -eq 2 ] || fail "another address brought a card back"
+[ "$(ls "$WORK"/u/.contavio-server-* | grep -vc certificado)" -eq 2 ] ||
+    fail "another address: the states $(ls -a "$WORK/u")"
+curl -sf -u ana:clave -X DELETE "$OTHER" >/dev/null
+echo "ok: the same address book by another address"
+
 # The server killed in the middle of a sync: the re-run completes, nothing lost.
 /usr/bin/python3 -c '
 for i in range(400):
