@@ -104,6 +104,19 @@ TEST_F(CliTest, EveryCommandOnABookMadeByImport) {
 
     EXPECT_EQ(read("vdir/ana.vcf"), kCards);
 
+    // A folder emptied after a sync: the dry run the refusal advises says
+    // what the sync would do, by contact, and that it would stop.
+    std::filesystem::create_directory(file("v2"));
+    ASSERT_EQ(run({"sync", "v2"}).status, 0);
+    for (const auto& card : std::filesystem::directory_iterator(file("v2")))
+        std::filesystem::remove(card.path());
+    r = run({"sync", "--dry-run", "v2"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.out.contains(QString::fromUtf8("en la agenda, se borra: «Ana Ruiz»")))
+        << r.out.toStdString();
+    EXPECT_TRUE(r.err.contains("Sin --force-delete")) << r.err.toStdString();
+    EXPECT_EQ(run({"sync", "v2"}).status, 1);
+
     r = run({"export", "-", "--vcard", "3.0"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out.count("BEGIN:VCARD"), 2);
