@@ -1,6 +1,8 @@
 #include "book/DavDiscovery.h"
 
+#include "book/Ansi.h"
 #include "book/DavXml.h"
+#include "book/Texts.h"
 
 namespace contavio {
 
@@ -13,13 +15,16 @@ struct Found {
     DavResource resource;
 };
 
-// PROPFIND Depth depth; none when the address is no WebDAV resource.
+// PROPFIND Depth depth; none when the address is no WebDAV resource. What
+// the user may do in each resource is asked too, to know the address books
+// the user may write.
 std::optional<std::vector<Found>> propfind(DavClient& client, const QUrl& url, const char* depth,
                                            const QList<int>& answers = {400, 405, 501}) {
     const DavReply reply =
         client.send("PROPFIND", url,
                     propfindBody({QStringLiteral("resourcetype"), QStringLiteral("displayname"),
-                                  QStringLiteral("current-user-principal")},
+                                  QStringLiteral("current-user-principal"),
+                                  QStringLiteral("current-user-privilege-set")},
                                  {QStringLiteral("addressbook-home-set")}),
                     {{"Depth", depth}}, answers);
     if (reply.status != 207) return std::nullopt;
@@ -45,12 +50,28 @@ QString shownName(const Found& f) {
     return name.isEmpty() ? lastSegment(f.url) : name;
 }
 
-ProbeResult choose(const std::vector<Found>& books, const ServerTarget& target) {
+// Named (or the one at the address given: atUrl), any of the address books
+// found; else the only one the user may write, which alone are offered: the
+// others are read-only (a server's book of all its users, or of the people
+// written to lately).
+ProbeResult choose(const std::vector<Found>& found, const ServerTarget& target,
+                   bool atUrl = false) {
     ProbeResult result;
-    for (const Found& f : books) result.addressBooks << shownName(f);
+    std::vector<Found> books;
+    QStringList readOnly;
+    for (const Found& f : found) {
+        if (f.resource.mayWrite()) {
+            books.push_back(f);
+            result.addressBooks << shownName(f);
+        } else {
+            readOnly << shownName(f);
+        }
+    }
     const Found* chosen = nullptr;
-    if (!target.addressBook.isEmpty()) {
-        for (const Found& f : books) {
+    if (atUrl && target.addressBook.isEmpty()) {
+        chosen = &found.front();
+    } else if (!target.addressBook.isEmpty()) {
+        for (const Found& f : found) {
             if (shownName(f) == target.addressBook || lastSegment(f.url) == target.addressBook)
                 chosen = &f;
         }
@@ -61,6 +82,10 @@ ProbeResult choose(const std::vector<Found>& books, const ServerTarget& target) 
         }
     } else if (books.size() == 1) {
         chosen = &books.front();
+    } else if (books.empty() && !readOnly.isEmpty()) {
+        result.error =
+            ui(text::kDavOnlyReadOnly).arg(target.url.host(), readOnly.join(QStringLiteral(", ")));
+        return result;
     } else if (books.empty()) {
         result.error = u("Libreta no encontrada: el servidor no tiene ninguna libreta de "
                          "direcciones para «%1».")
@@ -74,6 +99,8 @@ ProbeResult choose(const std::vector<Found>& books, const ServerTarget& target) 
     }
     result.ok = true;
     result.addressBookUrl = chosen->url;
+    if (!result.addressBooks.contains(shownName(*chosen)))
+        result.addressBooks << shownName(*chosen);
     return result;
 }
 
@@ -94,7 +121,7 @@ ProbeResult discoverAddressBook(DavClient& client, const ServerTarget& target) {
         return result;
     }
     const Found& top = here->front();
-    if (top.resource.isAddressBook()) return choose({top}, target);
+    if (top.resource.isAddressBook()) return choose({top}, target, true);
 
     QString home = top.resource.props.value(QStringLiteral("addressbook-home-set"));
     const QString principal = top.resource.props.value(QStringLiteral("current-user-principal"));

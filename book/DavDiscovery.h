@@ -3,7 +3,9 @@
 // server, through its well-known address (/.well-known/carddav) and the
 // current user's principal, whose addressbook-home-set holds the address
 // books. The one named in the URL or in target.addressBook (display name or
-// last path segment), else the only one.
+// last path segment), else the only one the user may write (its
+// current-user-privilege-set, asked in the same PROPFIND): read-only ones
+// are not offered.
 #pragma once
 
 #include "book/DavClient.h"

@@ -35,14 +35,36 @@ QString valueOf(QXmlStreamReader& xml, QStringList* childNames) {
     return text;
 }
 
+// The DAV: privileges inside the privilege elements of a
+// current-user-privilege-set.
+QStringList privilegesOf(QXmlStreamReader& xml) {
+    QStringList names;
+    while (xml.readNextStartElement()) {
+        if (xml.name() == QLatin1String("privilege")) {
+            while (xml.readNextStartElement()) {
+                if (xml.namespaceUri() == kDav) names << xml.name().toString();
+                xml.skipCurrentElement();
+            }
+        } else {
+            xml.skipCurrentElement();
+        }
+    }
+    return names;
+}
+
 void readPropstat(QXmlStreamReader& xml, DavResource& resource) {
     QMap<QString, QString> props;
     QStringList types;
+    std::optional<QStringList> privileges;
     int status = 200;
     while (xml.readNextStartElement()) {
         if (xml.name() == QLatin1String("prop")) {
             while (xml.readNextStartElement()) {
                 const QString name = xml.name().toString();
+                if (name == QLatin1String("current-user-privilege-set")) {
+                    privileges = privilegesOf(xml);
+                    continue;
+                }
                 QStringList children;
                 QString value = valueOf(xml, &children);
                 if (name == QLatin1String("resourcetype")) {
@@ -63,6 +85,7 @@ void readPropstat(QXmlStreamReader& xml, DavResource& resource) {
     for (auto it = props.begin(); it != props.end(); ++it)
         resource.props.insert(it.key(), it.value());
     if (!types.isEmpty()) resource.types = types;
+    if (privileges) resource.privileges = privileges;
 }
 
 DavResource readResponse(QXmlStreamReader& xml) {
@@ -100,6 +123,15 @@ QXmlStreamWriter& start(QXmlStreamWriter& w) {
 }
 
 }  // namespace
+
+bool DavResource::mayWrite() const {
+    if (!privileges) return true;
+    // "all" and "write" hold "write-content" and "bind" (RFC 3744).
+    for (const char* writing : {"all", "write", "write-content", "bind"}) {
+        if (privileges->contains(QLatin1String(writing))) return true;
+    }
+    return false;
+}
 
 int statusCodeOf(const QString& statusLine) {
     const QStringList parts = statusLine.simplified().split(QLatin1Char(' '));

@@ -18,7 +18,14 @@ struct DavResource {
     int status = 200;              // of the response; 404: gone (sync-collection)
     QMap<QString, QString> props;  // local name -> text, of the properties found (200)
     QStringList types;             // local names inside resourcetype
+    // The DAV: privileges of its current-user-privilege-set; none when the
+    // server did not report one.
+    std::optional<QStringList> privileges;
     bool isAddressBook() const { return types.contains(QStringLiteral("addressbook")); }
+    // Whether the user may put cards in it: a privilege that holds writing
+    // them, or no privilege set reported (a server that does not report it
+    // lets the owner write).
+    bool mayWrite() const;
 };
 
 struct DavMultistatus {

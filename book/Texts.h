@@ -386,5 +386,8 @@ inline constexpr char kDavNetProtocol[] =
     "El servidor %1 respondi\xF3 algo que no es HTTP v\xE1lido.";
 inline constexpr char kDavNetOther[] =
     "Se cort\xF3 la comunicaci\xF3n con el servidor %1 (error de red %2).";
+inline constexpr char kDavOnlyReadOnly[] =
+    "El servidor %1 solo tiene libretas de solo lectura para usted (%2): la sincronizaci\xF3n "
+    "necesita una libreta en la que pueda escribir.";
 
 }  // namespace contavio::text

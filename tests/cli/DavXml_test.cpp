@@ -1,5 +1,6 @@
 // The server's multistatus as the sync reads it: what a well-formed answer
-// holds, and every malformed one refused whole rather than half read. And
+// holds (an address book the user may write), and every malformed one
+// refused whole rather than half read. And
 // which hosts the password may go to without asking: those of the account's
 // registrable domain.
 #include "book/DavXml.h"
@@ -14,7 +15,7 @@ namespace {
 const QByteArray kHead =
     R"(<?xml version="1.0"?><d:multistatus xmlns:d="DAV:" xmlns:c="urn:ietf:params:xml:ns:carddav">)";
 
-QByteArray response(const char* href, const char* props, const char* status = "200 OK") {
+QByteArray response(const char* href, const QByteArray& props, const char* status = "200 OK") {
     return QByteArray("<d:response><d:href>") + href + "</d:href><d:propstat><d:prop>" + props +
            "</d:prop><d:status>HTTP/1.1 " + status + "</d:status></d:propstat></d:response>";
 }
@@ -55,6 +56,39 @@ TEST(DavXml, ACardsTextAndEtagComeThroughAndGoneOnesAreMarked) {
     EXPECT_TRUE(status->resources[2].isAddressBook());
     EXPECT_FALSE(status->resources[3].props.contains("getetag")) << "a property not found";
     EXPECT_EQ(status->syncToken, "http://s/1");
+}
+
+TEST(DavXml, AnAddressBookIsWritableByTheUsersPrivileges) {
+    const auto set = [](const char* privileges) {
+        return QByteArray("<d:current-user-privilege-set>") + privileges +
+               "</d:current-user-privilege-set>";
+    };
+    const struct {
+        const char* what;
+        QByteArray props;
+        const char* status;
+        bool mayWrite;
+    } rows[] = {
+        {"none reported", "<d:displayname>L</d:displayname>", "200 OK", true},
+        {"none found", set("<d:privilege><d:read/></d:privilege>"), "404 Not Found", true},
+        {"read only",
+         set("<d:privilege><d:read/></d:privilege><d:privilege><d:read-acl/></d:privilege>"),
+         "200 OK", false},
+        {"the name only", set("<d:privilege><d:write-properties/></d:privilege>"), "200 OK", false},
+        {"none", set(""), "200 OK", false},
+        {"another namespace's write",
+         set(R"(<d:privilege><x:write xmlns:x="urn:other"/></d:privilege>)"), "200 OK", false},
+        {"write", set("<d:privilege><d:read/></d:privilege><d:privilege><d:write/></d:privilege>"),
+         "200 OK", true},
+        {"all", set("<d:privilege><d:all/></d:privilege>"), "200 OK", true},
+        {"write-content", set("<d:privilege><d:write-content/></d:privilege>"), "200 OK", true},
+    };
+    for (const auto& row : rows) {
+        const auto status =
+            parseMultistatus(kHead + response("/u/b/", row.props, row.status) + "</d:multistatus>");
+        ASSERT_TRUE(status) << row.what;
+        EXPECT_EQ(status->resources.at(0).mayWrite(), row.mayWrite) << row.what;
+    }
 }
 
 TEST(PasswordHosts, OnlyTheAccountsRegistrableDomain) {

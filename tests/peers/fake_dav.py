@@ -28,6 +28,8 @@ holds the number of generated cards given as KIND, at once). "mode WHAT"
   odd              a card "p;q,r.vcf" whose href is /u/book/p%3Bq%2Cr.vcf,
                    reached only by that href
   puttagless       a PUT is answered without an ETag
+  readonly         the home /u/ holds, besides the user's address book, one
+                   the user may only read (/u/recent/)
   edit NAME        (with KIND a phone number) the card NAME gets that TEL,
                    as another client would
 Every request is logged to LOG as "METHOD PATH auth=yes|no if-match=VALUE
@@ -44,7 +46,7 @@ from xml.sax.saxutils import escape
 
 PORT, CONTROL, LOG = int(sys.argv[1]), sys.argv[2], sys.argv[3]
 HOST = sys.argv[4] if len(sys.argv) > 4 else "127.0.0.1"
-BOOK = "/u/book/"
+HOME, BOOK = "/u/", "/u/book/"
 AUTH = "Basic " + base64.b64encode(b"ana:clave").decode()
 FIRST = {
     "carla.vcf": "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:carla\r\nFN:Carla Tres\r\nN:Tres;Carla;;;\r\n"
@@ -264,6 +266,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def answer(self, kind, request, name):
         if kind == "SYNC":
             return self.sync_collection(request)
+        if kind == "PROPFIND" and self.path == HOME and mode("readonly") is not None:
+            listed = response(HOME, "<d:resourcetype><d:collection/></d:resourcetype>")
+            if self.headers.get("Depth") == "1":
+                for at, name, privileges in ((BOOK, "Libreta", ("read", "write")),
+                                             (HOME + "recent/", "Contactados recientemente", ("read",))):
+                    held = "".join(f"<d:privilege><d:{p}/></d:privilege>" for p in privileges)
+                    listed += response(at, "<d:resourcetype><d:collection/><c:addressbook/></d:resourcetype>"
+                                           f"<d:displayname>{name}</d:displayname>"
+                                           f"<d:current-user-privilege-set>{held}</d:current-user-privilege-set>")
+            return multistatus(listed), 207
         if kind == "PROPFIND" and self.path == BOOK:
             ctag = hashlib.sha1("".join(sorted(cards.values())).encode()).hexdigest()
             listed = response(BOOK, "<d:resourcetype><d:collection/><c:addressbook/></d:resourcetype>"

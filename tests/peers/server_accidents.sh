@@ -36,7 +36,7 @@ export CONTAVIO_DAV_LIMITS=2000,2000,4000,1048576
 
 printf 'BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ana Uno\r\nN:Uno;Ana;;;\r\nTEL:555 1\r\nEND:VCARD\r\n' >"$WORK/ana.vcf"
 new_book() { rm -rf "$WORK/$1"; mkdir "$WORK/$1"; "$BOOK_PROGRAM" --book "$WORK/$1/data.vlt" import "$WORK/ana.vcf" >/dev/null 2>&1; }
-sync_book() { local book=$1; shift; echo clave | "$BOOK_PROGRAM" --book "$WORK/$book/data.vlt" sync "$URL" --user ana --password-stdin "$@"; }
+sync_book() { local book=$1; shift; echo clave | "$BOOK_PROGRAM" --book "$WORK/$book/data.vlt" sync "${SYNC_AT:-$URL}" --user ana --password-stdin "$@"; }
 count() { "$BOOK_PROGRAM" --book "$WORK/$1/data.vlt" list 2>/dev/null | wc -l; }
 server_count() { curl -s -u ana:clave -X PROPFIND -H 'Depth: 1' "$URL" | grep -o '<d:getetag>' | wc -l; }
 control() { echo "$1" >"$CONTROL"; }
@@ -182,13 +182,15 @@ CONTAVIO_DAV_LIMITS=20000,20000,60000,268435456 sync_book d >"$WORK/out" 2>&1 ||
     fail "10,000 cards took $(wc -l <"$WORK/requests.log") requests: $(sort "$WORK/requests.log" | cut -d' ' -f1 | uniq -c)"
 echo "ok: 10,000 cards in $(wc -l <"$WORK/requests.log") requests"
 # Servers as they are: without ETags, with weak ones, sync-collection cut
-# into parts (507), odd hrefs, a card withheld, a forgotten token (500).
-# Each: the first sync brings every card it can, a change on the server
-# reaches the book, a change in the book reaches the server without an empty
-# or weak If-Match, and the syncs after it take the requests given: the next
-# one (which reads no card it wrote), and one with nothing to do (1 where the
-# collection's CTag says nothing changed).
+# into parts (507), odd hrefs, a card withheld, a forgotten token (500), a
+# read-only address book besides the user's (the sync, given their home,
+# takes the user's unasked). Each: the first sync brings every card it can, a
+# change on the server reaches the book, a change in the book reaches the
+# server without an empty or weak If-Match, and the syncs after it take the
+# requests given: the next one (which reads no card it wrote), and one with
+# nothing to do (1 where the collection's CTag says nothing changed).
 #   mode | contacts in the book | said by the first sync | requests next, idle
+#   | the path the sync is given (the address book's when none)
 SERVERS=(
     "noetag|3||3 1"
     "weak|3||3 1"
@@ -198,10 +200,12 @@ SERVERS=(
     "odd|4||2 1"
     "withhold:404|3|secreta.vcf.*404|3 1"
     "withhold:403|3|secreta.vcf.*403|3 1"
+    "readonly|3||2 1|/u/"
 )
 printf 'BEGIN:VCARD\r\nVERSION:3.0\r\nUID:carla\r\nFN:Carla Tres\r\nN:Tres;Carla;;;\r\nTEL:555 3\r\nTEL:777\r\nTEL:888\r\nEND:VCARD\r\n' >"$WORK/carla888.vcf"
 for row in "${SERVERS[@]}"; do
-    IFS='|' read -r mode contacts said requests <<<"$row"
+    IFS='|' read -r mode contacts said requests at <<<"$row"
+    SYNC_AT="http://127.0.0.1:$PORT${at:-/u/book/}"
     control_now "reset -"
     control_now "mode $mode"
     new_book s
@@ -227,4 +231,5 @@ for row in "${SERVERS[@]}"; do
     [ "$(count s)" -eq "$contacts" ] || fail "$mode: in the end $(count s) contacts"
     echo "ok: server with $mode"
 done
+unset SYNC_AT
 echo "all server accidents passed"
