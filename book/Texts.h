@@ -305,8 +305,10 @@ inline constexpr char kSyncCatchesUp[] =
     "a.";
 inline constexpr char kSyncRefused[] =
     "La sincronizaci\xF3n se detuvo sin cambiar nada: un lado est\xE1 vac\xED"
-    "o, o se borrar\xED"
-    "a m\xE1s de la mitad de un lado. Se borrar\xED"
+    "o o lo sustituyen tarjetas o contactos que nunca se sincronizaron, o perder\xED"
+    "a la mitad de lo que ten\xED"
+    "a o m\xE1s (en esta sincronizaci\xF3n o en las hechas desde la \xFAltima "
+    "confirmaci\xF3n). Se borrar\xED"
     "a:";
 inline constexpr char kSyncOtherPlace[] =
     "La sincronizaci\xF3n se detuvo sin cambiar nada: esta agenda se sincroniz\xF3 con otra "
@@ -389,5 +391,9 @@ inline constexpr char kDavNetOther[] =
 inline constexpr char kDavOnlyReadOnly[] =
     "El servidor %1 solo tiene libretas de solo lectura para usted (%2): la sincronizaci\xF3n "
     "necesita una libreta en la que pueda escribir.";
+inline constexpr char kDavProgressRead[] =
+    "Tarjetas le\xED"
+    "das del servidor: %1 de %2";
+inline constexpr char kDavProgressSent[] = "Tarjetas enviadas al servidor: %1 de %2";
 
 }  // namespace contavio::text

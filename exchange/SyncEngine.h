@@ -9,16 +9,24 @@
 //   changed          merged           merged                card kept, back in book (conflict)
 //   deleted          contact removed  new card (conflict)   pair dropped
 //   new card         added to the book, or paired with the contact of its key
+//                    when both are one person (else a second contact)
 //   new contact      new card "<uuid of the key>.vcf", or paired with the card of its key
+//
+// "Changed" is what a side reads as: a card saved again as it was is no
+// change. A card cut short or unreadable, and a group card, are left alone
+// and named. A contact renamed in the book (a new contact of the same
+// content under other names, and one gone) goes on with the card of the one
+// gone. docs/sync.md gives the whole table.
 //
 // Merged: field by field against the last synced versions (mergeThreeWay);
 // a field both sides changed keeps the book's value, and the other side's
-// goes on a dated line of the contact's notes; the report names it. A card
-// whose contact would land on a key that another card holds comes in as a
-// second contact, its surnames marked " (conflicto)". A pair whose two sides
-// read the same counts as in step whatever the state says, which makes a
-// sync that was killed complete on the next run. Without a state (the first
-// sync) cards and contacts are paired by key.
+// goes on a dated line of the contact's notes and the card's; the report
+// names it. A card whose contact would land on a key that another card
+// holds comes in as a second contact, its surnames marked " (conflicto)",
+// until the key is free again. A pair whose two sides read the same counts
+// as in step whatever the state says, which makes a sync that was killed
+// complete on the next run. Without a state (the first sync) cards and
+// contacts are paired by key when they are one person.
 //
 // A card is changed by applying the contact onto the card as it stands
 // (applyContact), so that what the book cannot show, and the original text
@@ -26,13 +34,15 @@
 // An item holding several cards is split into one item per card; the
 // original is kept.
 //
-// Guard: when one side is empty, or the sync would delete more than half of
-// a side and more than kGuardHandful contacts or cards, nothing is changed
-// and the report says what would go (refused), unless forceDelete. So too
-// when the book was last synced with another store (the state's place, or
-// formerPlace, differs from place): the sync would merge two books that were
-// never one (refused, with otherPlace); forced, it starts afresh, pairing by
-// key.
+// Guard: when one side is empty, or is replaced by items the last sync never
+// saw, or would lose half of what it held or more since the user last
+// confirmed (GuardCounts), nothing is changed and the report says what
+// would go (refused), unless forceDelete, which starts the counts again. So
+// too when the book was last synced with another store (the state's place,
+// or formerPlace, differs from place) and no state of this book is found
+// for this store's cards (otherStates): the sync would merge two books that
+// were never one (refused, with otherPlace); forced, it starts afresh,
+// pairing by key.
 // Every card the sync deletes or rewrites, and every contact it removes or
 // changes in the book, is first kept (KeptCopies); the report says where.
 // A dry run changes nothing and reports what the sync would do. A sync with
@@ -60,7 +70,6 @@
 
 namespace contavio {
 
-inline constexpr int kGuardHandful = 5;
 // How often a sync starts over when a card changed on the store meanwhile.
 inline constexpr int kStoreChangedRetries = 3;
 
