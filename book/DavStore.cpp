@@ -336,8 +336,9 @@ std::map<std::string, std::string> DavStore::propfindAll() {
 
 void DavStore::multiget(const std::vector<std::string>& names,
                         std::map<std::string, std::string>& bytes,
-                        std::map<std::string, std::string>* etags) {
+                        std::map<std::string, std::string>* etags, bool told) {
     for (size_t at = 0; at < names.size(); at += kMultigetBatch) {
+        if (told && progress_) progress_({false, at, names.size()});
         QStringList hrefs;
         std::map<std::string, bool> asked;
         for (size_t i = at; i < names.size() && i < at + kMultigetBatch; ++i) {
@@ -373,6 +374,7 @@ void DavStore::multiget(const std::vector<std::string>& names,
             bytes[name].clear();
         }
     }
+    if (told && progress_ && !names.empty()) progress_({false, names.size(), names.size()});
 }
 
 std::string DavStore::read(const std::string& name) {
@@ -406,7 +408,7 @@ std::optional<QByteArray> DavStore::precondition(const std::string& name,
         return QByteArray::fromStdString(k->second.etag);
     std::map<std::string, std::string> now;
     const auto listed = withheld_;
-    multiget({name}, now, nullptr);
+    multiget({name}, now, nullptr, false);
     withheld_ = listed;
     if (now[name].empty()) return std::nullopt;
     if (contentVersion(now[name]) != version)
@@ -442,6 +444,14 @@ void DavStore::remove(const std::string& name, const std::string& ifVersion) {
     etags_.erase(name);
 }
 
+void DavStore::send(std::vector<DavWrite>& writes, const QList<int>& answers, size_t before,
+                    size_t total) {
+    if (!progress_) return sendAll(client_, writes, answers);
+    sendAll(client_, writes, answers, [&](size_t sent) {
+        progress_({true, before + sent, total});
+    });
+}
+
 // The queued writes, then the deletes; then the ETags of the cards written
 // without one, which the next sync knows them by.
 void DavStore::flush() {
@@ -450,7 +460,7 @@ void DavStore::flush() {
     puts_.clear();
     deletes_.clear();
     queued_.clear();
-    sendAll(client_, puts, {404, 409, 412});
+    send(puts, {404, 409, 412}, 0, puts.size() + deletes.size());
     std::string changed;
     for (size_t i = 0; i < puts.size(); ++i) {
         const Queued& q = queued[i];
@@ -468,7 +478,7 @@ void DavStore::flush() {
         }
     }
     if (!changed.empty()) throw StoreChanged("\xAB" + changed + "\xBB cambi\xF3 en el servidor");
-    sendAll(client_, deletes, {404, 412});
+    send(deletes, {404, 412}, puts.size(), puts.size() + deletes.size());
     for (const DavWrite& d : deletes) {
         const int status = d.reply.status;
         const std::string name = nameOf(d.url.toString(QUrl::FullyEncoded));

@@ -68,6 +68,9 @@ class DavStore : public CardStore {
                 const std::map<std::string, std::string>& items) override;
     std::string cursor() const override;
 
+    // Told after each batch of cards read and each card sent.
+    void setProgress(ProgressReport progress) { progress_ = std::move(progress); }
+
     // The cards of the last listing the server would not hand out: name ->
     // why, for a person.
     const std::map<std::string, QString>& withheld() const { return withheld_; }
@@ -96,9 +99,13 @@ class DavStore : public CardStore {
     bool ctagUnchanged();
     std::map<std::string, std::string> propfindAll();
     // The multiget of names: bytes and strong ETags of the cards handed out;
-    // the others in withheld_.
+    // the others in withheld_. told: progress_ hears of it.
     void multiget(const std::vector<std::string>& names, std::map<std::string, std::string>& bytes,
-                  std::map<std::string, std::string>* etags);
+                  std::map<std::string, std::string>* etags, bool told = true);
+    // Sends writes, told to progress_ as the sent ones after the first
+    // (sent before) of total.
+    void send(std::vector<DavWrite>& writes, const QList<int>& answers, size_t before,
+              size_t total);
     std::string versionOf(const std::string& name, const std::string& etag,
                           const std::string* bytes);
     void remember(const DavResource& r, const std::string& name);
@@ -123,6 +130,7 @@ class DavStore : public CardStore {
     };
     std::vector<DavWrite> puts_, deletes_;
     std::vector<Queued> queued_;
+    ProgressReport progress_;
 };
 
 }  // namespace contavio

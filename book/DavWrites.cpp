@@ -10,8 +10,10 @@
 
 namespace contavio {
 
-void sendAll(DavClient& client, std::vector<DavWrite>& writes, const QList<int>& answers) {
+void sendAll(DavClient& client, std::vector<DavWrite>& writes, const QList<int>& answers,
+             const std::function<void(size_t)>& answered) {
     std::atomic<size_t> next{0};
+    size_t done = 0;
     std::atomic<bool> failed{false};
     std::atomic<int> requests{0};
     std::mutex lock;
@@ -21,6 +23,10 @@ void sendAll(DavClient& client, std::vector<DavWrite>& writes, const QList<int>&
             for (size_t i; !failed && (i = next++) < writes.size();) {
                 DavWrite& w = writes[i];
                 w.reply = own.send(w.method, w.url, w.body, w.headers, answers);
+                if (answered) {
+                    const std::lock_guard<std::mutex> held(lock);
+                    answered(++done);
+                }
             }
         } catch (const ServerError& e) {
             const std::lock_guard<std::mutex> held(lock);

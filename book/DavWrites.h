@@ -4,6 +4,7 @@
 // server answers one request of a connection at a time.
 #pragma once
 
+#include <functional>
 #include <vector>
 
 #include "book/DavClient.h"
@@ -23,7 +24,9 @@ struct DavWrite {
 // Sends every write (a status in answers is an answer, as in
 // DavClient::send). A failure stops the writes not yet begun, and the first
 // one is thrown once those in flight ended. The requests of the other
-// clients are counted into client's.
-void sendAll(DavClient& client, std::vector<DavWrite>& writes, const QList<int>& answers);
+// clients are counted into client's. answered hears how many were answered
+// so far after each answer, one call at a time, on any of the threads.
+void sendAll(DavClient& client, std::vector<DavWrite>& writes, const QList<int>& answers,
+             const std::function<void(size_t)>& answered = {});
 
 }  // namespace contavio

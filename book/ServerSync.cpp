@@ -128,6 +128,7 @@ struct ServerSync::Impl {
     std::unique_ptr<DavStore> store;
     std::unique_ptr<SyncEngine> engine;
     QUrl addressBook;
+    ProgressReport progress;
     bool synced = false;  // run() changed or will change something: other states are stale
 };
 
@@ -180,6 +181,7 @@ BookChanges ServerSync::run(const BookContacts& book, SyncReport& report) {
             ? std::string()
             : formerPlace(s.bookFolder, s.options.statePath, s.options.bookName, s.addressBook);
     s.store = std::make_unique<DavStore>(*s.client, s.addressBook);
+    s.store->setProgress(s.progress);
     s.engine = std::make_unique<SyncEngine>(*s.store, s.options);
     try {
         BookChanges changes = s.engine->run(book, report);
@@ -219,6 +221,8 @@ void ServerSync::commit() {
             QFile::remove(file.absoluteFilePath());
     }
 }
+
+void ServerSync::setProgress(ProgressReport progress) { impl_->progress = std::move(progress); }
 
 std::string ServerSync::statePath() const { return impl_->options.statePath; }
 

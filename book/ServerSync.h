@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QUrl>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -43,9 +44,20 @@ struct ProbeResult {
 
 // Finds the address book: from the server's root through its well-known
 // address, the current user's principal and its address-book home; the one
-// named in the URL or in target.addressBook, or the only one. Several and
-// none named: not ok, with every name in addressBooks.
+// named in the URL or in target.addressBook, or the only one the user may
+// write. Several and none named: not ok, with the name of every one the
+// user may write in addressBooks.
 ProbeResult probeServer(const ServerTarget& target);
+
+// How far a long step of a sync has come: the cards read from the server,
+// or sent to it (written or deleted), of how many that step moves.
+struct SyncProgress {
+    bool sending = false;
+    size_t done = 0, total = 0;
+};
+// Called on the thread that runs the sync or on one of its writers, one call
+// at a time.
+using ProgressReport = std::function<void(const SyncProgress&)>;
 
 // A failure of the server sync; what() is the Spanish message, UTF-8.
 class ServerError : public std::runtime_error {
@@ -79,6 +91,8 @@ class ServerSync {
     // then as they were, or hold whole cards only, and a re-run completes.
     BookChanges run(const BookContacts& book, SyncReport& report);
     void commit();
+    // Told how far run() has come while it reads or sends many cards.
+    void setProgress(ProgressReport progress);
 
     // After run(): the state file of this sync, and the state commit()
     // would write there ("" when it would write none), for a caller that

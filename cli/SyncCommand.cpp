@@ -1,6 +1,9 @@
 #include "SyncCommand.h"
 
+#include <unistd.h>
+
 #include <QFileInfo>
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -70,6 +73,51 @@ QString summary(const SyncReport& report, const QString& side) {
 bool isServer(const std::string& where) {
     return where.rfind("http://", 0) == 0 || where.rfind("https://", 0) == 0;
 }
+
+// How far a server sync has come, "n de N" cards read or sent, on one line
+// of standard error rewritten in place, when it is a terminal; cleared
+// before anything else is said.
+class ProgressLine {
+  public:
+    ProgressLine() : shown_(::isatty(2) == 1) {}
+    ~ProgressLine() { clear(); }
+    ProgressLine(const ProgressLine&) = delete;
+    ProgressLine& operator=(const ProgressLine&) = delete;
+
+    void show(const SyncProgress& progress) {
+        // Each hundredth and the last, so that a slow terminal does not hold the sync back.
+        const size_t percent = progress.done * 100 / std::max<size_t>(progress.total, 1);
+        if (!shown_ || (percent == percent_ && progress.sending == sending_ &&
+                        progress.done != progress.total)) {
+            return;
+        }
+        percent_ = percent;
+        sending_ = progress.sending;
+        const QByteArray text =
+            ui(progress.sending ? text::kDavProgressSent : text::kDavProgressRead)
+                .arg(progress.done)
+                .arg(progress.total)
+                .toLocal8Bit();
+        std::fprintf(stderr, "\r%s%*s", text.constData(), std::max(0, width_ - int(text.size())),
+                     "");
+        std::fflush(stderr);
+        width_ = std::max(width_, int(text.size()));
+    }
+    void clear() {
+        if (width_ == 0) return;
+        std::fprintf(stderr, "\r%*s\r", width_, "");
+        std::fflush(stderr);
+        width_ = 0;
+        percent_ = kNone;
+    }
+
+  private:
+    static constexpr size_t kNone = size_t(-1);
+    bool shown_;
+    int width_ = 0;  // of the longest text on the line
+    size_t percent_ = kNone;
+    bool sending_ = false;
+};
 
 // The book's part of a sync, the same for a folder and a server.
 int syncBook(BookFiles& files, TConjuntos& sets, const SaveBook& save, const SyncArgs& args,
@@ -276,7 +324,13 @@ int runSync(const BookPlace& place, const Arguments& arguments, const OpenForWri
                             syncPlaces(bookFolder, args.where).kept);
         }
         ServerSync sync(*target, bookFolder, args.options);
-        Syncer syncer{[&](const BookContacts& b, SyncReport& r) { return sync.run(b, r); },
+        ProgressLine line;
+        sync.setProgress([&line](const SyncProgress& progress) { line.show(progress); });
+        Syncer syncer{[&](const BookContacts& b, SyncReport& r) {
+                          BookChanges changes = sync.run(b, r);
+                          line.clear();
+                          return changes;
+                      },
                       [&] { sync.commit(); }, utf8("servidor")};
         const int status =
             syncBook(files, *sets, save, args, syncer, syncPlaces(bookFolder, bookFolder).kept);

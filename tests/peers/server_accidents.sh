@@ -181,6 +181,17 @@ CONTAVIO_DAV_LIMITS=20000,20000,60000,268435456 sync_book d >"$WORK/out" 2>&1 ||
 [ "$(grep -c "^REPORT" "$WORK/requests.log")" -le 51 ] && [ "$(wc -l <"$WORK/requests.log")" -le 60 ] ||
     fail "10,000 cards took $(wc -l <"$WORK/requests.log") requests: $(sort "$WORK/requests.log" | cut -d' ' -f1 | uniq -c)"
 echo "ok: 10,000 cards in $(wc -l <"$WORK/requests.log") requests"
+# On a terminal a line says how many cards were read and sent so far, and is
+# cleared before the summary; elsewhere (above) it is not written.
+grep -q "Tarjetas" "$WORK/out" && fail "a progress line where standard error is no terminal"
+control_now "many 1200"
+new_book t
+script -qefc "echo clave | '$BOOK_PROGRAM' --book '$WORK/t/data.vlt' sync '$URL' --user ana --password-stdin" \
+    "$WORK/tty" >/dev/null || fail "progress: $(cat "$WORK/tty")"
+tr '\r' '\n' <"$WORK/tty" | grep -qx "Tarjetas leídas del servidor: 1200 de 1200" &&
+    tr '\r' '\n' <"$WORK/tty" | grep -q "^Tarjetas enviadas al servidor: 1 de 1 *$" &&
+    grep -q $'\r *\rservidor: 1 nuevas' "$WORK/tty" || fail "progress: $(cat -A "$WORK/tty")"
+echo "ok: progress on a terminal"
 # Servers as they are: without ETags, with weak ones, sync-collection cut
 # into parts (507), odd hrefs, a card withheld, a forgotten token (500), a
 # read-only address book besides the user's (the sync, given their home,
