@@ -48,16 +48,6 @@ struct Scene {
     }
 };
 
-void setValue(VCard& c, const std::string& name, const std::string& value) {
-    for (VCardProperty& p : c.properties) {
-        if (p.name == name) {
-            p.value = value;
-            return;
-        }
-    }
-    c.properties.push_back({"", name, {}, value});
-}
-
 size_t cardFiles(const std::string& dir) {
     size_t n = 0;
     for (const auto& e : fs::directory_iterator(dir)) n += e.path().extension() == ".vcf";

@@ -105,6 +105,16 @@ SyncReport syncOnce(Book& book, const std::string& folder, const std::string& bo
     return report;
 }
 
+void setValue(VCard& card, const std::string& name, const std::string& value) {
+    for (VCardProperty& p : card.properties) {
+        if (p.name == name) {
+            p.value = value;
+            return;
+        }
+    }
+    card.properties.push_back({"", name, {}, value});
+}
+
 Counts counts(const SyncReport& r) {
     return {r.folderAdded, r.folderChanged, r.folderRemoved, r.bookAdded,
             r.bookChanged, r.bookRemoved,   r.conflicts};

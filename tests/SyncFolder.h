@@ -11,6 +11,7 @@
 #include <tuple>
 #include <vector>
 
+#include "exchange/VCard.h"
 #include "exchange/VdirSync.h"
 
 namespace contavio::synctest {
@@ -42,6 +43,9 @@ enum class Cut { None, AfterFolder, AfterBook };
 // run, store the changes into book, commit; bookDir: where the state goes.
 SyncReport syncOnce(Book& book, const std::string& folder, const std::string& bookDir,
                     Cut cut = Cut::None, const SyncOptions& options = {});
+
+// Sets the card's first property `name` to value, or adds it.
+void setValue(VCard& card, const std::string& name, const std::string& value);
 
 using Counts = std::tuple<int, int, int, int, int, int, int>;
 Counts counts(const SyncReport& r);

@@ -36,16 +36,6 @@ void editCard(const std::string& folder, const std::string& key,
     writeAll(file, writeVCard(cards[0], VCardVersion::V30));
 }
 
-void setValue(VCard& card, const std::string& name, const std::string& value) {
-    for (VCardProperty& p : card.properties) {
-        if (p.name == name) {
-            p.value = value;
-            return;
-        }
-    }
-    card.properties.push_back({"", name, {}, value});
-}
-
 void dropProperty(VCard& card, const std::string& name) {
     std::erase_if(card.properties, [&](const VCardProperty& p) { return p.name == name; });
 }

@@ -40,8 +40,7 @@ cleanup() {
     rm -rf "$WORK" "$SERVER"
 }
 trap cleanup EXIT INT TERM
-fail() { echo "FAIL: $*" >&2; exit 1; }
-free_port() { /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+. "$(dirname "$0")/peer_tools.sh"
 
 # The database: a cluster of its own, DAViCal's tables made by its script.
 export PGHOST=127.0.0.1 PGPORT

@@ -21,14 +21,7 @@ cleanup() {
     rm -rf "$WORK"
 }
 trap cleanup EXIT INT TERM
-fail() { echo "FAIL: $*" >&2; exit 1; }
-free_port() { /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
-wait_for() {
-    local tries=0
-    until curl -sk -o /dev/null "$1"; do
-        tries=$((tries + 1)); [ $tries -lt 150 ] || fail "no server at $1"; sleep 0.1
-    done
-}
+. "$(dirname "$0")/peer_tools.sh"
 
 PORT=$(free_port)
 TLS_PORT=$(free_port)
