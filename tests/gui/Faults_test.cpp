@@ -1,7 +1,9 @@
 // What the program does when things go wrong: a save that fails at close, a
 // database file that cannot be read to its end, a termination signal, and a
 // run-time error escaping an event. No contact is lost on the way and no file
-// that was not read in full is overwritten or deleted.
+// that was not read in full is overwritten or deleted. (Over 500 lines: the
+// failed save and the signal that comes while its question waits belong
+// together, and share this file's fixtures.)
 #include <signal.h>
 #include <unistd.h>
 
