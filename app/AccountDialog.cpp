@@ -169,6 +169,24 @@ void AccountDialog::showProbe(const ProbeResult& result) {
     addressBook_->setEditText(
         typed.isEmpty() && result.addressBooks.size() == 1 ? result.addressBooks.first() : typed);
     offered_ = result.untrustedSha256;
+    // The server sends the address book to another host, which the password
+    // goes to only once the user says so; said, it is kept for the account
+    // and the probe runs again.
+    if (!result.passwordWithheldFrom.isEmpty()) {
+        const ServerAccount chosen = account();
+        const int choice =
+            presentMessage({ui(text::kDavSendPasswordQuestion)
+                                .arg(chosen.server.host(), result.passwordWithheldFrom),
+                            {ui(text::kSend), ui(text::kCancel)}});
+        const QString failure = choice == 0 ? confirmPasswordHost(chosen.server, chosen.user,
+                                                                  result.passwordWithheldFrom)
+                                            : QString();
+        if (choice == 0 && failure.isEmpty()) {
+            probe();
+            return;
+        }
+        if (!failure.isEmpty()) showMessageBox(failure);
+    }
     if (result.ok) {
         status_->setText(ui(text::kProbeFound) + result.addressBooks.join(QStringLiteral(", ")));
     } else if (!offered_.isEmpty()) {
