@@ -24,6 +24,9 @@ struct PassCard {
 std::string displayName(const ContactData& c);
 // The same contact as the book holds it, its lists in any order.
 bool sameBook(const ContactData& a, const ContactData& b);
+// Two contacts of one name that are one person: no field of one says
+// otherwise than the other, or they share a telephone or an e-mail.
+bool samePerson(const ContactData& a, const ContactData& b);
 
 class SyncPass {
   public:
