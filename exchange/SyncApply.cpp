@@ -25,13 +25,20 @@ bool SyncPass::refused() {
         if (bytes && !existed) ++storeAdded;
     }
     const size_t bookSize = book_.size();
+    const size_t bookAfter = bookSize + bookAdded - fromBook;
+    const size_t storeAfter = storeSize + storeAdded - fromStore;
     if (options_.forceDelete) {
         // Confirmed: the counts start again from what the sync leaves.
-        guard_ = {bookSize + bookAdded - fromBook, 0, storeSize + storeAdded - fromStore, 0};
+        guard_ = {bookAfter, 0, storeAfter, 0};
         return false;
     }
-    guard_ = {std::max(lastGuard_.bookPeak, bookSize), lastGuard_.bookGone + fromBook,
-              std::max(lastGuard_.storePeak, storeSize), lastGuard_.storeGone + fromStore};
+    // The most each side held, before this sync or after it, so that the
+    // sync after it finds the same counts; a pair gone on both sides counts
+    // on both (a run cut short after its deletions leaves them so).
+    guard_ = {std::max({lastGuard_.bookPeak, bookSize, bookAfter}),
+              lastGuard_.bookGone + fromBook + goneBoth_,
+              std::max({lastGuard_.storePeak, storeSize, storeAfter}),
+              lastGuard_.storeGone + fromStore + goneBoth_};
     const auto tooMany = [](size_t gone, size_t peak) { return gone >= 2 && gone * 2 >= peak; };
     // Every pair of the last sync gone from a side that holds only what the
     // last sync never saw: the side was replaced (another account, another
@@ -76,7 +83,14 @@ void SyncPass::describe() {
             report_.actions.push_back(side + ", nueva: " + cardLabel(name));
         } else if (bytes) {
             ++report_.folderChanged;
-            report_.actions.push_back(side + ", cambia: " + cardLabel(name));
+            // A card that goes on with another contact (a rename) says so.
+            const auto last = lastContacts_.find(name);
+            const std::string now = cardLabel(name);
+            if (last != lastContacts_.end() && !now.starts_with(displayName(last->second)))
+                report_.actions.push_back(side + ", cambia: " + displayName(last->second) +
+                                          " pasa a ser " + now);
+            else
+                report_.actions.push_back(side + ", cambia: " + now);
         } else if (existed || splitOriginals_.count(name)) {
             ++report_.folderRemoved;
             report_.actions.push_back(side + ", se borra: " + cardLabel(name));

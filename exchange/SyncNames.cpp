@@ -87,6 +87,21 @@ bool samePerson(const ContactData& a, const ContactData& b) {
 
 namespace {
 
+// Two contacts no field of which says otherwise than the other's: each
+// text field and the birthday equal or empty on one side, and each list
+// sharing an item with the other's unless one of them is empty.
+bool compatible(const ContactData& a, const ContactData& b) {
+    const ContactData x = normalizedContact(a, nullptr), y = normalizedContact(b, nullptr);
+    for (auto f : {&ContactData::address, &ContactData::web, &ContactData::notes}) {
+        if (!(x.*f).empty() && !(y.*f).empty() && x.*f != y.*f) return false;
+    }
+    if (!x.day.empty() && !y.day.empty() && (x.day != y.day || x.month != y.month)) return false;
+    for (auto l : {&ContactData::phones, &ContactData::emails}) {
+        if (!(x.*l).empty() && !(y.*l).empty() && !shareAnItem(x.*l, y.*l)) return false;
+    }
+    return true;
+}
+
 // The mark "(conflicto)" or "(conflicto N)" at the end of the surnames: the
 // surnames without it, or none.
 std::optional<std::string> unmarkedSurnames(const std::string& surnames) {
@@ -146,14 +161,29 @@ void SyncPass::findRenames(std::vector<SyncEntry>& entries) const {
     for (SyncEntry& e : entries) {
         if (book_.count(e.key) || !e.contact || !cards_.count(e.name) || skipped_.count(e.name))
             continue;
-        std::set<std::string> keys;
+        // The new contact that shares the most with it and says nothing
+        // against it; none when two share as much.
+        std::map<std::string, int> shared;
         for (const std::string& item : itemsOf(*e.contact)) {
-            if (auto it = byItem.find(item); it != byItem.end())
-                keys.insert(it->second.begin(), it->second.end());
+            if (auto it = byItem.find(item); it != byItem.end()) {
+                for (const std::string& key : it->second) ++shared[key];
+            }
         }
-        if (keys.size() != 1) continue;
-        claims[*keys.begin()].push_back(&e);
-        matched.emplace_back(&e, *keys.begin());
+        std::string best;
+        int most = 0, ties = 0;
+        for (const auto& [key, count] : shared) {
+            if (!compatible(*e.contact, book_.at(key))) continue;
+            if (count > most) {
+                best = key;
+                most = count;
+                ties = 0;
+            } else if (count == most) {
+                ++ties;
+            }
+        }
+        if (best.empty() || ties > 0) continue;
+        claims[best].push_back(&e);
+        matched.emplace_back(&e, best);
     }
     for (auto& [e, key] : matched) {
         if (claims[key].size() == 1) e->key = key;

@@ -277,7 +277,12 @@ void SyncPass::syncPair(SyncEntry&& e) {
         return;
     }
     const std::optional<ContactData> contact = current(e.key);
-    if (!haveCard && !contact) return;  // gone on both sides
+    if (!haveCard && !contact) {
+        // Gone on both sides: deleted by the user on each, or a run cut short
+        // after its deletions; the guard counts it either way.
+        ++goneBoth_;
+        return;
+    }
     if (!haveCard) {
         if (!bookChanged) {
             remove(e.key);

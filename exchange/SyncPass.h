@@ -110,6 +110,7 @@ class SyncPass {
     std::set<std::string> groups_, knownGroups_;       // group cards now, and in the last state
     GuardCounts lastGuard_, guard_;
     size_t lastPairs_ = 0;
+    size_t goneBoth_ = 0;  // pairs whose card and contact were both gone
     bool stateChanged_ = false;
 };
 

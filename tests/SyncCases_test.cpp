@@ -115,6 +115,60 @@ TEST_F(SyncCases, NothingIsLost) {
              EXPECT_EQ(s.book.count("PilarRuiz Sol"), 1u);
              EXPECT_EQ(s.book.size(), 1u);
          }},
+        {"another person who shares a telephone with a deleted contact is no rename",
+         [](Scene& s) {
+             writeAll(s.file("juan.vcf"), card("N:G\xC3\xB3mez;Juan;;;\r\nTEL:915550000\r\n"
+                                               "EMAIL:juan@example.com\r\nORG:Banco\r\n"));
+         },
+         [](Scene& s) {
+             s.book.clear();
+             add(s.book, contact("Marta", "Sanz", {"915550000"}, {"marta@example.com"}));
+             SyncOptions force;
+             force.forceDelete = true;
+             s.sync(force);
+         },
+         [](Scene& s) {
+             EXPECT_FALSE(fs::exists(s.file("juan.vcf")));
+             for (const auto& [name, c] : cardsIn(s.dir)) EXPECT_EQ(c.surnames, "Sanz");
+             for (const auto& e : fs::directory_iterator(s.dir))
+                 EXPECT_FALSE(has(readAll(e.path()), "Banco")) << e.path();
+         }},
+        {"two contacts renamed at once who share a telephone keep their cards",
+         [](Scene& s) {
+             for (const char* who : {"Juan", "Marta"}) {
+                 const std::string w = who;
+                 writeAll(s.file(w + ".vcf"),
+                          card("N:G\xC3\xB3mez;" + w + ";;;\r\nTEL:915550000\r\nEMAIL:" + w +
+                               "@example.com\r\nORG:" + w + " SA\r\n"));
+             }
+         },
+         [](Scene& s) {
+             Book renamed;
+             for (auto [key, c] : s.book) {
+                 c.surnames += " Sanz";
+                 add(renamed, c);
+             }
+             s.book = renamed;
+             s.sync();
+         },
+         [](Scene& s) {
+             EXPECT_EQ(cardFiles(s.dir), 2u);
+             for (const char* who : {"Juan", "Marta"}) {
+                 const std::string text = readAll(s.file(std::string(who) + ".vcf"));
+                 EXPECT_TRUE(has(text, std::string("ORG:") + who + " SA") && has(text, "Sanz"))
+                     << text;
+             }
+         }},
+        {"deletions a run cut short left behind still count for the guard",
+         [](Scene& s) { s.book = numberedBook(10); },
+         [](Scene& s) {
+             for (int i = 0; i < 4; ++i) s.book.erase(s.book.begin());
+             syncOnce(s.book, s.dir, s.bookDir, Cut::AfterBook);
+             s.sync();
+             s.book.erase(s.book.begin());
+             s.sync();
+         },
+         [](Scene& s) { EXPECT_TRUE(s.report.refused); }},
         {"a card cut short is no edit of the phone",
          [](Scene& s) { writeAll(s.file("phone.vcf"), kPhoneCard); },
          [](Scene& s) {
