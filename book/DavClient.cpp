@@ -240,9 +240,9 @@ DavReply DavClient::sendOnce(const QByteArray& method, const QUrl& url, const QB
                                   .arg(host, shownFingerprint(outcome.untrustedSha256)),
                               outcome.untrustedSha256);
         case Failure::TooBig:
-            throw ServerError(u("La respuesta de %1 es demasiado grande (más de %2 MB): se deja.")
-                                  .arg(host)
-                                  .arg(limits_.maxBytes / (1024 * 1024)));
+            throw AnswerTooBig(u("La respuesta de %1 es demasiado grande (más de %2 MB): se deja.")
+                                   .arg(host)
+                                   .arg(limits_.maxBytes / (1024 * 1024)));
         case Failure::Timeout:
             throw ServerError(u("El servidor %1 no responde a tiempo.").arg(host));
         case Failure::Cut:

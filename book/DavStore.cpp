@@ -339,14 +339,39 @@ void DavStore::multiget(const std::vector<std::string>& names,
                         std::map<std::string, std::string>* etags, bool told) {
     for (size_t at = 0; at < names.size(); at += kMultigetBatch) {
         if (told && progress_) progress_({false, at, names.size()});
+        const auto end = names.begin() +
+                         static_cast<std::ptrdiff_t>(std::min(names.size(), at + kMultigetBatch));
+        multigetBatch({names.begin() + static_cast<std::ptrdiff_t>(at), end}, bytes, etags);
+    }
+    if (told && progress_ && !names.empty()) progress_({false, names.size(), names.size()});
+}
+
+// One multiget. An answer over the size limit (cards with large photos) is
+// asked again in halves; a single card over it is withheld, and named.
+void DavStore::multigetBatch(const std::vector<std::string>& batch,
+                             std::map<std::string, std::string>& bytes,
+                             std::map<std::string, std::string>* etags) {
+    {
         QStringList hrefs;
         std::map<std::string, bool> asked;
-        for (size_t i = at; i < names.size() && i < at + kMultigetBatch; ++i) {
-            hrefs << hrefOf(names[i]);
-            asked[names[i]] = false;
+        for (const std::string& name : batch) {
+            hrefs << hrefOf(name);
+            asked[name] = false;
         }
-        const DavReply reply =
-            client_.send("REPORT", collection_, multigetBody(hrefs), {{"Depth", "1"}});
+        DavReply reply;
+        try {
+            reply = client_.send("REPORT", collection_, multigetBody(hrefs), {{"Depth", "1"}});
+        } catch (const AnswerTooBig& tooBig) {
+            if (batch.size() == 1) {
+                withheld_[batch.front()] = tooBig.message();
+                bytes[batch.front()].clear();
+                return;
+            }
+            const auto half = batch.begin() + static_cast<std::ptrdiff_t>(batch.size() / 2);
+            multigetBatch({batch.begin(), half}, bytes, etags);
+            multigetBatch({half, batch.end()}, bytes, etags);
+            return;
+        }
         if (reply.status != 207) {
             throw ServerError(u("El servidor no entrega las tarjetas de %1 (respuesta %2).")
                                   .arg(collection_.toDisplayString())
@@ -374,7 +399,6 @@ void DavStore::multiget(const std::vector<std::string>& names,
             bytes[name].clear();
         }
     }
-    if (told && progress_ && !names.empty()) progress_({false, names.size(), names.size()});
 }
 
 std::string DavStore::read(const std::string& name) {

@@ -100,6 +100,9 @@ class DavStore : public CardStore {
     std::map<std::string, std::string> propfindAll();
     // The multiget of names: bytes and strong ETags of the cards handed out;
     // the others in withheld_. told: progress_ hears of it.
+    void multigetBatch(const std::vector<std::string>& batch,
+                       std::map<std::string, std::string>& bytes,
+                       std::map<std::string, std::string>* etags);
     void multiget(const std::vector<std::string>& names, std::map<std::string, std::string>& bytes,
                   std::map<std::string, std::string>* etags, bool told = true);
     // Sends writes, told to progress_ as the sent ones after the first

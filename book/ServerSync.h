@@ -79,6 +79,12 @@ class ServerError : public std::runtime_error {
     QString passwordWithheldFrom_;
 };
 
+// An answer over the size limit (HttpLimits::maxBytes).
+class AnswerTooBig : public ServerError {
+  public:
+    using ServerError::ServerError;
+};
+
 // One sync with the server's address book: run(), then, after the caller
 // stored the changes into the book and saved it, commit(). options: dryRun
 // and forceDelete; its places are filled in here (serverStatePath).

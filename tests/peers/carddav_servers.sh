@@ -110,6 +110,28 @@ sync_as u clave "http://localhost:$PORT/ana/otra/" >"$WORK/out" 2>&1 ||
 curl -sf -u ana:clave -X DELETE "$OTHER" >/dev/null
 echo "ok: the same address book by another address"
 
+# Cards with large photos, more together than an answer may hold: asked again
+# in smaller batches; a card larger than that on its own is skipped and named.
+PHOTOS="${ROOT}ana/fotos/"
+mkcol ana:clave "$PHOTOS"
+photo_card() {  # name, kilobytes of photo
+    { printf 'BEGIN:VCARD\r\nVERSION:3.0\r\nUID:%s\r\nN:Foto;%s;;;\r\nFN:%s Foto\r\nPHOTO;ENCODING=b;TYPE=JPEG:' "$1" "$1" "$1"
+      head -c $(($2 * 768)) /dev/zero | base64 -w 0
+      printf '\r\nEND:VCARD\r\n'; } |
+        curl -sf -u ana:clave -X PUT -H 'Content-Type: text/vcard' --data-binary @- "$PHOTOS$1.vcf" >/dev/null ||
+        fail "PUT of $1"
+}
+for n in Uno Dos Tres Cuatro; do photo_card "$n" 300; done
+photo_card Enorme 1200
+card Sola Agenda 5 >"$WORK/sola.vcf"
+new_book f "$WORK/sola.vcf"
+CONTAVIO_DAV_LIMITS=20000,20000,60000,1000000 sync_as f clave "$PHOTOS" >"$WORK/out" 2>&1 ||
+    fail "large photos: $(cat "$WORK/out")"
+[ "$(count f)" -eq 5 ] || fail "large photos: $(count f) contacts: $(cat "$WORK/out")"
+grep -q "Enorme" "$WORK/out" || fail "the card over the limit is not named: $(cat "$WORK/out")"
+curl -sf -u ana:clave -X DELETE "$PHOTOS" >/dev/null
+echo "ok: cards with large photos"
+
 # The server killed in the middle of a sync: the re-run completes, nothing lost.
 /usr/bin/python3 -c '
 for i in range(400):
