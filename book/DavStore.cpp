@@ -1,3 +1,6 @@
+// One file although past 500 lines: the listing, the reading and the writing
+// of the address book share the versions, the cursor and the cards withheld
+// that each of them keeps up to date for the others.
 #include "book/DavStore.h"
 
 #include <QCryptographicHash>

@@ -1,3 +1,6 @@
+// One file although past 500 lines: the reader and the writer of vCard text
+// share its rules (escaping, folding, parameters, code pages), which must
+// change together.
 #include "exchange/VCard.h"
 
 #include <algorithm>
