@@ -9,6 +9,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTimer>
+#include <functional>
 
 #include "Ansi.h"
 #include "Texts.h"
@@ -118,10 +119,13 @@ QByteArray trustedCertificateFor(const QUrl& server) {
         .toLatin1();
 }
 
-QString saveServerAccount(const ServerAccount& account) {
+namespace {
+
+// Writes into the account's settings file, which exists for the user alone
+// before the first value goes into it and stays so after QSettings replaced
+// it. An error text for a person, or an empty text.
+QString writeSettings(const std::function<void(QSettings&)>& write) {
     const QString file = accountSettingsFile();
-    // The file exists, for the user alone, before the first value is written
-    // into it, and stays so after QSettings replaced it.
     QDir().mkpath(QFileInfo(file).absolutePath());
     {
         QFile touch(file);
@@ -130,8 +134,25 @@ QString saveServerAccount(const ServerAccount& account) {
         }
     }
     QFile::setPermissions(file, kOwnerOnly);
+    QString failure;
     {
         QSettings settings(file, QSettings::IniFormat);
+        write(settings);
+        settings.sync();
+        if (settings.status() != QSettings::NoError) failure = ui(text::kAccountNotSaved) + file;
+    }
+    QFile::setPermissions(file, kOwnerOnly);
+    return failure;
+}
+
+QString passwordHostsKey(const QUrl& server, const QString& user) {
+    return kPasswordHostsGroup + QLatin1Char('/') + originOf(server) + QLatin1Char('_') + user;
+}
+
+}  // namespace
+
+QString saveServerAccount(const ServerAccount& account) {
+    return writeSettings([&](QSettings& settings) {
         settings.setValue(kServerKey, account.server.toString());
         settings.setValue(kUserKey, account.user);
         settings.setValue(kBookKey, account.addressBook);
@@ -140,41 +161,20 @@ QString saveServerAccount(const ServerAccount& account) {
             settings.setValue(kTrustedGroup + QLatin1Char('/') + originOf(account.server),
                               QString::fromLatin1(account.trustedSha256));
         }
-        settings.sync();
-        if (settings.status() != QSettings::NoError) {
-            return ui(text::kAccountNotSaved) + file;
-        }
-    }
-    QFile::setPermissions(file, kOwnerOnly);
-    return {};
+    });
 }
 
 QStringList passwordHostsFor(const QUrl& server, const QString& user) {
     const QSettings settings(accountSettingsFile(), QSettings::IniFormat);
-    return settings
-        .value(kPasswordHostsGroup + QLatin1Char('/') + originOf(server) + QLatin1Char('_') + user)
-        .toStringList();
+    return settings.value(passwordHostsKey(server, user)).toStringList();
 }
 
 QString confirmPasswordHost(const QUrl& server, const QString& user, const QString& origin) {
     QStringList hosts = passwordHostsFor(server, user);
     if (hosts.contains(origin)) return {};
     hosts << origin;
-    const QString file = accountSettingsFile();
-    QDir().mkpath(QFileInfo(file).absolutePath());
-    {
-        QFile touch(file);
-        if (!touch.open(QIODevice::Append)) {
-            return ui(text::kAccountNotSaved) + file + QStringLiteral(": ") + touch.errorString();
-        }
-    }
-    QFile::setPermissions(file, kOwnerOnly);
-    QSettings settings(file, QSettings::IniFormat);
-    settings.setValue(
-        kPasswordHostsGroup + QLatin1Char('/') + originOf(server) + QLatin1Char('_') + user, hosts);
-    settings.sync();
-    QFile::setPermissions(file, kOwnerOnly);
-    return settings.status() == QSettings::NoError ? QString() : ui(text::kAccountNotSaved) + file;
+    return writeSettings(
+        [&](QSettings& settings) { settings.setValue(passwordHostsKey(server, user), hosts); });
 }
 
 QString secretKey(const ServerAccount& account) {
