@@ -212,9 +212,8 @@ std::optional<VCard> SyncPass::parseCard(const std::string& name) {
 
 // "«Ana García» (name)" when the card's contact is known, else its name.
 std::string SyncPass::cardLabel(const std::string& name) const {
-    for (auto it = next_.rbegin(); it != next_.rend(); ++it) {
-        if (it->name == name && it->contact) return displayName(*it->contact) + " (" + name + ")";
-    }
+    if (auto it = nextByName_.find(name); it != nextByName_.end() && next_[it->second].contact)
+        return displayName(*next_[it->second].contact) + " (" + name + ")";
     if (auto it = lastContacts_.find(name); it != lastContacts_.end())
         return displayName(it->second) + " (" + name + ")";
     return name;
@@ -227,11 +226,13 @@ void SyncPass::pair(const std::string& name, const std::string& key, const Conta
     const bool written = writes_.count(name) != 0;
     const std::string version =
         written || card == cards_.end() ? std::string() : card->second.version.value_or("");
+    nextByName_[name] = next_.size();
     next_.push_back({name, version, key, contact, withoutBinaries(cardBytes(name))});
 }
 
 void SyncPass::keepPair(SyncEntry&& e) {
     if (known(e.key)) owner_[e.key] = e.name;
+    nextByName_[e.name] = next_.size();
     next_.push_back(std::move(e));
 }
 

@@ -103,6 +103,7 @@ class SyncPass {
     std::map<std::string, PassCard> splitOriginals_;            // removed because split, not lost
     std::map<std::string, std::string> listed_;                 // name -> version, as listed
     std::vector<SyncEntry> next_;
+    std::map<std::string, size_t> nextByName_;         // card name -> its last entry in next_
     std::set<std::string> lastNames_, lastKeys_;       // cards and contacts of the last pairs
     std::map<std::string, ContactData> lastContacts_;  // card name -> its contact last synced
     std::map<std::string, int> nextMark_;              // key -> the next "(conflicto N)" to try
