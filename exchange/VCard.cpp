@@ -481,9 +481,11 @@ std::string writeVCard(const VCard& card, VCardVersion version) {
     std::string out = v4 ? "BEGIN:VCARD\r\nVERSION:4.0\r\n" : "BEGIN:VCARD\r\nVERSION:3.0\r\n";
     std::string line;
     for (const VCardProperty& p : card.properties) {
-        if (p.name.empty() || p.name == "BEGIN" || p.name == "END" || p.name == "VERSION") {
-            continue;
-        }
+        // A name that reads as BEGIN or END once the byte-order marks a line
+        // may start with are left out would open or close a card.
+        std::string_view bare = p.name;
+        while (bare.starts_with(kByteOrderMark)) bare.remove_prefix(kByteOrderMark.size());
+        if (bare.empty() || bare == "BEGIN" || bare == "END" || p.name == "VERSION") continue;
         const bool base64 = isBase64(p);
         std::vector<VCardParam> params;
         bool encodingWritten = false;
