@@ -4,6 +4,8 @@
 #include <QThread>
 #include <QTime>
 #include <QTimer>
+#include <algorithm>
+#include <cstdint>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -110,6 +112,18 @@ void ServerSyncRunner::Job::work(ServerSyncRunner* runner, const std::shared_ptr
             options.pendingState = pendingState;
             options.pendingStatePath = pendingStatePath;
             sync = std::make_unique<ServerSync>(target, bookFolder, options);
+            // Told at each whole hundredth of a step and at its end, so that
+            // a long sync does not flood the window's events.
+            sync->setProgress([runner, self, shown = std::pair<bool, size_t>{false, SIZE_MAX}](
+                                  const SyncProgress& progress) mutable {
+                const std::pair<bool, size_t> now{
+                    progress.sending, progress.done * 100 / std::max<size_t>(progress.total, 1)};
+                if (now == shown && progress.done != progress.total) return;
+                shown = now;
+                QMetaObject::invokeMethod(
+                    runner, [runner, self, progress] { runner->progressed(self, progress); },
+                    Qt::QueuedConnection);
+            });
             changes = sync->run(snapshot, report);
             statePath = sync->statePath();
             nextState = sync->nextState();
@@ -218,6 +232,14 @@ QString ServerSyncRunner::commitAfterSave() {
     job->finish(Job::After::Commit);
     if (job->commitError.isEmpty()) return {};
     return ui(text::kSyncStateNotSaved) + job->commitError;
+}
+
+void ServerSyncRunner::progressed(const std::shared_ptr<Job>& job, const SyncProgress& progress) {
+    if (job != job_ || stopped_) return;  // a sync that ended meanwhile
+    tell(ui(text::kSyncRunning) + QLatin1Char(' ') +
+         ui(progress.sending ? text::kDavProgressSent : text::kDavProgressRead)
+             .arg(progress.done)
+             .arg(progress.total));
 }
 
 void ServerSyncRunner::tell(const QString& text) {

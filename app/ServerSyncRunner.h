@@ -9,7 +9,8 @@
 // Order, as the sync engine requires: run, the book takes the changes, the
 // book is saved (close-down), then commitAfterSave() writes the sync state.
 //
-// Only a sync the user asked for answers in a message box; the others tell
+// While it runs, status() tells how many cards of a long step were read or
+// sent so far. Only a sync the user asked for answers in a message box; the others tell
 // what they did in status(), which never waits for anybody.
 #pragma once
 
@@ -22,6 +23,8 @@
 #include "book/ServerAccount.h"
 
 namespace contavio {
+
+struct SyncProgress;
 
 class ServerSyncRunner : public QObject {
     Q_OBJECT
@@ -75,6 +78,7 @@ class ServerSyncRunner : public QObject {
   private:
     struct Job;
     void take(const std::shared_ptr<Job>& job);
+    void progressed(const std::shared_ptr<Job>& job, const SyncProgress& progress);
     void tell(const QString& text);
 
     std::function<void()> refresh_;

@@ -17,6 +17,7 @@
 
 #include "GuiTest.h"
 #include "app/AccountDialog.h"
+#include "app/ServerSyncRunner.h"
 #include "app/Signals.h"
 #include "book/ServerAccount.h"
 
@@ -192,9 +193,19 @@ TEST_F(ServerSyncTest, SyncNowBringsTheServersCardsAndSendsTheWindowsContacts) {
     keepAccount();
     addContact(QStringLiteral("Ana"), QStringLiteral("Ventana"));
     forgetMessages();
+    auto* runner = form().findChild<ServerSyncRunner*>();
+    ASSERT_NE(runner, nullptr);
+    QSignalSpy told(runner, &ServerSyncRunner::status);
     menu("Sincronizar1");
     EXPECT_EQ(label("SyncStatus")->text(), QStringLiteral("Sincronizando con el servidor..."));
     QTRY_VERIFY_WITH_TIMEOUT(!messages().isEmpty(), kWaitMsecs);
+    // While it ran, the status said how far it had come.
+    QStringList lines;
+    for (const QList<QVariant>& line : told) lines << line.at(0).toString();
+    for (const char* line : {"Sincronizando con el servidor... Tarjetas le\xED"
+                             "das del servidor: 1 de 1",
+                             "Sincronizando con el servidor... Tarjetas enviadas al servidor: 1 de 1"})
+        EXPECT_TRUE(lines.contains(q(line))) << lines.join(QStringLiteral(" | ")).toStdString();
     EXPECT_TRUE(messages().first().startsWith(q("Sincronizaci\xF3n terminada")))
         << messages().first().toStdString();
     EXPECT_EQ(label("SyncStatus")->text(), messages().first().section(QLatin1Char('\n'), 0, 0));
