@@ -244,6 +244,9 @@ HttpOutcome HttpConnection::once(const QByteArray& method, const QUrl& url, cons
     const QByteArray request = requestHead(method, url, body, headers) + body;
     const auto send = [&] {
         alive();
+        // A request goes out in one write, so Nagle's wait would only hold
+        // its last segment back until the server's delayed acknowledgement.
+        if (fresh) socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
         socket.write(request);
     };
     char buffer[kSocketBuffer];
