@@ -5,9 +5,9 @@
 #include <QTime>
 #include <QTimer>
 #include <algorithm>
-#include <cstdint>
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <optional>
 

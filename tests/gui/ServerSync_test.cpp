@@ -202,9 +202,10 @@ TEST_F(ServerSyncTest, SyncNowBringsTheServersCardsAndSendsTheWindowsContacts) {
     // While it ran, the status said how far it had come.
     QStringList lines;
     for (const QList<QVariant>& line : told) lines << line.at(0).toString();
-    for (const char* line : {"Sincronizando con el servidor... Tarjetas le\xED"
-                             "das del servidor: 1 de 1",
-                             "Sincronizando con el servidor... Tarjetas enviadas al servidor: 1 de 1"})
+    for (const char* line :
+         {"Sincronizando con el servidor... Tarjetas le\xED"
+          "das del servidor: 1 de 1",
+          "Sincronizando con el servidor... Tarjetas enviadas al servidor: 1 de 1"})
         EXPECT_TRUE(lines.contains(q(line))) << lines.join(QStringLiteral(" | ")).toStdString();
     EXPECT_TRUE(messages().first().startsWith(q("Sincronizaci\xF3n terminada")))
         << messages().first().toStdString();
