@@ -516,22 +516,65 @@ void DavStore::flush() {
                                   .arg(status));
         }
     }
-    if (unsent_.empty()) return;
-    std::vector<std::string> names;
-    for (const auto& [name, version] : unsent_) names.push_back(name);
-    std::map<std::string, std::string> bytes, etags;
-    const auto before = withheld_;
+    if (!unsent_.empty()) {
+        std::vector<std::string> names;
+        for (const auto& [name, version] : unsent_) names.push_back(name);
+        std::map<std::string, std::string> bytes, etags;
+        const auto before = withheld_;
+        try {
+            multiget(names, bytes, &etags);
+        } catch (const ServerError&) {
+            // Then the next sync reads those cards once more.
+        }
+        withheld_ = before;
+        for (const auto& [name, version] : unsent_) {
+            if (isStrong(etags[name]) && contentVersion(bytes[name]) == version)
+                etags_[name] = {version, etags[name]};
+        }
+        unsent_.clear();
+    }
+    std::set<std::string> written, deleted;
+    for (const Queued& q : queued) written.insert(q.name);
+    for (const DavWrite& d : deletes) deleted.insert(nameOf(d.url.toString(QUrl::FullyEncoded)));
+    settle(written, deleted);
+}
+
+// When the changes since the token are exactly this sync's writes (each
+// card with the ETag it was written with) and deletes, the token after them
+// is kept, so that the next sync with nothing to do lists nothing new and
+// writes no state. Anything else among them, a write they do not show, or a
+// failure leaves the token as it was, for the next sync to list from.
+void DavStore::settle(const std::set<std::string>& written, const std::set<std::string>& deleted) {
+    if (token_.empty() || (written.empty() && deleted.empty())) return;
+    DavReply reply;
     try {
-        multiget(names, bytes, &etags);
+        reply =
+            client_.send("REPORT", collection_, syncCollectionBody(QString::fromStdString(token_)),
+                         {{"Depth", "0"}}, kTokenRefused);
     } catch (const ServerError&) {
-        // Then the next sync reads those cards once more.
+        return;
     }
-    withheld_ = before;
-    for (const auto& [name, version] : unsent_) {
-        if (isStrong(etags[name]) && contentVersion(bytes[name]) == version)
-            etags_[name] = {version, etags[name]};
+    if (reply.status != 207) return;
+    const auto status = parseMultistatus(reply.body);
+    if (!status || status->syncToken.isEmpty()) return;
+    std::set<std::string> seen;
+    for (const DavResource& r : status->resources) {
+        if (isCollection(r.href)) {
+            if (r.status == 507) return;
+            continue;
+        }
+        const std::string name = nameOf(r.href);
+        const auto known = etags_.find(name);
+        const bool ours = r.status == 404
+                              ? deleted.count(name) > 0
+                              : written.count(name) > 0 && known != etags_.end() &&
+                                    isStrong(etagOf(r)) && known->second.etag == etagOf(r);
+        if (!ours) return;
+        seen.insert(name);
     }
-    unsent_.clear();
+    if (seen.size() != written.size() + deleted.size()) return;
+    token_ = status->syncToken.toStdString();
+    wrote_.clear();
 }
 
 }  // namespace contavio

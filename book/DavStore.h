@@ -23,7 +23,9 @@
 // ETag the server answers is kept with it in the cursor, so that the next
 // sync knows that card by its ETag. For the cards written without one,
 // flush() asks their ETags (one multiget) and keeps each one that reads as
-// written.
+// written. Then, where the server lists changes from a token, it asks them
+// once more: when they are this sync's own, the token after them is kept
+// (see settle()).
 //
 // readMany(): addressbook-multiget in batches of kMultigetBatch. A card the
 // server lists but does not hand out (404 or 403 inside the multiget) reads
@@ -109,6 +111,7 @@ class DavStore : public CardStore {
     // (sent before) of total.
     void send(std::vector<DavWrite>& writes, const QList<int>& answers, size_t before,
               size_t total);
+    void settle(const std::set<std::string>& written, const std::set<std::string>& deleted);
     std::string versionOf(const std::string& name, const std::string& etag,
                           const std::string* bytes);
     void remember(const DavResource& r, const std::string& name);

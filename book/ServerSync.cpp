@@ -255,12 +255,17 @@ QByteArray readTrustedCertificate(const std::string& bookFolder, const ServerTar
 void keepTrustedCertificate(const std::string& bookFolder, const ServerTarget& target,
                             const QByteArray& sha256) {
     const QString path = QString::fromStdString(trustPath(bookFolder, target));
+    const QByteArray line = target.url.host().toUtf8() + ' ' + normalizedFingerprint(sha256) + '\n';
+    // Kept already, for the user alone: a sync that changes nothing writes nothing.
+    if (QFile kept(path); kept.open(QIODevice::ReadOnly) && kept.readAll() == line &&
+                          kept.permissions() == (QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                 QFileDevice::ReadUser | QFileDevice::WriteUser))
+        return;
     QSaveFile file(path);
     // The mode goes on the file being written, which replaces the old one.
     if (!file.open(QIODevice::WriteOnly) ||
         !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) ||
-        file.write(target.url.host().toUtf8() + ' ' + normalizedFingerprint(sha256) + '\n') < 0 ||
-        !file.commit()) {
+        file.write(line) < 0 || !file.commit()) {
         throw ServerError(u("No se pudo guardar %1: %2").arg(path, file.errorString()));
     }
 }

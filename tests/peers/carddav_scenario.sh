@@ -29,11 +29,19 @@ sc_expect() {
         fail "$SC_NAME, $check: $(cat "$WORK/$SC_NAME.out"; sc_book list 2>&1)"
     fi
 }
-# A sync with nothing to do is one request; after a known failure, the next.
+# A sync with nothing to do is one request and writes nothing; after a known
+# failure, the next.
 sc_one_request() { [ "$(sed -n 's/^peticiones: //p' "$WORK/$SC_NAME.out")" = 1 ]; }
+# The book's folder: each file's name, size and time of change.
+sc_files() { find "$WORK/$SC_NAME" -maxdepth 1 -type f -printf '%f %s %T@\n' | sort; }
 sc_idle() {
+    local before
+    before=$(sc_files)
     sc_sync "$1"
     sc_expect "$1" sc_one_request
+    # What was written, shown before the failure below.
+    [ "$(sc_files)" = "$before" ] || diff <(echo "$before") <(sc_files) >&2 || true
+    sc_expect "$1: nothing written" eval '[ "$(sc_files)" = "$before" ]'
     [ -z "${SC_KNOWN[$1]:-}" ] || { sc_sync "$1, again" && sc_expect "$1, again" sc_one_request; }
 }
 sc_card() {  # first name, surname, then the card's other lines
