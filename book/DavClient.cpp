@@ -110,6 +110,8 @@ DavClient::DavClient(const ServerTarget& target)
 
 DavClient::~DavClient() = default;
 
+void DavClient::stayAt(const QUrl& url) { stayAt_ = originOf(url); }
+
 bool DavClient::mayAuthenticate(const QUrl& url) const {
     if (target_.user.isEmpty()) return false;
     if (!sameOrigin(url, target_.url)) {
@@ -148,6 +150,17 @@ DavReply DavClient::send(const QByteArray& method, const QUrl& url, const QByteA
             if (next.scheme() != QLatin1String("http") && next.scheme() != QLatin1String("https")) {
                 throw ServerError(
                     ui(text::kDavRedirectScheme).arg(hostOf(at), next.toDisplayString()));
+            }
+            // Neither the password nor the contacts go to plain http:// on
+            // another machine unless the user let them, whoever redirects.
+            if (next.scheme() == QLatin1String("http") && !isThisMachine(next.host()) &&
+                !target_.allowPlainHttp) {
+                throw ServerError(
+                    ui(text::kDavRedirectPlain).arg(hostOf(at), next.toDisplayString()));
+            }
+            if (!stayAt_.isEmpty() && originOf(next) != stayAt_) {
+                throw ServerError(
+                    ui(text::kDavRedirectAway).arg(hostOf(at), next.toDisplayString()));
             }
             at = next;
             if (s == 303) {

@@ -74,6 +74,11 @@ class DavClient {
     // Adds the requests that other clients sent for this one.
     void countRequests(int more) { requests_ += more; }
     const ServerTarget& target() const { return target_; }
+    // From now on a redirect that leaves the origin of url is refused: the
+    // address book was found, and its cards go nowhere else.
+    void stayAt(const QUrl& url);
+    void stayAtOrigin(const QString& origin) { stayAt_ = origin; }
+    const QString& stayingAt() const { return stayAt_; }
 
   private:
     DavReply sendOnce(const QByteArray& method, const QUrl& url, const QByteArray& body,
@@ -86,6 +91,7 @@ class DavClient {
     DavLimits limits_;
     std::unique_ptr<HttpConnection> http_;
     int requests_ = 0;
+    QString stayAt_;  // an origin, or empty: redirects may go anywhere
 };
 
 // The SHA-256 fingerprint in hex, upper case, without separators; and the

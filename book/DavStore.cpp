@@ -74,6 +74,7 @@ const QList<int> kTokenRefused = {400, 403, 404, 405, 409, 410, 412,
 
 DavStore::DavStore(DavClient& client, QUrl collection)
     : client_(client), collection_(std::move(collection)) {
+    client_.stayAt(collection_);
     if (!collection_.path().endsWith(QLatin1Char('/')))
         collection_.setPath(collection_.path() + QLatin1Char('/'));
 }

@@ -43,6 +43,7 @@ void sendAll(DavClient& client, std::vector<DavWrite>& writes, const QList<int>&
     for (size_t i = 1; i < workers; ++i) {
         others.emplace_back(QThread::create([&] {
             DavClient own(client.target());
+            own.stayAtOrigin(client.stayingAt());
             work(own);
             requests += own.requests();
         }));

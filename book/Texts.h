@@ -375,6 +375,16 @@ inline constexpr char kDavWithheldOther[] = "respuesta %1";
 inline constexpr char kDavTruncated[] =
     "El servidor %1 entrega la lista de tarjetas a medias (507) sin decir c\xF3mo seguir: no se "
     "sincroniza, para no tomar una parte por la libreta entera.";
+inline constexpr char kDavRedirectPlain[] =
+    "El servidor %1 redirige a %2, una direcci\xF3n http:// sin cifrar hacia otra m\xE1quina: la "
+    "contrase\xF1"
+    "a y los contactos viajar\xED"
+    "an legibles por la red, y no se sigue (--allow-http lo acepta).";
+inline constexpr char kDavRedirectAway[] =
+    "El servidor %1 env\xED"
+    "a la libreta a otra direcci\xF3n, %2, en plena sincronizaci\xF3n: no se sigue, y nada se "
+    "env\xED"
+    "a all\xED. Si la libreta se mud\xF3, sincronice con su direcci\xF3n nueva.";
 inline constexpr char kDavRedirectScheme[] =
     "El servidor %1 redirige a %2, que no es una direcci\xF3n http:// ni https://: no se sigue.";
 inline constexpr char kDavNetClosed[] =

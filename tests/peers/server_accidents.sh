@@ -64,7 +64,10 @@ ACCIDENTS=(
     "slow|PROPFIND|no responde a tiempo"
     "malformed|PROPFIND|XML mal formado"
     "redirect:file:///etc/passwd|PROPFIND|127.0.0.1 redirige a file:///etc/passwd"
-    "redirect:http://127.0.0.2:$OTHER/u/book/|PROPFIND|envía la libreta a otra dirección"
+    "redirect:http://127.0.0.2:$OTHER/u/book/|PROPFIND|sin cifrar hacia otra máquina"
+    "redirect:http://localhost:$PORT/u/book/|PROPFIND|envía la libreta a otra dirección"
+    "redirect:http://localhost:$PORT/u/book/ana.vcf|PUT|en plena sincronización"
+    "redirect:http://localhost:$PORT/u/book/|SYNC|en plena sincronización"
 )
 for row in "${ACCIDENTS[@]}"; do
     IFS='|' read -r fault kind said <<<"$row"
@@ -110,9 +113,8 @@ if [ "$peak" -gt 0 ]; then
     echo "endless answer, 64 MB limit: peak $peak MB"
     [ "$peak" -lt 128 ] || fail "an endless answer took $peak MB against a limit of 64 MB"
 fi
-# A redirect to another host never carries the password.
-grep -q "auth=yes" "$WORK/other.log" && fail "the other host received the password"
-grep -q "PROPFIND" "$WORK/other.log" || fail "the redirect was not followed"
+# A redirect to plain http:// on another machine is not followed.
+grep -E "PROPFIND|REPORT|PUT" "$WORK/other.log" && fail "a redirect to plain http:// was followed"
 
 # A plain http:// address to another machine: refused before anything is sent.
 : >"$WORK/other.log"
