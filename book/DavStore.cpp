@@ -81,8 +81,9 @@ DavStore::DavStore(DavClient& client, QUrl collection)
 
 // The cursor: the sync token on its first line, then "ctag VALUE", "etag
 // NAME VERSION ETAG" for each card known by content, "href NAME HREF" for
-// each href that is not the name's plain spelling, and "wrote NAME" for each
-// card written after the token was given.
+// each href that is not the name's plain spelling, "wrote NAME" for each
+// card written after the token was given, and "again NAME" for each card
+// the sync could not read whole.
 void DavStore::resume(const std::string& cursor, const std::map<std::string, std::string>& items) {
     known_ = items;
     token_.clear();
@@ -91,6 +92,8 @@ void DavStore::resume(const std::string& cursor, const std::map<std::string, std
     hrefs_.clear();
     wroteBefore_.clear();
     wrote_.clear();
+    againBefore_.clear();
+    again_.clear();
     const QList<QByteArray> lines = QByteArray::fromStdString(cursor).split('\n');
     token_ = lines.value(0).toStdString();
     for (qsizetype i = 1; i < lines.size(); ++i) {
@@ -100,6 +103,7 @@ void DavStore::resume(const std::string& cursor, const std::map<std::string, std
         if (f.size() == 3 && f[0] == "href")
             hrefs_[unfield(f[1])] = QString::fromStdString(unfield(f[2]));
         if (f.size() == 2 && f[0] == "wrote") wroteBefore_.insert(unfield(f[1]));
+        if (f.size() == 2 && f[0] == "again") againBefore_.insert(unfield(f[1]));
     }
 }
 
@@ -115,6 +119,7 @@ std::string DavStore::cursor() const {
     if (!token_.empty()) {
         for (const std::string& name : wrote_) out += "\nwrote " + field(name);
     }
+    for (const std::string& name : again_) out += "\nagain " + field(name);
     return out;
 }
 
@@ -171,8 +176,9 @@ StoreListing DavStore::list() {
             fresh.clear();
         }
     } else if (!ctag_.empty()) {
-        // No sync-collection here: the CTag tells whether anything changed.
-        if (ctagUnchanged()) {
+        // No sync-collection here: the CTag tells whether anything changed,
+        // unless a card could not be read whole last time.
+        if (againBefore_.empty() && ctagUnchanged()) {
             kept = known_;
         } else {
             fresh = propfindAll();
@@ -236,21 +242,35 @@ std::string DavStore::versionOf(const std::string& name, const std::string& etag
 // next sync, may be left out of the changes since the token (a server that
 // tells the difference between two states, as Xandikos does): the cards
 // written then that the changes do not mention are asked for.
+// The cards the last sync could not read whole are asked for too, as a
+// change of theirs since may be behind the token: one that reads whole now is
+// listed as it is; one still withheld stays as the state has it, to be asked
+// again.
 void DavStore::stillThere(std::map<std::string, std::string>& kept,
                           std::map<std::string, std::string>& fresh) {
     std::vector<std::string> ask;
+    const auto unmentioned = [&](const std::string& name) {
+        return !fresh.count(name) && !mentioned_.count(name);
+    };
     for (const std::string& name : wroteBefore_) {
-        if (kept.count(name) && !fresh.count(name) && !mentioned_.count(name)) ask.push_back(name);
+        if (kept.count(name) && unmentioned(name)) ask.push_back(name);
+    }
+    for (const std::string& name : againBefore_) {
+        if (!wroteBefore_.count(name) && unmentioned(name)) ask.push_back(name);
     }
     std::map<std::string, std::string> bytes, etags;
     const auto listed = withheld_;
     multiget(ask, bytes, &etags);
     withheld_ = listed;
     for (const std::string& name : ask) {
-        kept.erase(name);
         if (!bytes[name].empty()) {
             fresh[name] = etags[name];
             fetched_[name] = bytes[name];
+            kept.erase(name);
+        } else if (againBefore_.count(name)) {
+            again_.insert(name);
+        } else {
+            kept.erase(name);
         }
     }
 }

@@ -69,6 +69,7 @@ class DavStore : public CardStore {
     void resume(const std::string& cursor,
                 const std::map<std::string, std::string>& items) override;
     std::string cursor() const override;
+    void unread(const std::string& name) override { again_.insert(name); }
 
     // Told after each batch of cards read and each card sent.
     void setProgress(ProgressReport progress) { progress_ = std::move(progress); }
@@ -129,6 +130,8 @@ class DavStore : public CardStore {
     std::set<std::string> mentioned_;    // by the last changes listed
     std::set<std::string> wroteBefore_;  // written by the last sync, after its token
     std::set<std::string> wrote_;        // written by this one
+    std::set<std::string> againBefore_;  // not read whole by the last sync
+    std::set<std::string> again_;        // not read whole by this one
     // What write() and remove() queued, for flush().
     struct Queued {
         std::string name, version;

@@ -58,6 +58,10 @@ class CardStore {
     // After list(): the cursor to keep for the next sync, or "".
     virtual std::string cursor() const { return {}; }
 
+    // A listed item this sync could not read whole (withheld, cut short):
+    // the next sync must look at it again even if nothing says it changed.
+    virtual void unread(const std::string& name) { (void)name; }
+
     // Writes the item and returns its new version. ifVersion: the version it
     // must still have; none: it must not exist yet. Throws StoreChanged when
     // it does not hold, std::runtime_error on other failures.

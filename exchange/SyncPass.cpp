@@ -199,12 +199,14 @@ std::optional<VCard> SyncPass::parseCard(const std::string& name) {
     std::vector<VCard> cards = parseVCards(wholeCard(name));
     if (cards.empty()) {
         report_.notes.push_back(name + ": " + kUnreadableCard);
+        store_.unread(name);
         return std::nullopt;
     }
     // A card cut short (an interrupted copy, a full disk) is no edit of the
     // other side: it waits until it reads whole again.
     if (CardImport read = contactFromCard(cards.front()); !read.damage.empty()) {
         report_.notes.push_back(cardLabel(name) + ": " + kDamagedCard + ": " + read.damage);
+        store_.unread(name);
         return std::nullopt;
     }
     return std::move(cards.front());

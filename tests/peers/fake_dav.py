@@ -17,14 +17,14 @@ malformed (XML that is not), redirect:URL (301 there), 412 (the card
 changed meanwhile: a NOTE added, then 412), reset (the two first cards
 again, at once), empty (every card deleted, at once), many (the address book
 holds the number of generated cards given as KIND, at once). "mode WHAT"
-(at once, until the next reset) makes the server itself other:
+(at once, until the next reset or "unmode WHAT") makes the server itself other:
   noetag           no ETags at all; any If-Match but * fails
   weak             weak ETags W/"..."; If-Match compares strongly, as it must
   sync:K           sync-collection with tokens, at most K changes an answer
                    (the rest: 507 on the collection, to go on from the token)
   token500         sync-collection, but a token is answered with 500
   withhold:STATUS  a card "secreta.vcf" is listed, but a multiget answers it
-                   with STATUS
+                   with STATUS (withhold:STATUS:NAME: the card NAME instead)
   odd              a card "p;q,r.vcf" whose href is /u/book/p%3Bq%2Cr.vcf,
                    reached only by that href
   puttagless       a PUT is answered without an ETag
@@ -123,12 +123,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
             cards, modes, changes = dict(FIRST), set(), []
         elif what == "mode":
             modes.add(target)
-            if target.startswith("withhold"):
+            if target.startswith("withhold") and target.count(":") == 1:
                 change("secreta.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:s\r\nFN:Sara Siete\r\n"
                                       "N:Siete;Sara;;;\r\nEND:VCARD\r\n")
             if target == "odd":
                 change("p;q,r.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:pqr\r\nFN:Pilar Ocho\r\n"
                                     "N:Ocho;Pilar;;;\r\nEND:VCARD\r\n")
+        elif what == "unmode":
+            modes.discard(target)
         elif what == "edit":
             name, tel = target, times.pop(0)
             change(name, cards[name].replace("END:VCARD", f"TEL:{tel}\r\nEND:VCARD"))
@@ -145,7 +147,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 f.write(f"{what} {target} {int(times[0]) - 1}\n")
         else:
             os.unlink(CONTROL)
-        return None if what in ("reset", "empty", "many", "mode", "edit") else what
+        return None if what in ("reset", "empty", "many", "mode", "unmode", "edit") else what
 
     def send(self, status, body=b"", headers=()):
         self.send_response(status)
@@ -286,15 +288,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return multistatus(listed), 207
         if kind == "MULTIGET":
             found = ""
-            withheld = mode("withhold")
+            withheld, _, secret = (mode("withhold") or "").partition(":")
+            secret = secret or "secreta.vcf"
             for asked in request.split("<d:href>")[1:]:
                 asked = asked.split("</d:href>")[0]
                 n = name_of(asked)
-                if n in cards and not (n == "secreta.vcf" and withheld):
+                if n in cards and not (n == secret and withheld):
                     found += response(asked, f"<d:getetag>{etag(cards[n])}</d:getetag>"
                                              f"<c:address-data>{escape(cards[n])}</c:address-data>")
                 else:
-                    status = "403 Forbidden" if n == "secreta.vcf" and withheld == "403" else "404 Not Found"
+                    status = "403 Forbidden" if n == secret and withheld == "403" else "404 Not Found"
                     found += f"<d:response><d:href>{asked}</d:href><d:status>HTTP/1.1 {status}</d:status></d:response>"
             return multistatus(found), 207
         if name is None or name == "":
