@@ -137,13 +137,18 @@ QUrl DavStore::urlOf(const std::string& name) const {
     return collection_.resolved(QUrl(hrefOf(name), QUrl::StrictMode));
 }
 
+// The last segment, decoded but for an encoded slash, which stays "%2F": a
+// name is never a path.
 std::string DavStore::nameOf(const QString& href) const {
-    const QString path = collection_.resolved(QUrl(href)).path();
-    const QString base = collection_.path();
-    if (!path.startsWith(base) || path.size() == base.size()) return {};
-    const QString rest = path.mid(base.size());
-    if (rest.contains(QLatin1Char('/'))) return {};
-    return rest.toStdString();
+    const QString path = collection_.resolved(QUrl(href)).path(QUrl::FullyEncoded);
+    const qsizetype cut = path.lastIndexOf(QLatin1Char('/'));
+    const QString last = path.mid(cut + 1);
+    if (last.isEmpty() ||
+        QUrl::fromPercentEncoding(path.left(cut + 1).toUtf8()) != collection_.path())
+        return {};
+    QStringList parts = last.split(QStringLiteral("%2F"), Qt::KeepEmptyParts, Qt::CaseInsensitive);
+    for (QString& part : parts) part = QUrl::fromPercentEncoding(part.toUtf8());
+    return parts.join(QStringLiteral("%2F")).toStdString();
 }
 
 bool DavStore::isCollection(const QString& href) const {

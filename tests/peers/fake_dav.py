@@ -25,7 +25,7 @@ holds the number of generated cards given as KIND, at once). "mode WHAT"
   token500         sync-collection, but a token is answered with 500
   withhold:STATUS  a card "secreta.vcf" is listed, but a multiget answers it
                    with STATUS (withhold:STATUS:NAME: the card NAME instead)
-  odd              a card "p;q,r.vcf" whose href is /u/book/p%3Bq%2Cr.vcf,
+  odd              a card "p;q,r/s.vcf" whose href is /u/book/p%3Bq%2Cr%2Fs.vcf,
                    reached only by that href
   puttagless       a PUT is answered without an ETag
   readonly         the home /u/ holds, besides the user's address book, one
@@ -57,7 +57,7 @@ FIRST = {
 cards = dict(FIRST)
 modes = set()
 changes = []  # names changed, in order: the sync-collection's history
-ODD = "p%3Bq%2Cr.vcf"
+ODD = "p%3Bq%2Cr%2Fs.vcf"
 
 
 def etag(data):
@@ -84,7 +84,7 @@ def change(name, data):
 
 
 def href(name):
-    return BOOK + (ODD if name == "p;q,r.vcf" else name)
+    return BOOK + (ODD if name == "p;q,r/s.vcf" else name)
 
 
 def name_of(path):
@@ -92,8 +92,8 @@ def name_of(path):
         return None
     rest = path[len(BOOK):]
     if rest == ODD:
-        return "p;q,r.vcf"
-    return None if rest == "p;q,r.vcf" or "%" in rest else rest
+        return "p;q,r/s.vcf"
+    return None if rest == "p;q,r/s.vcf" or "%" in rest else rest
 
 
 def response(href, props="", status="HTTP/1.1 200 OK"):
@@ -127,7 +127,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 change("secreta.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:s\r\nFN:Sara Siete\r\n"
                                       "N:Siete;Sara;;;\r\nEND:VCARD\r\n")
             if target == "odd":
-                change("p;q,r.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:pqr\r\nFN:Pilar Ocho\r\n"
+                change("p;q,r/s.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:pqr\r\nFN:Pilar Ocho\r\n"
                                     "N:Ocho;Pilar;;;\r\nEND:VCARD\r\n")
         elif what == "unmode":
             modes.discard(target)
