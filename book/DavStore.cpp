@@ -285,13 +285,14 @@ void DavStore::stillThere(std::map<std::string, std::string>& kept,
 bool DavStore::syncCollection(std::map<std::string, std::string>& kept,
                               std::map<std::string, std::string>& fresh) {
     QString token = QString::fromStdString(token_);
-    for (int part = 1;; ++part) {
+    for (int part = 1, idleParts = 0;; ++part) {
         const DavReply reply = client_.send("REPORT", collection_, syncCollectionBody(token),
                                             {{"Depth", "0"}}, kTokenRefused);
         if (reply.status != 207) return false;
         const auto status = parseMultistatus(reply.body);
         if (!status) malformed(collection_);
         bool cut = false;
+        const size_t mentionedBefore = mentioned_.size();
         for (const DavResource& r : status->resources) {
             if (isCollection(r.href)) {
                 cut = cut || r.status == 507;
@@ -314,8 +315,12 @@ bool DavStore::syncCollection(std::map<std::string, std::string>& kept,
             ctag_.clear();
             return true;
         }
-        if (status->syncToken == token || part >= kMaxListingParts)
+        if (status->syncToken == token)
             throw ServerError(ui(text::kDavTruncated).arg(collection_.host()));
+        // Parts that bring no card not listed before lead nowhere.
+        idleParts = mentioned_.size() > mentionedBefore ? 0 : idleParts + 1;
+        if (idleParts >= kMaxIdleListingParts || part >= kMaxListingParts)
+            throw ServerError(ui(text::kDavEndlessListing).arg(collection_.host()).arg(part));
         token = status->syncToken;
     }
 }

@@ -47,8 +47,10 @@
 namespace contavio {
 
 inline constexpr int kMultigetBatch = 200;
-// How many answers of one sync-collection cut short (507) are followed.
+// How many answers of one sync-collection cut short (507) are followed, and
+// how many of them in a row that bring no card not listed before.
 inline constexpr int kMaxListingParts = 10000;
+inline constexpr int kMaxIdleListingParts = 20;
 
 struct DavResource;
 

@@ -375,6 +375,9 @@ inline constexpr char kDavWithheldOther[] = "respuesta %1";
 inline constexpr char kDavTruncated[] =
     "El servidor %1 entrega la lista de tarjetas a medias (507) sin decir c\xF3mo seguir: no se "
     "sincroniza, para no tomar una parte por la libreta entera.";
+inline constexpr char kDavEndlessListing[] =
+    "El servidor %1 entrega la lista de tarjetas a medias (507) parte tras parte sin llegar al "
+    "final (%2 partes): no se sincroniza, para no tomar una parte por la libreta entera.";
 inline constexpr char kDavRedirectPlain[] =
     "El servidor %1 redirige a %2, una direcci\xF3n http:// sin cifrar hacia otra m\xE1quina: la "
     "contrase\xF1"

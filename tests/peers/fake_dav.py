@@ -23,6 +23,7 @@ holds the number of generated cards given as KIND, at once). "mode WHAT"
   sync:K           sync-collection with tokens, at most K changes an answer
                    (the rest: 507 on the collection, to go on from the token)
   token500         sync-collection, but a token is answered with 500
+  endless507       sync-collection always cut short (507), with a new token
   withhold:STATUS  a card "secreta.vcf" is listed, but a multiget answers it
                    with STATUS (withhold:STATUS:NAME: the card NAME instead)
   odd              a card "p;q,r/s.vcf" whose href is /u/book/p%3Bq%2Cr%2Fs.vcf,
@@ -241,11 +242,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
                   [("ETag", tag)] if tag else [])
 
     def sync_collection(self, request):
-        if mode("sync") is None and mode("token500") is None:
+        if mode("sync") is None and mode("token500") is None and mode("endless507") is None:
             return b"", 403
         token = request.split("sync-token>")[1].split("<")[0] if "sync-token>" in request else ""
         if token and mode("token500") is not None:
             return b"", 500
+        if mode("endless507") is not None:  # cut short each time, with a new token
+            return multistatus(f"<d:response><d:href>{BOOK}</d:href><d:status>HTTP/1.1 507 Insufficient "
+                               f"Storage</d:status></d:response><d:sync-token>end-{time.time()}"
+                               "</d:sync-token>"), 207
         if not token or token.startswith("all-"):  # the whole listing, in parts
             seq, offset, since = None, int(token[4:] or 0), sorted(cards)
         else:

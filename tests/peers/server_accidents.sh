@@ -266,4 +266,14 @@ sync_book w >"$WORK/out" 2>&1 || fail "withheld once: handed out again: $(cat "$
 sync_book w >"$WORK/out" 2>&1 || fail "withheld once: the book's edit: $(cat "$WORK/out")"
 curl -s -u ana:clave "${URL}carla.vcf" | grep -q 888 || fail "withheld once: the edit is not on the server"
 echo "ok: a card withheld once comes in later"
+# A listing cut short without end is given up after a few parts.
+control_now "reset -"
+control_now "mode endless507"
+new_book e
+: >"$WORK/requests.log"
+status=0
+sync_book e >"$WORK/out" 2>&1 || status=$?
+[ $status -eq 1 ] && grep -q "parte tras parte" "$WORK/out" || fail "endless 507: exit $status: $(cat "$WORK/out")"
+[ "$(grep -c "^REPORT" "$WORK/requests.log")" -le 40 ] || fail "endless 507: too many parts asked"
+echo "ok: a listing cut short without end"
 echo "all server accidents passed"
