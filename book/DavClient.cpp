@@ -99,7 +99,7 @@ DavClient::DavClient(const ServerTarget& target)
     const auto trusts = [this](const QUrl& url, const QByteArray& sha256) {
         return !target_.trustedSha256.isEmpty() &&
                normalizedFingerprint(target_.trustedSha256) == sha256 &&
-               url.host().compare(target_.url.host(), Qt::CaseInsensitive) == 0;
+               originOf(url) == originOf(target_.url);  // that server and port only
     };
     const auto cancelled = [this] { return target_.cancelled && target_.cancelled->load(); };
     http_ = std::make_unique<HttpConnection>(
