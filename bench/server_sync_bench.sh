@@ -13,8 +13,12 @@
 # then come from different runs, which the report must say.
 set -eu
 
-BOOK_PROGRAM=${1:?usage: server_sync_bench.sh PATH/TO/contavio-book [N]}
+usage() { echo "usage: server_sync_bench.sh PATH/TO/contavio-book [N]" >&2; exit 2; }
+[ $# -ge 1 ] && [ "$1" != --help ] || usage
+BOOK_PROGRAM=$1
 SIZE=${2:-1000}
+[ -x "$BOOK_PROGRAM" ] || { echo "not a program: $BOOK_PROGRAM" >&2; usage; }
+[[ $SIZE =~ ^[1-9][0-9]*$ ]] || { echo "N must be a number of contacts, 1 or more: $SIZE" >&2; usage; }
 HERE=$(cd "$(dirname "$0")" && pwd)
 . "$HERE/../tests/peers/peer_tools.sh"
 for tool in vdirsyncer curl; do
