@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <filesystem>
 
 #include "exchange/CardContact.h"
@@ -22,6 +24,32 @@ std::string stamp(std::time_t t) {
     char text[32];
     std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
     return text;
+}
+
+// The file a card is kept in: its own name, unless that name cannot be a
+// file's (a slash or a NUL from a server's href, "." or "..", too long):
+// then a tame spelling of it and a hash of the whole name, which keeps two
+// such names apart.
+std::string keptFileName(const std::string& name) {
+    constexpr size_t kLongest = 200;
+    if (name.size() <= kLongest && name != "." && name != ".." && !name.empty() &&
+        name.find_first_of(std::string_view("/\0", 2)) == std::string::npos)
+        return name;
+    std::string tame;
+    for (const char c : name.substr(0, kLongest / 2)) {
+        if (c == '/') {
+            tame += "%2F";
+        } else if (c == '\0') {
+            tame += "%00";
+        } else {
+            tame += c;
+        }
+    }
+    uint64_t hash = 14695981039346656037ULL;  // FNV-1a
+    for (const unsigned char c : name) hash = (hash ^ c) * 1099511628211ULL;
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+    return tame + "~" + hex;
 }
 
 void makeFolder(const std::string& path) {
@@ -92,8 +120,9 @@ void KeptCopies::keepCard(const std::string& name, const std::string& bytes) {
         makeFolder(contents);
         writeFileIn(contents, bytesVersion(bytes), bytes);
     }
-    const std::string target = folder_ + "/tarjetas/" + name;
-    if (::link(copy.c_str(), target.c_str()) != 0) writeFileIn(folder_ + "/tarjetas", name, bytes);
+    const std::string file = keptFileName(name);
+    const std::string target = folder_ + "/tarjetas/" + file;
+    if (::link(copy.c_str(), target.c_str()) != 0) writeFileIn(folder_ + "/tarjetas", file, bytes);
 }
 
 void KeptCopies::flush() const {

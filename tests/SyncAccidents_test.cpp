@@ -2,12 +2,15 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <ctime>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "SyncFolder.h"
 #include "exchange/CardContact.h"
+#include "exchange/KeptCopies.h"
 #include "exchange/VCard.h"
 
 namespace contavio::synctest {
@@ -175,6 +178,30 @@ TEST_F(VdirSyncTest, FolderAccidentsLoseNothing) {
             EXPECT_EQ(counts(sync(book, dir_)), (Counts{0, 0, 0, 0, 0, 0, 0}));
         }
     }
+}
+
+// A server's card name may be no file name (an encoded slash or NUL in its
+// href, a long one): each is kept apart from the others, inside the copies.
+TEST_F(VdirSyncTest, KeptCardsWhoseNamesAreNoFileNames) {
+    const std::string names[] = {"a/b.vcf",
+                                 "a%2Fb.vcf",
+                                 "../../fuera.vcf",
+                                 "..",
+                                 "a/b.vcf/",
+                                 std::string("x\0y.vcf", 7),
+                                 std::string(300, 'u') + ".vcf"};
+    KeptCopies copies(bookDir_ + "/kept", std::time(nullptr));
+    for (const std::string& name : names) copies.keepCard(name, "BEGIN:VCARD " + name);
+    copies.flush();
+    std::set<std::string> held;
+    for (const auto& e : fs::recursive_directory_iterator(bookDir_)) {
+        if (!e.is_regular_file() || e.path().string().find("/tarjetas/") == std::string::npos)
+            continue;
+        EXPECT_EQ(e.path().parent_path().filename(), "tarjetas") << e.path();
+        held.insert(readAll(e.path()));
+    }
+    EXPECT_EQ(held.size(), std::size(names));
+    for (const std::string& name : names) EXPECT_TRUE(held.count("BEGIN:VCARD " + name)) << name;
 }
 
 }  // namespace
