@@ -66,6 +66,9 @@ std::string unfield(const QByteArray& text) {
     return QByteArray::fromPercentEncoding(text).toStdString();
 }
 
+// The version of a card that is still not handed out: no card's.
+constexpr char kUnseenVersion[] = "?";
+
 // What the server refuses a token with, or lists nothing for: it is dropped.
 const QList<int> kTokenRefused = {400, 403, 404, 405, 409, 410, 412,
                                   415, 422, 500, 501, 502, 504, 507};
@@ -137,8 +140,8 @@ QUrl DavStore::urlOf(const std::string& name) const {
     return collection_.resolved(QUrl(hrefOf(name), QUrl::StrictMode));
 }
 
-// The last segment, decoded but for an encoded slash, which stays "%2F": a
-// name is never a path.
+// The last segment of the path, decoded: an encoded slash in it ("a%2Fb")
+// gives a name with a slash, which only the kept copies' file names tame.
 std::string DavStore::nameOf(const QString& href) const {
     const QString path = collection_.resolved(QUrl(href)).path(QUrl::FullyEncoded);
     const qsizetype cut = path.lastIndexOf(QLatin1Char('/'));
@@ -146,9 +149,7 @@ std::string DavStore::nameOf(const QString& href) const {
     if (last.isEmpty() ||
         QUrl::fromPercentEncoding(path.left(cut + 1).toUtf8()) != collection_.path())
         return {};
-    QStringList parts = last.split(QStringLiteral("%2F"), Qt::KeepEmptyParts, Qt::CaseInsensitive);
-    for (QString& part : parts) part = QUrl::fromPercentEncoding(part.toUtf8());
-    return parts.join(QStringLiteral("%2F")).toStdString();
+    return QUrl::fromPercentEncoding(last.toUtf8()).toStdString();
 }
 
 bool DavStore::isCollection(const QString& href) const {
@@ -264,16 +265,22 @@ void DavStore::stillThere(std::map<std::string, std::string>& kept,
         if (!wroteBefore_.count(name) && unmentioned(name)) ask.push_back(name);
     }
     std::map<std::string, std::string> bytes, etags;
-    const auto listed = withheld_;
+    std::map<std::string, QString> now = withheld_;
     multiget(ask, bytes, &etags);
-    withheld_ = listed;
+    std::swap(withheld_, now);  // now: with what this multiget withheld
     for (const std::string& name : ask) {
         if (!bytes[name].empty()) {
             fresh[name] = etags[name];
             fetched_[name] = bytes[name];
             kept.erase(name);
         } else if (againBefore_.count(name)) {
+            // Still not handed out: changed, for all this sync knows, and
+            // read as no card, which the sync skips (a book that deleted its
+            // contact does not delete a card it has not seen).
             again_.insert(name);
+            kept[name] = kUnseenVersion;
+            fetched_[name].clear();
+            if (const auto why = now.find(name); why != now.end()) withheld_[name] = why->second;
         } else {
             kept.erase(name);
         }

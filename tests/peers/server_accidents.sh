@@ -247,9 +247,10 @@ for row in "${SERVERS[@]}"; do
     echo "ok: server with $mode"
 done
 unset SYNC_AT
-# A card withheld once while it changed on the server comes in when it is
-# handed out again, though the token already covers its change; an edit of
-# it in the book then reaches the server.
+# A card withheld while it changed on the server comes in when it is handed
+# out again, though the token already covers its change (and though the book
+# deleted its contact meanwhile); an edit of it in the book then reaches the
+# server.
 control_now "reset -"
 control_now "mode sync:100"
 new_book w
@@ -258,6 +259,12 @@ control_now "mode withhold:404:carla.vcf"
 control_now "edit carla.vcf 999"
 sync_book w >"$WORK/out" 2>&1 && grep -q "carla.vcf.*404" "$WORK/out" ||
     fail "withheld once: the card withheld: $(cat "$WORK/out")"
+# Deleted in the book meanwhile: a card not seen since it changed stays.
+"$BOOK_PROGRAM" --book "$WORK/w/data.vlt" delete Carla Tres >/dev/null 2>&1 || fail "withheld once: delete"
+for run in 1 2; do
+    sync_book w >"$WORK/out" 2>&1 || fail "withheld once: deleted in the book, sync $run: $(cat "$WORK/out")"
+done
+curl -sf -o /dev/null -u ana:clave "${URL}carla.vcf" || fail "withheld once: the unseen card was deleted"
 control_now "unmode withhold:404:carla.vcf"
 sync_book w >"$WORK/out" 2>&1 || fail "withheld once: handed out again: $(cat "$WORK/out")"
 "$BOOK_PROGRAM" --book "$WORK/w/data.vlt" export - 2>/dev/null | grep -q 999 ||
