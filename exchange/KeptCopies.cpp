@@ -5,8 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdint>
-#include <cstdio>
 #include <filesystem>
 
 #include "exchange/CardContact.h"
@@ -45,11 +43,7 @@ std::string keptFileName(const std::string& name) {
             tame += c;
         }
     }
-    uint64_t hash = 14695981039346656037ULL;  // FNV-1a
-    for (const unsigned char c : name) hash = (hash ^ c) * 1099511628211ULL;
-    char hex[17];
-    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
-    return tame + "~" + hex;
+    return tame + "~" + bytesVersion(name);
 }
 
 void makeFolder(const std::string& path) {
